@@ -1,0 +1,128 @@
+// Converting one file in place, and the platform file services it stands on.
+// One header; file_win32.cpp and file_posix.cpp supply the platform half,
+// convert_file.cpp the rules that both share.
+//
+// Every failing call leaves the program's error number in errno:
+//   ENOENT (2)  the file or path does not exist (also a bad drive or share name)
+//   EACCES (13) access denied, a sharing or lock violation, a write-protected medium
+//   ENOSPC (28) the disk is full, or a write stored nothing without saying why
+//   anything else: some other failure.
+#ifndef QUENLAT_CONVERT_FILE_H
+#define QUENLAT_CONVERT_FILE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "translate.h"
+
+// Size of the blocks read from and written to files.
+const size_t kFileBlockSize = 256 * 1024;
+
+// An open file, closed by its destructor. Opens never deny other programs
+// reading or writing the file at the same time.
+class File {
+ public:
+  File();
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Opens an existing file for reading.
+  bool OpenRead(const std::string& path);
+  // Opens an existing file for writing and empties it.
+  bool OpenWriteTruncate(const std::string& path);
+  bool IsOpen() const;
+
+  // Reads up to n bytes into buf; *got is 0 at the end of the file. A short
+  // read is not an error.
+  bool Read(void* buf, size_t n, size_t* got);
+  // Writes all n bytes, going on after short writes.
+  bool Write(const void* buf, size_t n);
+  bool Tell(uint64_t* pos);
+  bool Seek(uint64_t pos);
+  // Flushes the file's data to the disk.
+  bool Sync();
+  // Closes the file; false if the system reports a failure on closing.
+  bool Close();
+
+ private:
+  intptr_t handle_;  // a HANDLE on Windows, a descriptor elsewhere
+};
+
+// The sentence that tells the user what an error number means.
+const char* ErrorSentence(int error);
+
+// The text of the error message for path: the path, a blank line, the sentence.
+std::string FileErrorText(const std::string& path, int error);
+
+// Where conversion failures go. The dialog shows a message box for each; tests
+// and the console tool collect them.
+class ErrorReporter {
+ public:
+  virtual ~ErrorReporter() {}
+  // path is the file being converted or the temporary file's full name.
+  virtual void ReportFileError(const std::string& path, int error) = 0;
+};
+
+// True when the first CR of the file is followed by LF. Reads raw bytes from
+// the start and puts the file back at the position it had.
+bool IsCrLfFile(File& file);
+
+// Copies source to its end into destination, translating in the direction.
+// False on a read or write error, with errno set.
+bool CopyStream(File& destination, File& source, Direction direction);
+
+// The direction a mode gives for a file whose first CR is (or is not)
+// followed by LF.
+Direction ResolveDirection(TranslationMode mode, bool firstCrIsCrLf);
+
+// Converts the file at path in place with the mode. A relative path is taken
+// relative to the directory that was current when the program started; the
+// current directory is then made the file's folder. The file is replaced
+// atomically and durably: at every moment its name holds either its old or its
+// new content, whole. On failure the file is unchanged, no temporary file is
+// left, one report has been made, and the result is false.
+bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& reporter);
+
+// Opens the file for writing and closes it again, changing nothing. False
+// (with errno set) when the file cannot be opened for writing.
+bool ProbeWritable(const std::string& path);
+
+// --- Path rules, shared by both platforms and testable anywhere.
+
+// Length of the folder of path: its drive part (the first two characters when
+// the second is ':') and its directory part (up to and including the last '\'
+// or '/'). When isLeadByte is given, the byte after a lead byte of a
+// double-byte character is never taken for a separator.
+size_t FolderLength(const std::string& path, bool (*isLeadByte)(unsigned char) = nullptr);
+
+// --- The platform half.
+
+// The folder of path under the system's code page rules.
+std::string FolderOf(const std::string& path);
+
+// The directory that was current when the program started.
+const std::string& StartupDirectory();
+
+// The path the conversion works on: path made absolute against the start-up
+// directory, and on POSIX a symbolic link followed to its target.
+std::string ResolveTarget(const std::string& path);
+
+// Makes folder the current directory; an empty folder changes nothing.
+bool ChangeDirectory(const std::string& folder);
+
+// Creates a new, empty file whose name begins with "tmp" in the folder of
+// target, to become target's new content; *name gets its full name.
+bool CreateTempFileFor(const std::string& target, std::string* name);
+
+// Gives temp the name target in one step, replacing target, and makes that
+// durable. Retries briefly while another program holds target open. On POSIX
+// temp first gets target's permission bits, and its owner and group where
+// allowed.
+bool ReplaceWithTemp(const std::string& temp, const std::string& target);
+
+// Deletes a file; the result is not needed by the callers that clean up.
+bool RemoveFile(const std::string& path);
+
+#endif

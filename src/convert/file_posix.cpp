@@ -1,0 +1,190 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "file.h"
+
+namespace {
+
+// Folds the system's error numbers into the program's.
+int MapError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return ENOENT;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return EACCES;
+    case ENOSPC:
+    case EDQUOT:
+      return ENOSPC;
+    default:
+      return error;
+  }
+}
+
+int Fd(intptr_t handle) { return static_cast<int>(handle); }
+
+bool Fail() {
+  errno = MapError(errno);
+  return false;
+}
+
+std::string CurrentDirectory() {
+  char buf[PATH_MAX];
+  return getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
+// Taken before main runs, so before any conversion changes it.
+const std::string g_startupDirectory = CurrentDirectory();
+
+}  // namespace
+
+File::File() : handle_(-1) {}
+
+File::~File() { Close(); }
+
+bool File::OpenRead(const std::string& path) {
+  Close();
+  handle_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd(handle_) < 0) return Fail();
+#ifdef POSIX_FADV_SEQUENTIAL
+  posix_fadvise(Fd(handle_), 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+  return true;
+}
+
+bool File::OpenWriteTruncate(const std::string& path) {
+  Close();
+  handle_ = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  return Fd(handle_) >= 0 || Fail();
+}
+
+bool File::IsOpen() const { return Fd(handle_) >= 0; }
+
+bool File::Read(void* buf, size_t n, size_t* got) {
+  for (;;) {
+    ssize_t r = read(Fd(handle_), buf, n);
+    if (r >= 0) {
+      *got = static_cast<size_t>(r);
+      return true;
+    }
+    if (errno != EINTR) return Fail();
+  }
+}
+
+bool File::Write(const void* buf, size_t n) {
+  const char* p = static_cast<const char*>(buf);
+  while (n > 0) {
+    ssize_t w = write(Fd(handle_), p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return Fail();
+    }
+    if (w == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+bool File::Tell(uint64_t* pos) {
+  off_t at = lseek(Fd(handle_), 0, SEEK_CUR);
+  if (at < 0) return Fail();
+  *pos = static_cast<uint64_t>(at);
+  return true;
+}
+
+bool File::Seek(uint64_t pos) {
+  return lseek(Fd(handle_), static_cast<off_t>(pos), SEEK_SET) >= 0 || Fail();
+}
+
+bool File::Sync() { return fsync(Fd(handle_)) == 0 || Fail(); }
+
+bool File::Close() {
+  if (Fd(handle_) < 0) return true;
+  int fd = Fd(handle_);
+  handle_ = -1;
+  return close(fd) == 0 || Fail();
+}
+
+std::string FolderOf(const std::string& path) { return path.substr(0, FolderLength(path)); }
+
+const std::string& StartupDirectory() { return g_startupDirectory; }
+
+std::string ResolveTarget(const std::string& path) {
+  std::string absolute = path;
+  if (path.empty() || path[0] != '/') {
+    absolute = g_startupDirectory;
+    if (absolute.empty() || absolute.back() != '/') absolute += '/';
+    absolute += path;
+  }
+  // Follow a symbolic link so that its target is converted and the link stays.
+  struct stat st;
+  if (lstat(absolute.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    char* real = realpath(absolute.c_str(), nullptr);
+    if (real) {
+      absolute = real;
+      free(real);
+    }
+  }
+  return absolute;
+}
+
+bool ChangeDirectory(const std::string& folder) {
+  if (folder.empty()) return true;
+  return chdir(folder.c_str()) == 0 || Fail();
+}
+
+bool CreateTempFileFor(const std::string& target, std::string* name) {
+  std::string pattern = FolderOf(target) + "tmpXXXXXX";
+  int fd = mkstemp(&pattern[0]);
+  if (fd < 0) return Fail();
+  close(fd);
+  *name = pattern;
+  return true;
+}
+
+bool ReplaceWithTemp(const std::string& temp, const std::string& target) {
+  // The new content keeps the file's permissions, and its owner and group
+  // where this process may set them (otherwise it is ours, as a new file is).
+  struct stat st;
+  if (stat(target.c_str(), &st) == 0) {
+    if (chown(temp.c_str(), st.st_uid, st.st_gid) != 0) {
+      (void)!chown(temp.c_str(), static_cast<uid_t>(-1), st.st_gid);
+    }
+    chmod(temp.c_str(), st.st_mode & 07777);
+  }
+  if (rename(temp.c_str(), target.c_str()) != 0) {
+    int error = errno;
+    // Take the temporary file back, or it may not be ours to delete.
+    (void)!chown(temp.c_str(), geteuid(), getegid());
+    errno = error;
+    return Fail();
+  }
+  // The rename itself is durable once the folder is flushed.
+  std::string folder = FolderOf(target);
+  int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return true;
+}
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 || Fail(); }
+
+bool ProbeWritable(const std::string& path) {
+  int fd = open(ResolveTarget(path).c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return Fail();
+  close(fd);
+  return true;
+}

@@ -1,0 +1,205 @@
+#include <windows.h>
+
+#include <cerrno>
+
+#include "file.h"
+
+namespace {
+
+// Maps a Win32 error to the program's error numbers; the C runtime's own
+// table differs between runtimes, so it is not used.
+int MapError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_DIRECTORY:  // GetTempFileNameA's answer for a missing folder
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EIO;
+  }
+}
+
+bool Fail() {
+  errno = MapError(GetLastError());
+  return false;
+}
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
+
+std::string CurrentDirectory() {
+  char buf[MAX_PATH + 1];
+  DWORD n = GetCurrentDirectoryA(sizeof buf, buf);
+  return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
+}
+
+// Taken before main runs, so before any conversion changes it.
+const std::string g_startupDirectory = CurrentDirectory();
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+}  // namespace
+
+namespace {
+HANDLE Handle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
+}  // namespace
+
+File::File() : handle_(kNoHandle) {}
+
+File::~File() { Close(); }
+
+bool File::OpenRead(const std::string& path) {
+  Close();
+  handle_ = reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return handle_ != kNoHandle || Fail();
+}
+
+bool File::OpenWriteTruncate(const std::string& path) {
+  Close();
+  handle_ = reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, TRUNCATE_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return handle_ != kNoHandle || Fail();
+}
+
+bool File::IsOpen() const { return handle_ != kNoHandle; }
+
+bool File::Read(void* buf, size_t n, size_t* got) {
+  DWORD read = 0;
+  if (!ReadFile(Handle(handle_), buf, static_cast<DWORD>(n), &read, nullptr)) return Fail();
+  *got = read;
+  return true;
+}
+
+bool File::Write(const void* buf, size_t n) {
+  const char* p = static_cast<const char*>(buf);
+  while (n > 0) {
+    DWORD written = 0;
+    if (!WriteFile(Handle(handle_), p, static_cast<DWORD>(n), &written, nullptr)) return Fail();
+    if (written == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    p += written;
+    n -= written;
+  }
+  return true;
+}
+
+bool File::Tell(uint64_t* pos) {
+  LARGE_INTEGER zero, at;
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(Handle(handle_), zero, &at, FILE_CURRENT)) return Fail();
+  *pos = static_cast<uint64_t>(at.QuadPart);
+  return true;
+}
+
+bool File::Seek(uint64_t pos) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(pos);
+  return SetFilePointerEx(Handle(handle_), to, nullptr, FILE_BEGIN) || Fail();
+}
+
+bool File::Sync() { return FlushFileBuffers(Handle(handle_)) || Fail(); }
+
+bool File::Close() {
+  if (handle_ == kNoHandle) return true;
+  HANDLE h = Handle(handle_);
+  handle_ = kNoHandle;
+  return CloseHandle(h) || Fail();
+}
+
+std::string FolderOf(const std::string& path) {
+  return path.substr(0, FolderLength(path, IsLeadByte));
+}
+
+const std::string& StartupDirectory() { return g_startupDirectory; }
+
+std::string ResolveTarget(const std::string& path) {
+  const std::string& base = g_startupDirectory;
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return path;  // UNC
+  if (path.size() >= 2 && path[1] == ':') {
+    if (path.size() >= 3 && IsSeparator(path[2])) return path;
+    // "X:name" is relative to drive X's own current directory: only the
+    // start-up drive's is known.
+    if (base.size() >= 2 && base[1] == ':' && (path[0] | 0x20) == (base[0] | 0x20)) {
+      std::string rest = path.substr(2);
+      return rest.empty() ? base : ResolveTarget(rest);
+    }
+    return path;
+  }
+  if (base.empty()) return path;
+  if (!path.empty() && IsSeparator(path[0])) {
+    // Rooted on the start-up directory's drive (or share).
+    return base.substr(0, base.size() >= 2 && base[1] == ':' ? 2 : 0) + path;
+  }
+  std::string absolute = base;
+  if (!IsSeparator(absolute.back())) absolute += '\\';
+  return absolute + path;
+}
+
+bool ChangeDirectory(const std::string& folder) {
+  if (folder.empty()) return true;
+  return SetCurrentDirectoryA(folder.c_str()) || Fail();
+}
+
+bool CreateTempFileFor(const std::string& target, std::string* name) {
+  std::string folder = FolderOf(target);
+  char buf[MAX_PATH + 1];
+  if (!GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "tmp", 0, buf)) return Fail();
+  // Some implementations report success without creating the file: then
+  // create it here, which also tells why it could not be made.
+  if (GetFileAttributesA(buf) == INVALID_FILE_ATTRIBUTES) {
+    HANDLE h = CreateFileA(buf, GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return Fail();
+    CloseHandle(h);
+  }
+  *name = buf;
+  return true;
+}
+
+bool ReplaceWithTemp(const std::string& temp, const std::string& target) {
+  // Scanners and indexers hold files open briefly; give them about a second.
+  // A read-only file stays read-only and is not waited for.
+  const int kTries = 10;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExA(temp.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    DWORD error = GetLastError();
+    bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                     error == ERROR_ACCESS_DENIED;
+    DWORD attributes = GetFileAttributesA(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+      transient = false;
+    if (!transient || attempt == kTries) {
+      SetLastError(error);
+      return Fail();
+    }
+    Sleep(100);
+  }
+}
+
+bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) || Fail(); }
+
+bool ProbeWritable(const std::string& path) {
+  HANDLE h = CreateFileA(ResolveTarget(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Fail();
+  CloseHandle(h);
+  return true;
+}

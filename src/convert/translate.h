@@ -1,0 +1,66 @@
+// The line-break translation rules, as a pure function over blocks of bytes.
+// No I/O happens here: the file layer feeds blocks in and writes blocks out.
+#ifndef QUENLAT_CONVERT_TRANSLATE_H
+#define QUENLAT_CONVERT_TRANSLATE_H
+
+#include <cstddef>
+
+// What the user chooses: a signed integer, stored as "Options"/"TransMode".
+// -1 means no choice was made; any value other than the three below is
+// converted as ModeLfToCrLf.
+typedef int TranslationMode;
+enum {
+  ModeAutomatic = 0,  // direction 2 if the file's first CR is followed by LF, else 1
+  ModeLfToCrLf = 1,
+  ModeCrLfToLf = 2,
+};
+
+// What one file is converted with, resolved from the mode.
+enum Direction {
+  DirectionLfToCrLf = 1,
+  DirectionCrLfToLf = 2,
+};
+
+const unsigned char kCR = 0x0D;
+const unsigned char kLF = 0x0A;
+const unsigned char kEndOfText = 0x1A;  // Ctrl-Z
+
+// Translates a byte stream cut into blocks of any size. The result is the same
+// however the stream is cut: a CR at the end of one block pairs with an LF at
+// the start of the next, and a 0x1A whose fate depends on what follows is held
+// back until that is known.
+//
+// Direction 1: every LF not already preceded by CR becomes CR LF; every other
+// byte, a CR-LF pair, a lone CR and 0x1A included, is copied as it stands.
+// Direction 2: every CR-LF pair becomes LF; a 0x1A that is the very last byte of
+// the stream is dropped; every other byte is copied.
+class LinebreakTranslator {
+ public:
+  // Extra room that Translate and Finish may scribble past their result.
+  static const size_t kSlack = 16;
+
+  explicit LinebreakTranslator(Direction direction);
+
+  // The size an output buffer must have for a block of n input bytes.
+  static size_t OutputCapacity(size_t n) { return 2 * n + 1 + kSlack; }
+
+  // Translates the next n bytes of the stream into out, which has at least
+  // OutputCapacity(n) bytes, and returns how many bytes it produced.
+  size_t Translate(const unsigned char* in, size_t n, unsigned char* out);
+
+  // Ends the stream: writes what was held back into out (at least
+  // OutputCapacity(0) bytes) and returns how many bytes that was. The
+  // translator can then start a new stream.
+  size_t Finish(unsigned char* out);
+
+ private:
+  Direction direction_;
+  bool lastWasCr_;  // direction 1: the previous block ended with a CR
+  int held_;        // direction 2: the byte held back (CR or 0x1A), or -1
+};
+
+// Returns the first byte in [p, end) that equals a or b, or end.
+const unsigned char* FindEither(const unsigned char* p, const unsigned char* end,
+                                unsigned char a, unsigned char b);
+
+#endif

@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "file.h"
+#include "support.h"
+
+namespace {
+
+TEST(ConvertPosix, KeepsPermissionBits) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  const std::string path = scratch / "script.sh";
+  WriteBytes(path, "echo hi\r\n");
+  chmod(path.c_str(), 0751);
+  ASSERT_TRUE(ConvertFile(path, ModeCrLfToLf, reporter));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0751u);
+  EXPECT_EQ(ReadBytes(path), "echo hi\n");
+}
+
+TEST(ConvertPosix, FollowsASymbolicLinkAndKeepsIt) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  MakeFolder(scratch / "real");
+  WriteBytes(scratch / "real/target.txt", "a\n");
+  ASSERT_EQ(symlink("real/target.txt", (scratch / "link.txt").c_str()), 0);
+  ASSERT_TRUE(ConvertFile(scratch / "link.txt", ModeLfToCrLf, reporter));
+  struct stat st;
+  ASSERT_EQ(lstat((scratch / "link.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadBytes(scratch / "real/target.txt"), "a\r\n");
+  EXPECT_EQ(ListFolder(scratch.path()), (std::vector<std::string>{"link.txt", "real"}));
+  EXPECT_EQ(ListFolder(scratch / "real"), std::vector<std::string>{"target.txt"});
+}
+
+TEST(ConvertPosix, ReplacesTheFileInOneStep) {
+  // Another program that has the old file open keeps seeing the old content
+  // whole; the name moves to the new content at once.
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  const std::string path = scratch / "f.txt";
+  WriteBytes(path, "a\nb\n");
+  struct stat before;
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  FILE* reader = fopen(path.c_str(), "rb");
+  ASSERT_NE(reader, nullptr);
+  ASSERT_TRUE(ConvertFile(path, ModeLfToCrLf, reporter));
+  char buf[16] = {};
+  EXPECT_EQ(fread(buf, 1, sizeof buf, reader), 4u);
+  EXPECT_EQ(std::string(buf), "a\nb\n");
+  fclose(reader);
+  struct stat after;
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_NE(before.st_ino, after.st_ino);
+  EXPECT_EQ(ReadBytes(path), "a\r\nb\r\n");
+}
+
+}  // namespace

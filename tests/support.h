@@ -1,0 +1,85 @@
+// Helpers for tests that work on real files.
+#ifndef QUENLAT_TESTS_SUPPORT_H
+#define QUENLAT_TESTS_SUPPORT_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "file.h"
+
+// A new, empty folder, removed with its content when the object goes.
+class ScratchDir {
+ public:
+  // Made in the system's temporary folder, or in parent when given.
+  explicit ScratchDir(const std::string& parent = std::string());
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  // The folder's path, ending in a separator.
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::string& bytes);
+bool Exists(const std::string& path);
+// Names in a folder, without "." and "..", sorted.
+std::vector<std::string> ListFolder(const std::string& folder);
+void MakeFolder(const std::string& path);
+// The current directory, ending in a separator.
+std::string CurrentFolder();
+void EnterFolder(const std::string& path);
+
+// A Unix path as this platform's programs name it.
+std::string HostPath(const std::string& unixPath);
+
+// Collects the reports of a conversion.
+class CollectingReporter : public ErrorReporter {
+ public:
+  void ReportFileError(const std::string& path, int error) override {
+    reports.emplace_back(path, error);
+  }
+  std::vector<std::pair<std::string, int>> reports;
+};
+
+// Makes the file unreadable for this process until destroyed: on Windows
+// another handle holds it without sharing, on POSIX its permissions say so.
+class Unreadable {
+ public:
+  explicit Unreadable(const std::string& path);
+  ~Unreadable();
+
+ private:
+  std::string path_;
+  intptr_t handle_;
+};
+
+// Makes replacing the file fail until destroyed: on Windows another handle
+// keeps it open, on POSIX it and its sticky folder belong to another user
+// (which needs root). ok() is false when that cannot be arranged.
+class ReplaceBlocked {
+ public:
+  explicit ReplaceBlocked(const std::string& path);
+  ~ReplaceBlocked();
+  bool ok() const { return ok_; }
+
+ private:
+  std::string path_;
+  intptr_t handle_;
+  bool ok_;
+};
+
+// A file in a folder where no new file can be made, with content "a\r\nb\r\n"
+// (on POSIX made in scratch; elsewhere a read-only filesystem that the test
+// setup mounted). Empty when there is none.
+std::string FileInReadOnlyFolder(const ScratchDir& scratch);
+
+// A folder on a filesystem of 64 KiB that the test setup mounted, or empty.
+std::string SmallFilesystem();
+
+#endif

@@ -1,0 +1,149 @@
+#include "support.h"
+
+#include <dirent.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+void RemoveTree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (st.st_uid != geteuid()) (void)!lchown(path.c_str(), geteuid(), getegid());
+  if (S_ISDIR(st.st_mode)) {
+    chmod(path.c_str(), 0700);
+    for (const std::string& name : ListFolder(path)) RemoveTree(path + "/" + name);
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir(const std::string& parent) {
+  std::string base = parent.empty() ? "/tmp" : parent;
+  if (base.back() != '/') base += '/';
+  std::string pattern = base + "quenlat-test-XXXXXX";
+  if (!mkdtemp(&pattern[0])) throw std::runtime_error("cannot make " + pattern);
+  path_ = pattern + "/";
+}
+
+ScratchDir::~ScratchDir() { RemoveTree(path_.substr(0, path_.size() - 1)); }
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void MakeFolder(const std::string& path) { mkdir(path.c_str(), 0777); }
+
+std::string CurrentFolder() {
+  char buf[PATH_MAX];
+  std::string s = getcwd(buf, sizeof buf) ? buf : "";
+  return s.back() == '/' ? s : s + "/";
+}
+
+void EnterFolder(const std::string& path) {
+  if (chdir(path.c_str()) != 0) throw std::runtime_error("cannot enter " + path);
+}
+
+std::string HostPath(const std::string& unixPath) { return unixPath; }
+
+namespace {
+
+// Tests run as root in CI, and root reads and writes everything: drop that
+// override so that permissions mean for these tests what they mean for users.
+struct DropFileAccessOverride {
+  DropFileAccessOverride() {
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return;
+    data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) |
+                           (1u << CAP_FOWNER));
+    syscall(SYS_capset, &header, data);
+  }
+} g_dropFileAccessOverride;
+
+const uid_t kOtherUser = 65534;  // nobody
+
+std::string Parent(const std::string& path) {
+  std::string s = path;
+  while (!s.empty() && s.back() == '/') s.pop_back();
+  return s.substr(0, s.rfind('/') + 1);
+}
+
+}  // namespace
+
+Unreadable::Unreadable(const std::string& path) : path_(path), handle_(-1) {
+  chmod(path.c_str(), 0);
+}
+
+Unreadable::~Unreadable() { chmod(path_.c_str(), 0644); }
+
+ReplaceBlocked::ReplaceBlocked(const std::string& path) : path_(path), handle_(-1), ok_(false) {
+  std::string folder = Parent(path);
+  // Permissions first: once the other user owns them, they are not ours to change.
+  ok_ = geteuid() == 0 && chmod(path.c_str(), 0666) == 0 && chmod(folder.c_str(), 01777) == 0 &&
+        chown(path.c_str(), kOtherUser, kOtherUser) == 0 &&
+        chown(folder.c_str(), kOtherUser, kOtherUser) == 0;
+}
+
+ReplaceBlocked::~ReplaceBlocked() {
+  std::string folder = Parent(path_);
+  (void)!chown(folder.c_str(), geteuid(), getegid());
+  chmod(folder.c_str(), 0700);
+  (void)!chown(path_.c_str(), geteuid(), getegid());
+}
+
+std::string FileInReadOnlyFolder(const ScratchDir& scratch) {
+  std::string folder = scratch / "readonly";
+  MakeFolder(folder);
+  WriteBytes(folder + "/file.txt", "a\r\nb\r\n");
+  chmod(folder.c_str(), 0555);
+  return folder + "/file.txt";
+}
+
+std::string SmallFilesystem() {
+  const char* dir = getenv("QUENLAT_SCRATCH_FS");
+  if (!dir) return "";
+  std::string full = std::string(dir) + "/full/";
+  return Exists(full + ".mounted") ? full : "";
+}

@@ -1,0 +1,143 @@
+#include "support.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+
+void RemoveTree(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    for (const std::string& name : ListFolder(path)) RemoveTree(path + "\\" + name);
+    RemoveDirectoryA(path.c_str());
+  } else {
+    DeleteFileA(path.c_str());
+  }
+}
+
+HANDLE Handle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+intptr_t OpenShared(const std::string& path, DWORD share) {
+  return reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_READ, share, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir(const std::string& parent) {
+  char base[MAX_PATH + 1];
+  if (parent.empty()) {
+    GetTempPathA(sizeof base, base);
+  } else {
+    lstrcpynA(base, parent.c_str(), sizeof base);
+  }
+  std::string folder = base;
+  if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  for (unsigned n = GetTickCount() ^ GetCurrentProcessId();; ++n) {
+    std::string candidate = folder + "quenlat-test-" + std::to_string(n);
+    if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+      path_ = candidate + "\\";
+      return;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("cannot make " + candidate);
+  }
+}
+
+ScratchDir::~ScratchDir() { RemoveTree(path_.substr(0, path_.size() - 1)); }
+
+std::string ReadBytes(const std::string& path) {
+  std::string bytes;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return bytes;
+  char buf[65536];
+  DWORD got = 0;
+  while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) bytes.append(buf, got);
+  CloseHandle(h);
+  return bytes;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + path);
+  DWORD written = 0;
+  bool ok = bytes.empty() ||
+            (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+             written == bytes.size());
+  CloseHandle(h);
+  if (!ok) throw std::runtime_error("cannot write " + path);
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  std::string pattern = folder;
+  if (pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+  HANDLE find = FindFirstFileA((pattern + "*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::string name = data.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void MakeFolder(const std::string& path) { CreateDirectoryA(path.c_str(), nullptr); }
+
+std::string CurrentFolder() {
+  char buf[MAX_PATH + 1];
+  std::string s(buf, GetCurrentDirectoryA(sizeof buf, buf));
+  return s.back() == '\\' ? s : s + "\\";
+}
+
+void EnterFolder(const std::string& path) {
+  if (!SetCurrentDirectoryA(path.c_str())) throw std::runtime_error("cannot enter " + path);
+}
+
+std::string HostPath(const std::string& unixPath) {
+  std::string path = "Z:" + unixPath;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+Unreadable::Unreadable(const std::string& path) : path_(path), handle_(OpenShared(path, 0)) {}
+
+Unreadable::~Unreadable() { CloseHandle(Handle(handle_)); }
+
+ReplaceBlocked::ReplaceBlocked(const std::string& path)
+    : path_(path),
+      handle_(OpenShared(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)),
+      ok_(Handle(handle_) != INVALID_HANDLE_VALUE) {}
+
+ReplaceBlocked::~ReplaceBlocked() {
+  if (ok_) CloseHandle(Handle(handle_));
+}
+
+namespace {
+std::string ScratchFs(const char* sub) {
+  const char* dir = getenv("QUENLAT_SCRATCH_FS");
+  return dir ? HostPath(std::string(dir) + "/" + sub + "/") : std::string();
+}
+}  // namespace
+
+std::string FileInReadOnlyFolder(const ScratchDir&) {
+  std::string folder = ScratchFs("readonly");
+  return !folder.empty() && Exists(folder + "file.txt") ? folder + "file.txt" : "";
+}
+
+std::string SmallFilesystem() {
+  std::string folder = ScratchFs("full");
+  return !folder.empty() && Exists(folder + ".mounted") ? folder : "";
+}
