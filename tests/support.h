@@ -47,6 +47,14 @@ class CollectingReporter : public ErrorReporter {
   std::vector<std::pair<std::string, int>> reports;
 };
 
+// Random access for large-file tests: writes bytes at an offset (extending the
+// file as needed), reads n bytes at an offset, sets the size (new space is a
+// hole where the filesystem allows), tells the size.
+void WriteAt(const std::string& path, uint64_t at, const std::string& bytes);
+std::string ReadAt(const std::string& path, uint64_t at, size_t n);
+void SetSize(const std::string& path, uint64_t size);
+uint64_t SizeOf(const std::string& path);
+
 // Makes the file unreadable for this process until destroyed: on Windows
 // another handle holds it without sharing, on POSIX its permissions say so.
 class Unreadable {

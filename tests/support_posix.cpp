@@ -87,6 +87,33 @@ void EnterFolder(const std::string& path) {
 
 std::string HostPath(const std::string& unixPath) { return unixPath; }
 
+void WriteAt(const std::string& path, uint64_t at, const std::string& bytes) {
+  int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+  bool ok = fd >= 0 && pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)) ==
+                           static_cast<ssize_t>(bytes.size());
+  if (fd >= 0) close(fd);
+  if (!ok) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadAt(const std::string& path, uint64_t at, size_t n) {
+  std::string bytes(n, '\0');
+  int fd = open(path.c_str(), O_RDONLY);
+  ssize_t got = fd >= 0 ? pread(fd, &bytes[0], n, static_cast<off_t>(at)) : -1;
+  if (fd >= 0) close(fd);
+  bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return bytes;
+}
+
+void SetSize(const std::string& path, uint64_t size) {
+  if (truncate(path.c_str(), static_cast<off_t>(size)) != 0)
+    throw std::runtime_error("cannot resize " + path);
+}
+
+uint64_t SizeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 namespace {
 
 // Tests run as root in CI, and root reads and writes everything: drop that

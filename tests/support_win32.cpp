@@ -112,6 +112,57 @@ std::string HostPath(const std::string& unixPath) {
   return path;
 }
 
+namespace {
+
+// Opens path and moves to the offset; the caller closes the handle.
+HANDLE OpenAt(const std::string& path, DWORD access, DWORD creation, uint64_t at) {
+  HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         creation, 0, nullptr);
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(at);
+  if (h != INVALID_HANDLE_VALUE && !SetFilePointerEx(h, to, nullptr, FILE_BEGIN)) {
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
+}  // namespace
+
+void WriteAt(const std::string& path, uint64_t at, const std::string& bytes) {
+  HANDLE h = OpenAt(path, GENERIC_WRITE, OPEN_ALWAYS, at);
+  DWORD written = 0;
+  bool ok = h != INVALID_HANDLE_VALUE &&
+            WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  if (!ok) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadAt(const std::string& path, uint64_t at, size_t n) {
+  std::string bytes(n, '\0');
+  HANDLE h = OpenAt(path, GENERIC_READ, OPEN_EXISTING, at);
+  DWORD got = 0;
+  if (h == INVALID_HANDLE_VALUE || !ReadFile(h, &bytes[0], static_cast<DWORD>(n), &got, nullptr))
+    got = 0;
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  bytes.resize(got);
+  return bytes;
+}
+
+void SetSize(const std::string& path, uint64_t size) {
+  HANDLE h = OpenAt(path, GENERIC_WRITE, OPEN_ALWAYS, size);
+  bool ok = h != INVALID_HANDLE_VALUE && SetEndOfFile(h);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  if (!ok) throw std::runtime_error("cannot resize " + path);
+}
+
+uint64_t SizeOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 Unreadable::Unreadable(const std::string& path) : path_(path), handle_(OpenShared(path, 0)) {}
 
 Unreadable::~Unreadable() { CloseHandle(Handle(handle_)); }
