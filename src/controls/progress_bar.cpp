@@ -1,7 +1,5 @@
 #include "controls/progress_bar.h"
 
-#include <new>
-
 #include "framework/text.h"
 #include "framework/winapp.h"
 
@@ -28,11 +26,20 @@ BOOL RegisterProgressBarClass() {
 }
 
 LRESULT CALLBACK ProgressBarWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  CProgressBar* pBar = new (std::nothrow) CProgressBar;
-  if (pBar == NULL || !pBar->Attach(hWnd)) {
-    // No object, no control: fail the creation rather than let an
-    // exception run through the system's code.
+  CProgressBar* pBar = NULL;
+  try {
+    pBar = new CProgressBar;
+    if (!pBar->Attach(hWnd)) {
+      delete pBar;
+      pBar = NULL;
+    }
+  } catch (...) {
     delete pBar;
+    pBar = NULL;
+  }
+  if (pBar == NULL) {
+    // Without an object there is no control: the creation fails (an
+    // allocation failure must not run through the system's code).
     if (message == WM_NCCREATE) return FALSE;
     if (message == WM_CREATE) return -1;
     return ::DefWindowProcA(hWnd, message, wParam, lParam);

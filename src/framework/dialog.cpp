@@ -64,9 +64,14 @@ CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
 
 CDialog::~CDialog() {}
 
-INT_PTR CALLBACK CDialog::DialogProc(HWND, UINT, WPARAM, LPARAM) {
+INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM) {
   // The dialog's messages reach the object through the common window
-  // procedure; what reaches this procedure is default processing.
+  // procedure; what reaches this procedure is default processing. Only a
+  // dialog that could not be attached to its object gets WM_INITDIALOG here:
+  // nothing could ever end it, so it ends at once.
+  if (message == WM_INITDIALOG && CWnd::FromHandlePermanent(hWnd) == NULL) {
+    ::EndDialog(hWnd, -1);
+  }
   return FALSE;
 }
 

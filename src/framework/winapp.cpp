@@ -71,7 +71,8 @@ CWinApp::CWinApp(LPCSTR lpszAppName)
       m_crDlgBk(RGB(192, 192, 192)),
       m_msgCur(),
       m_bAppNameGiven(lpszAppName != NULL),
-      m_hCtl3d(NULL) {
+      m_hCtl3d(NULL),
+      m_pPreviousApp(g_pApp) {
   if (lpszAppName != NULL) {
     m_strAppName = lpszAppName;
     m_pszAppName = m_strAppName;
@@ -81,7 +82,7 @@ CWinApp::CWinApp(LPCSTR lpszAppName)
 
 CWinApp::~CWinApp() {
   ReleaseLook();
-  if (g_pApp == this) g_pApp = NULL;
+  if (g_pApp == this) g_pApp = m_pPreviousApp;
 }
 
 void CWinApp::SetNamesFromModule() {
@@ -117,8 +118,16 @@ BOOL CWinApp::InitInstance() { return TRUE; }
 int CWinApp::ExitInstance() { return static_cast<int>(m_msgCur.wParam); }
 
 int CWinApp::Run() {
-  while (PumpMessage()) {
+  // The loop that owns WM_QUIT: it ends here and is not posted again.
+  MSG msg;
+  BOOL bGot;
+  while ((bGot = ::GetMessageA(&msg, NULL, 0, 0)) != 0 && bGot != -1) {
+    if (!PreTranslateMessage(&msg)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
   }
+  if (bGot == 0) m_msgCur = msg;
   return ExitInstance();
 }
 

@@ -32,7 +32,8 @@ class CWinApp : public CCmdTarget {
  public:
   // Makes this the application object. A NULL name means: the text of string
   // resource 57344, or the executable's base name when that is missing
-  // (fixed by AfxWinInit).
+  // (fixed by AfxWinInit). The program has exactly one; a test may make
+  // another for a while, and its destructor gives the role back.
   explicit CWinApp(LPCSTR lpszAppName = NULL);
   ~CWinApp() override;
 
@@ -62,7 +63,8 @@ class CWinApp : public CCmdTarget {
   // the exit code of the WM_QUIT message that ended the loop (0 if none) and
   // saves nothing.
   virtual int ExitInstance();
-  // The message loop: PumpMessage until WM_QUIT, then ExitInstance.
+  // The message loop: each message as PumpMessage handles it, until WM_QUIT;
+  // then ExitInstance.
   virtual int Run();
   // Handles exactly one message: waits for the next message of the thread,
   // offers it to PreTranslateMessage and, unless that handled it, translates
@@ -130,6 +132,7 @@ class CWinApp : public CCmdTarget {
   CString m_strProfileName;
   bool m_bAppNameGiven;
   HMODULE m_hCtl3d;
+  CWinApp* m_pPreviousApp;
 };
 
 // The application object, or NULL.

@@ -112,7 +112,12 @@ LRESULT CALLBACK CWnd::CbtCreateHook(int nCode, WPARAM wParam, LPARAM lParam) {
     if (match) {
       CWnd* pWnd = g_pWndInit;
       g_pWndInit = NULL;
-      if (pWnd->Attach(hWnd)) pWnd->m_pfnSuper = RouteToCommonProc(hWnd);
+      try {
+        if (pWnd->Attach(hWnd)) pWnd->m_pfnSuper = RouteToCommonProc(hWnd);
+      } catch (...) {
+        // Out of memory: the window stays without its object, which the
+        // creating code notices.
+      }
       LRESULT result = ::CallNextHookEx(hHook, nCode, wParam, lParam);
       ::UnhookWindowsHookEx(hHook);
       g_hCreateHook = NULL;
@@ -261,7 +266,11 @@ BOOL CWnd::CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName
   HWND hWnd = ::CreateWindowExA(dwExStyle, lpszClass, lpszWindowName, dwStyle, x, y, nWidth,
                                 nHeight, hWndParent, nIDorHMenu, AfxGetInstanceHandle(), lpParam);
   AfxUnhookWindowCreate();
-  return hWnd != NULL && m_hWnd == hWnd;
+  if (hWnd != NULL && m_hWnd != hWnd) {
+    ::DestroyWindow(hWnd);  // made, but not attached to this object
+    return FALSE;
+  }
+  return hWnd != NULL;
 }
 
 BOOL CWnd::DestroyWindow() {
