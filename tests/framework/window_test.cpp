@@ -14,6 +14,23 @@ const UINT WM_TEST_RUN = WM_APP;
 const UINT WM_TEST_ANSWER = WM_APP + 1;
 const UINT WM_TEST_COUNT = WM_APP + 2;
 const UINT WM_TEST_THROW = WM_APP + 3;
+const UINT WM_TEST_ANSWER_BOX = WM_APP + 4;
+
+struct BoxSearch {
+  HWND hOwner;
+  HWND hBox;
+};
+
+BOOL CALLBACK FindOwnedBox(HWND hWnd, LPARAM lParam) {
+  BoxSearch* search = reinterpret_cast<BoxSearch*>(lParam);
+  char szClass[16];
+  ::GetClassNameA(hWnd, szClass, sizeof szClass);
+  if (lstrcmpA(szClass, "#32770") == 0 && ::GetWindow(hWnd, GW_OWNER) == search->hOwner) {
+    search->hBox = hWnd;
+    return FALSE;
+  }
+  return TRUE;
+}
 
 class OwnerDrawButton : public CButton {
  public:
@@ -61,6 +78,23 @@ class TestDlg : public CDialog {
   LRESULT OnAnswer(WPARAM wParam, LPARAM) { return 40 + static_cast<LRESULT>(wParam); }
   LRESULT OnCount(WPARAM, LPARAM) { return ++m_nCount; }
   LRESULT OnThrow(WPARAM, LPARAM) { throw std::runtime_error("handler failed"); }
+  // Reads the caption of the message box that this dialog owns and presses
+  // its OK button.
+  LRESULT OnAnswerBox(WPARAM, LPARAM) {
+    BoxSearch search = {m_hWnd, NULL};
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindOwnedBox, reinterpret_cast<LPARAM>(&search));
+    if (search.hBox == NULL) return 0;
+    char szCaption[64];
+    ::GetWindowTextA(search.hBox, szCaption, sizeof szCaption);
+    m_strBoxCaption = szCaption;
+    ::PostMessageA(search.hBox, WM_COMMAND, IDOK, 0);
+    return 0;
+  }
+
+ public:
+  CString m_strBoxCaption;
+
+ protected:
 
   DECLARE_MESSAGE_MAP()
 };
@@ -71,6 +105,7 @@ BEGIN_MESSAGE_MAP(TestDlg, CDialog)
   ON_MESSAGE(WM_TEST_ANSWER, &TestDlg::OnAnswer)
   ON_MESSAGE(WM_TEST_COUNT, &TestDlg::OnCount)
   ON_MESSAGE(WM_TEST_THROW, &TestDlg::OnThrow)
+  ON_MESSAGE(WM_TEST_ANSWER_BOX, &TestDlg::OnAnswerBox)
 END_MESSAGE_MAP()
 
 HWND Item(CWnd& dlg, int id) { return ::GetDlgItem(dlg.m_hWnd, id); }
@@ -234,6 +269,45 @@ TEST(Dialogs, PumpStepHandlesOneMessageWithTheDialogKeys) {
   };
   EXPECT_EQ(IDCANCEL, dlg.DoModal());
   EXPECT_EQ(1, maxStep);
+}
+
+TEST(Windows, MessageBoxesCarryTheApplicationsName) {
+  TestDlg dlg;
+  dlg.m_onRun = [](TestDlg& d) {
+    d.PostMessage(WM_TEST_ANSWER_BOX);
+    EXPECT_EQ(IDOK, d.MessageBox("text"));
+    EXPECT_STREQ("Framework Test", d.m_strBoxCaption);
+    d.m_strBoxCaption.Empty();
+    d.PostMessage(WM_TEST_ANSWER_BOX);
+    EXPECT_EQ(IDOK, d.MessageBox("text", "Other", MB_OK | MB_ICONSTOP));
+    EXPECT_STREQ("Other", d.m_strBoxCaption);
+    d.EndDialog(IDOK);
+  };
+  EXPECT_EQ(IDOK, dlg.DoModal());
+}
+
+TEST(Windows, Centring) {
+  TestDlg dlg;
+  dlg.m_onRun = [](TestDlg& d) {
+    RECT screen;
+    ::GetWindowRect(::GetDesktopWindow(), &screen);
+    RECT work;
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    struct Case {
+      CWnd* pOver;
+      RECT area;
+    } cases[] = {{CWnd::GetDesktopWindow(), screen}, {NULL, work}};
+    for (const Case& c : cases) {
+      d.SetWindowPos(NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+      d.CenterWindow(c.pOver);
+      RECT rc;
+      d.GetWindowRect(&rc);
+      EXPECT_NEAR((c.area.left + c.area.right) / 2, (rc.left + rc.right) / 2, 1);
+      EXPECT_NEAR((c.area.top + c.area.bottom) / 2, (rc.top + rc.bottom) / 2, 1);
+    }
+    d.EndDialog(IDOK);
+  };
+  EXPECT_EQ(IDOK, dlg.DoModal());
 }
 
 TEST(Dialogs, ApplicationColours) {
