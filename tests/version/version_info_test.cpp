@@ -1,0 +1,227 @@
+// The version reader on real program files: the fixture program built next
+// to this test (two translations, an entry of length 0, build flags set), a
+// file without version data, and the message boxes of the ErrorMessages
+// switch.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "framework/winapp.h"
+#include "version/version_info.h"
+
+namespace {
+
+class TestApp : public CWinApp {
+ public:
+  TestApp() { AfxWinInit(::GetModuleHandleA(NULL), NULL, const_cast<LPSTR>(""), SW_SHOW); }
+};
+
+TestApp theApp;
+
+// Opens the reader's data block to the test.
+class ReaderProbe : public CVersionInfo {
+ public:
+  HGLOBAL Data() const { return m_hVersionData; }
+  UINT LockCount() const { return ::GlobalFlags(m_hVersionData) & GMEM_LOCKCOUNT; }
+};
+
+std::string TestDirectory() {
+  char szPath[MAX_PATH];
+  DWORD n = ::GetModuleFileNameA(NULL, szPath, sizeof szPath);
+  std::string path(szPath, n);
+  return path.substr(0, path.find_last_of('\\') + 1);
+}
+
+std::string FixturePath() { return TestDirectory() + "version_fixture.exe"; }
+
+std::string TempFile(const char* name, const std::string& content) {
+  char szDir[MAX_PATH];
+  ::GetTempPathA(sizeof szDir, szDir);
+  std::string path = std::string(szDir) + name;
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+// Each test starts from a scratch profile; WithSwitch writes the
+// ErrorMessages entry (NULL: no entry).
+class Version : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_strSavedProfile = theApp.m_pszProfileName;
+    m_profile = TempFile("quenlat_version_test.ini", "");
+    theApp.SetProfileName(m_profile.c_str());
+  }
+  void TearDown() override {
+    theApp.SetProfileName(m_strSavedProfile);
+    ::DeleteFileA(m_profile.c_str());
+  }
+  void WithSwitch(const char* value) {
+    std::ofstream(m_profile, std::ios::binary)
+        << (value != NULL ? std::string("[Debug]\r\nErrorMessages=") + value + "\r\n" : "");
+  }
+
+  std::string m_profile;
+  CString m_strSavedProfile;
+};
+
+TEST(VersionBlockName, LanguageFirstInLowerCaseHex) {
+  struct Case {
+    DWORD translation;
+    const char* name;
+  } cases[] = {
+      {0x04B00809, "080904b0"},
+      {0x04E40409, "040904e4"},
+      {0x00000000, "00000000"},
+      {0x0001000A, "000a0001"},
+      {0xFFFFFFFF, "ffffffff"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_STREQ(c.name, VersionBlockName(c.translation)) << std::hex << c.translation;
+  }
+}
+
+TEST(IsSwitchOn, OnlyOnAndOneInAnyCase) {
+  struct Case {
+    const char* text;
+    BOOL on;
+  } cases[] = {
+      {"on", TRUE},   {"ON", TRUE},   {"On", TRUE},  {"1", TRUE},     {"", FALSE},
+      {"yes", FALSE}, {"true", FALSE}, {"0", FALSE}, {"off", FALSE},  {" on", FALSE},
+      {"on ", FALSE}, {"11", FALSE},   {"onn", FALSE},
+  };
+  for (const Case& c : cases) {
+    CString text(c.text);
+    EXPECT_EQ(c.on, IsSwitchOn(text)) << '"' << c.text << '"';
+  }
+  CString mixed("OnE");
+  IsSwitchOn(mixed);
+  EXPECT_STREQ("one", mixed);  // lower-cased in place
+}
+
+TEST_F(Version, TranslationsEntriesAndTheFixedRecordOfAFile) {
+  ReaderProbe reader;
+  ASSERT_TRUE(reader.LoadFromFile(FixturePath().c_str())) << reader.GetLastErrorText();
+  EXPECT_EQ(1u, reader.LockCount());
+
+  const VS_FIXEDFILEINFO* pInfo = reader.GetFixedInfo();
+  ASSERT_NE(nullptr, pInfo);
+  EXPECT_EQ(0xFEEF04BDu, pInfo->dwSignature);
+  EXPECT_EQ(0x00020003u, pInfo->dwFileVersionMS);
+  EXPECT_EQ(0x00040005u, pInfo->dwFileVersionLS);
+  EXPECT_EQ(0x3u, pInfo->dwFileFlags);  // as stored, not masked
+
+  struct Case {
+    const char* name;
+    UINT language;
+    BOOL found;
+    const char* value;  // what the out text holds afterwards
+    const char* error;  // the kept text after a failure
+  } cases[] = {
+      {"ProductName", 0, TRUE, "Fixture", ""},
+      {"ProductName", 1, TRUE, "Fixture (US)", ""},
+      {"Comments", 0, TRUE, "", ""},  // present with length 0
+      {"Comments", 1, FALSE, "unchanged",
+       "Version entry [\\StringFileInfo\\040904e4\\Comments] not present"},
+      {"ProductName", 2, FALSE, "unchanged", "Language index out of range"},
+      {"ProductName", 0xFFFFFFFF, FALSE, "unchanged", "Language index out of range"},
+  };
+  for (const Case& c : cases) {
+    ReaderProbe fresh;
+    ASSERT_TRUE(fresh.LoadFromFile(FixturePath().c_str()));
+    CString value("unchanged");
+    EXPECT_EQ(c.found, fresh.GetString(value, c.name, c.language) != FALSE)
+        << c.name << ' ' << c.language;
+    EXPECT_STREQ(c.value, value) << c.name << ' ' << c.language;
+    EXPECT_STREQ(c.error, fresh.GetLastErrorText()) << c.name << ' ' << c.language;
+    EXPECT_EQ(1u, fresh.LockCount()) << "each query releases its own lock";
+  }
+}
+
+TEST_F(Version, AFileWithoutVersionData) {
+  std::string path = TempFile("quenlat_no_version.txt", "just text\r\n");
+  ReaderProbe reader;
+  EXPECT_FALSE(reader.LoadFromFile(path.c_str()));
+  EXPECT_EQ(path + " does not contain version information",
+            std::string(reader.GetLastErrorText()));
+  EXPECT_EQ(nullptr, reader.GetFixedInfo());
+  EXPECT_EQ(nullptr, reader.Data());
+  CString value("unchanged");
+  EXPECT_FALSE(reader.GetString(value, "ProductName", 0));
+  EXPECT_STREQ("No version info loaded", reader.GetLastErrorText());
+  EXPECT_STREQ("unchanged", value);
+
+  // After a good load, a failed one leaves the earlier data in place.
+  ASSERT_TRUE(reader.LoadFromFile(FixturePath().c_str()));
+  HGLOBAL hData = reader.Data();
+  const VS_FIXEDFILEINFO* pInfo = reader.GetFixedInfo();
+  EXPECT_FALSE(reader.LoadFromFile(path.c_str()));
+  EXPECT_FALSE(reader.LoadFromFile("Z:\\no\\such\\file.exe"));
+  EXPECT_STREQ("Z:\\no\\such\\file.exe does not contain version information",
+               reader.GetLastErrorText());
+  EXPECT_EQ(hData, reader.Data());
+  EXPECT_EQ(pInfo, reader.GetFixedInfo());
+  EXPECT_EQ(1u, reader.LockCount());
+  EXPECT_TRUE(reader.GetString(value, "ProductName", 0));
+  EXPECT_STREQ("Fixture", value);
+  ::DeleteFileA(path.c_str());
+}
+
+// Presses OK on the message boxes of this thread (captioned with the
+// application's name) and keeps their texts.
+std::vector<std::string> g_boxTexts;
+
+BOOL CALLBACK AnswerBox(HWND hWnd, LPARAM) {
+  char szClass[16];
+  char szCaption[128];
+  ::GetClassNameA(hWnd, szClass, sizeof szClass);
+  ::GetWindowTextA(hWnd, szCaption, sizeof szCaption);
+  if (lstrcmpA(szClass, "#32770") != 0 || lstrcmpA(szCaption, AfxGetAppName()) != 0 ||
+      !::IsWindowVisible(hWnd)) {
+    return TRUE;
+  }
+  char szText[512];
+  ::GetDlgItemTextA(hWnd, 0xFFFF, szText, sizeof szText);
+  g_boxTexts.push_back(szText);
+  ::PostMessageA(hWnd, WM_COMMAND, IDOK, 0);
+  return FALSE;
+}
+
+void CALLBACK AnswerBoxes(HWND, UINT, UINT_PTR, DWORD) {
+  ::EnumThreadWindows(::GetCurrentThreadId(), AnswerBox, 0);
+}
+
+TEST_F(Version, TheSwitchShowsEveryFailure) {
+  std::string path = TempFile("quenlat_no_version.txt", "");
+  struct Case {
+    const char* value;  // NULL: no entry
+    bool shown;
+  } cases[] = {{"ON", true}, {"On", true}, {"1", true},
+               {"yes", false}, {"true", false}, {NULL, false}};
+  UINT_PTR timer = ::SetTimer(NULL, 0, 20, AnswerBoxes);
+  for (const Case& c : cases) {
+    WithSwitch(c.value);
+    g_boxTexts.clear();
+    {
+      CVersionInfo reader;
+      CString value;
+      reader.GetString(value, "ProductName", 0);
+      reader.LoadFromFile(path.c_str());
+      ASSERT_TRUE(reader.LoadFromFile(FixturePath().c_str()));
+      reader.GetString(value, "ProductName", 7);
+      reader.GetString(value, "Missing", 0);
+    }
+    std::vector<std::string> expected;
+    if (c.shown) {
+      expected = {"No version info loaded", path + " does not contain version information",
+                  "Language index out of range",
+                  "Version entry [\\StringFileInfo\\080904b0\\Missing] not present"};
+    }
+    EXPECT_EQ(expected, g_boxTexts) << (c.value ? c.value : "(missing)");
+  }
+  ::KillTimer(NULL, timer);
+  ::DeleteFileA(path.c_str());
+}
+
+}  // namespace
