@@ -1,4 +1,12 @@
 #include "app/main_window.h"
 
-// The drop window does not exist yet: a start without arguments ends at once.
-void RunMainDropWindow() {}
+#include "dialogs/drop_dlg.h"
+#include "framework/winapp.h"
+
+void RunMainDropWindow() {
+  CDropDlg dlg(NULL);
+  // The framework clears the registration when the window is destroyed,
+  // as the modal run ends.
+  AfxGetApp()->m_pMainWnd = &dlg;
+  dlg.DoModal();
+}

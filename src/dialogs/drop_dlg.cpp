@@ -1,0 +1,117 @@
+#include "dialogs/drop_dlg.h"
+
+#include "app/profile_app.h"
+#include "dialogs/about_dlg.h"
+#include "dialogs/translate_dlg.h"
+#include "framework/gdi.h"
+#include "resources/drop_about.h"
+
+namespace {
+
+const char kOptions[] = "Options";
+const char kAutoMinimize[] = "AutoMinimize";
+
+// The settings store of the application object; NULL when the application
+// object has none (the option then keeps its default and is not stored).
+CProfileApp* Settings() { return dynamic_cast<CProfileApp*>(AfxGetApp()); }
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CDropDlg, CDialog)
+  ON_WM_PAINT()
+  ON_WM_QUERYDRAGICON()
+  ON_WM_DROPFILES()
+  ON_BN_CLICKED(IDC_ABOUT, &CDropDlg::OnAbout)
+  ON_WM_ENDSESSION()
+  ON_BN_CLICKED(IDC_AUTO_MINIMIZE, &CDropDlg::OnAutoMinimize)
+END_MESSAGE_MAP()
+
+CDropDlg::CDropDlg(CWnd* pParent)
+    : CDialog(IDD_DROP, pParent),
+      m_hIcon(::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDI_APPLICATION_ICON))) {}
+
+CDropDlg::~CDropDlg() {}
+
+void CDropDlg::DoDataExchange(CDataExchange* pDX) {
+  CDialog::DoDataExchange(pDX);
+  DDX_Control(pDX, IDC_AUTO_MINIMIZE, m_btnAutoMinimize);
+}
+
+BOOL CDropDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  CenterWindow();
+  SetIcon(m_hIcon, TRUE);
+  DragAcceptFiles(TRUE);
+  CProfileApp* pSettings = Settings();
+  BOOL bAutoMinimize = pSettings != NULL ? pSettings->GetProfileBool(kOptions, kAutoMinimize, TRUE)
+                                         : TRUE;
+  m_btnAutoMinimize.SetCheck(bAutoMinimize);
+  if (bAutoMinimize) SendMessage(WM_SYSCOMMAND, SC_MINIMIZE);
+  return TRUE;
+}
+
+void CDropDlg::OnCancel() { CDialog::OnCancel(); }
+
+BOOL CDropDlg::GetDroppedFiles(HDROP hDrop, CStringList* pList) {
+  pList->RemoveAll();
+  UINT nCount = ::DragQueryFileA(hDrop, 0xFFFFFFFF, NULL, 0);
+  for (UINT i = 0; i < nCount; ++i) {
+    UINT nLength = ::DragQueryFileA(hDrop, i, NULL, 0);
+    CString strPath;
+    ::DragQueryFileA(hDrop, i, strPath.GetBuffer(nLength), nLength + 1);
+    strPath.ReleaseBuffer();
+    pList->AddTail(strPath);
+  }
+  return TRUE;
+}
+
+void CDropDlg::OnDropFiles(HDROP hDropInfo) {
+  CStringList fileList;
+  GetDroppedFiles(hDropInfo, &fileList);
+  ::DragFinish(hDropInfo);  // before the batch: the shell's data is not needed
+  {
+    CTranslateDlg dlg(&fileList, NULL);
+    dlg.DoModal();
+    MinimizeIfChosen();
+  }  // the dialog goes before the list it reads
+}
+
+void CDropDlg::MinimizeIfChosen() {
+  if (m_btnAutoMinimize.GetCheck() != BST_UNCHECKED) SendMessage(WM_SYSCOMMAND, SC_MINIMIZE);
+}
+
+void CDropDlg::OnAutoMinimize() {
+  CProfileApp* pSettings = Settings();
+  if (pSettings != NULL) {
+    pSettings->WriteProfileBool(kOptions, kAutoMinimize,
+                                m_btnAutoMinimize.GetCheck() != BST_UNCHECKED);
+  }
+}
+
+void CDropDlg::OnAbout() {
+  CAboutDlg dlg(NULL);
+  dlg.DoModal();
+}
+
+void CDropDlg::OnEndSession(BOOL bEnding) {
+  CDialog::OnEndSession(bEnding);
+  if (bEnding) SendMessage(WM_CLOSE);
+}
+
+void CDropDlg::OnPaint() {
+  if (!IsIconic()) {
+    CDialog::OnPaint();
+    return;
+  }
+  CPaintDC dc(this);
+  SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+  int cx = ::GetSystemMetrics(SM_CXICON);
+  int cy = ::GetSystemMetrics(SM_CYICON);
+  RECT rc;
+  GetClientRect(&rc);
+  int x = (rc.right - rc.left - cx + 1) / 2;
+  int y = (rc.bottom - rc.top - cy + 1) / 2;
+  dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR CDropDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
