@@ -1,0 +1,409 @@
+// The Translate Linebreaks dialog, driven as a user drives it: the dialog
+// runs modally on the test's thread while a driver thread clicks its buttons,
+// presses keys, reads its texts and answers its message boxes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dialogs/translate_dlg.h"
+#include "framework/winapp.h"
+#include "resources/resource.h"
+#include "support.h"
+#include "ui_support.h"
+
+namespace {
+
+class TestApp : public CWinApp {
+ public:
+  TestApp() { AfxWinInit(::GetModuleHandleA(NULL), NULL, const_cast<LPSTR>(""), SW_SHOW); }
+};
+
+TestApp theApp;
+
+const char kCaption[] = "Translate Linebreaks";
+const char kAppName[] = "Quenlat";
+const std::string kLf = "a\nb\n";
+const std::string kCrLf = "a\r\nb\r\n";
+// First CR-LF, then a lone LF: automatic mode reads it as CR-LF.
+const std::string kMixed = "a\r\nb\n";
+
+// Tells the driver where the bar stands; the answer is read on the dialog's
+// own thread.
+const UINT WM_TEST_BAR_POS = WM_APP + 1;
+
+class TestTranslateDlg : public CTranslateDlg {
+ public:
+  using CTranslateDlg::CTranslateDlg;
+
+ protected:
+  LRESULT OnBarPos(WPARAM, LPARAM) { return m_pProgress != NULL ? m_pProgress->GetPos() : -1; }
+
+  DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(TestTranslateDlg, CTranslateDlg)
+  ON_MESSAGE(WM_TEST_BAR_POS, &TestTranslateDlg::OnBarPos)
+END_MESSAGE_MAP()
+
+LRESULT BarPos(HWND hDlg) {
+  DWORD_PTR pos = static_cast<DWORD_PTR>(-2);
+  ::SendMessageTimeoutA(hDlg, WM_TEST_BAR_POS, 0, 0, SMTO_NORMAL, 5000, &pos);
+  return static_cast<LRESULT>(pos);
+}
+
+// Waits for the next message box that the dialog owns, one that is not
+// hPrevious (which may still be on its way out).
+HWND NextBox(HWND hDlg, HWND hPrevious = NULL) {
+  if (hPrevious != NULL) ui::WaitUntil([&] { return !::IsWindow(hPrevious); });
+  return ui::WaitForOwnedBox(hDlg, kAppName);
+}
+
+bool HasButton(HWND hBox, int id) { return ::GetDlgItem(hBox, id) != NULL; }
+
+class TranslateDlgTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_savedProfile = theApp.m_pszProfileName;
+    theApp.SetProfileName(Profile().c_str());
+  }
+  void TearDown() override { theApp.SetProfileName(m_savedProfile); }
+
+  std::string Profile() const { return m_scratch / "QUENLAT.INI"; }
+  // The stored mode, or -99 when there is none.
+  int StoredMode() const {
+    return static_cast<int>(::GetPrivateProfileIntA("Options", "TransMode", -99, Profile().c_str()));
+  }
+  std::string File(const std::string& name, const std::string& content) {
+    std::string path = m_scratch / name;
+    WriteBytes(path, content);
+    return path;
+  }
+
+  // Runs the dialog for the files on this thread while drive works it from
+  // another; drive must leave the dialog closed. Returns the dialog's result.
+  INT_PTR Run(const std::vector<std::string>& files, const std::function<void(HWND)>& drive) {
+    CStringList list;
+    for (const std::string& f : files) list.AddTail(f.c_str());
+    TestTranslateDlg dlg(&list);
+    DWORD threadId = ::GetCurrentThreadId();
+    std::thread driver([&] {
+      HWND hDlg = ui::WaitForDialog(kCaption, threadId);
+      if (hDlg == NULL) {
+        ADD_FAILURE() << "the dialog did not appear";
+        return;
+      }
+      drive(hDlg);
+      if (!ui::WaitUntil([&] { return !::IsWindow(hDlg); }, 5000)) {
+        ADD_FAILURE() << "the dialog was left open";
+        ui::ForceClose(hDlg);
+      }
+    });
+    INT_PTR result = dlg.DoModal();
+    driver.join();
+    return result;
+  }
+
+  ScratchDir m_scratch;
+  CString m_savedProfile;
+};
+
+// --- The template
+
+struct TemplateReader {
+  const BYTE* p;
+
+  WORD Word() {
+    WORD w;
+    std::memcpy(&w, p, sizeof w);
+    p += sizeof w;
+    return w;
+  }
+  DWORD Dword() {
+    DWORD d = Word();
+    return d | static_cast<DWORD>(Word()) << 16;
+  }
+  short Short() { return static_cast<short>(Word()); }
+  std::string String() {
+    std::string s;
+    for (WORD c; (c = Word()) != 0;) s += static_cast<char>(c);
+    return s;
+  }
+  // A name or an ordinal: the predefined control classes by their names.
+  std::string NameOrOrdinal() {
+    WORD first;
+    std::memcpy(&first, p, sizeof first);
+    if (first != 0xFFFF) return String();
+    Word();
+    switch (WORD ordinal = Word()) {
+      case 0x80: return "Button";
+      case 0x82: return "Static";
+      default: return "#" + std::to_string(ordinal);
+    }
+  }
+  void AlignDword(const BYTE* base) {
+    while ((p - base) % 4 != 0) ++p;
+  }
+};
+
+TEST(TranslateTemplate, HasTheDesignedControlsInTabAndGroupOrder) {
+  HRSRC hRes = ::FindResourceA(NULL, MAKEINTRESOURCEA(IDD_TRANSLATE), MAKEINTRESOURCEA(5));
+  ASSERT_NE(nullptr, hRes);
+  const BYTE* base = static_cast<const BYTE*>(::LockResource(::LoadResource(NULL, hRes)));
+  TemplateReader r = {base};
+  EXPECT_EQ(0x90C800C0u, r.Dword());  // popup, visible, caption, system menu, modal frame, font
+  EXPECT_EQ(0u, r.Dword());
+  WORD count = r.Word();
+  r.Short();
+  r.Short();
+  EXPECT_EQ(229, r.Short());
+  EXPECT_EQ(118, r.Short());
+  EXPECT_EQ("", r.NameOrOrdinal());  // no menu
+  EXPECT_EQ("", r.NameOrOrdinal());  // the dialog class
+  EXPECT_EQ(kCaption, r.String());
+  EXPECT_EQ(8, r.Word());
+  EXPECT_EQ("MS Sans Serif", r.String());
+
+  struct Control {
+    WORD id;
+    const char* cls;
+    const char* text;
+    short x, y, cx, cy;
+    DWORD style;
+  } expected[] = {
+      {IDOK, "Button", "Convert", 174, 6, 49, 14, 0x50030001},  // default push, group, tab stop
+      {IDCANCEL, "Button", "Cancel", 174, 23, 49, 14, 0x50010000},
+      {1002, "Button", "Automatic (toggle)", 13, 19, 139, 10, 0x50030009},  // auto radio, group
+      {1003, "Button", "Always map LF to CR-LF", 13, 32, 139, 10, 0x50000009},
+      {1006, "Button", "Always map CR-LF to LF", 13, 45, 139, 10, 0x50000009},
+      {0xFFFF, "Button", "Translation", 5, 5, 156, 56, 0x50000007},  // group boxes
+      {0xFFFF, "Button", "Progress", 5, 65, 219, 47, 0x50000007},
+      {1005, "ProgressBar", "User1", 12, 91, 205, 14, 0x50000000},
+      // No word wrap, no '&' prefix, starts the next group.
+      {1007, "Static", "Static", 12, 80, 205, 8, 0x5002008C},
+  };
+  ASSERT_EQ(sizeof expected / sizeof expected[0], count);
+  for (const Control& c : expected) {
+    r.AlignDword(base);
+    EXPECT_EQ(c.style, r.Dword()) << c.text;
+    EXPECT_EQ(0u, r.Dword()) << c.text;
+    EXPECT_EQ(c.x, r.Short()) << c.text;
+    EXPECT_EQ(c.y, r.Short()) << c.text;
+    EXPECT_EQ(c.cx, r.Short()) << c.text;
+    EXPECT_EQ(c.cy, r.Short()) << c.text;
+    EXPECT_EQ(c.id, r.Word()) << c.text;
+    EXPECT_STRCASEEQ(c.cls, r.NameOrOrdinal().c_str()) << c.text;
+    EXPECT_EQ(c.text, r.NameOrOrdinal());
+    r.p += r.Word();  // creation data
+  }
+}
+
+// --- The dialog
+
+TEST_F(TranslateDlgTest, EmptyListConvertsNothingAndRelabelsTheButtons) {
+  INT_PTR result = Run({}, [&](HWND hDlg) {
+    EXPECT_EQ("0 file(s) to convert...", ui::ItemText(hDlg, IDC_STATUS));
+    EXPECT_EQ("Convert", ui::ItemText(hDlg, IDOK));
+    EXPECT_EQ("Cancel", ui::ItemText(hDlg, IDCANCEL));
+    EXPECT_EQ(::GetDlgItem(hDlg, IDOK), ui::FocusOf(hDlg));
+    // No profile yet: automatic mode.
+    EXPECT_EQ(BST_CHECKED, ui::CheckState(hDlg, IDC_MODE_AUTOMATIC));
+    EXPECT_EQ(0, BarPos(hDlg));
+    EXPECT_FALSE(Exists(Profile()));
+
+    ASSERT_TRUE(ui::ClickAndWait(hDlg, IDOK));
+    EXPECT_EQ("0 files converted.", ui::ItemText(hDlg, IDC_STATUS));
+    EXPECT_EQ("Again", ui::ItemText(hDlg, IDOK));
+    EXPECT_EQ("Close", ui::ItemText(hDlg, IDCANCEL));
+    EXPECT_TRUE(ui::IsItemEnabled(hDlg, IDOK));
+    EXPECT_EQ(0, StoredMode());
+    ui::ClickAndWait(hDlg, IDCANCEL);
+  });
+  EXPECT_EQ(IDCANCEL, result);
+}
+
+TEST_F(TranslateDlgTest, OneFileConvertsAndAgainInAutomaticModeTogglesItBack) {
+  std::string path = File("one.txt", kLf);
+  INT_PTR result = Run({path}, [&](HWND hDlg) {
+    EXPECT_EQ("1 file(s) to convert...", ui::ItemText(hDlg, IDC_STATUS));
+    ASSERT_TRUE(ui::ClickAndWait(hDlg, IDOK));
+    EXPECT_EQ("1 files converted.", ui::ItemText(hDlg, IDC_STATUS));
+    EXPECT_EQ(100, BarPos(hDlg));
+    EXPECT_EQ(kCrLf, ReadBytes(path));
+
+    ASSERT_TRUE(ui::ClickAndWait(hDlg, IDOK));
+    EXPECT_EQ("1 files converted.", ui::ItemText(hDlg, IDC_STATUS));
+    EXPECT_EQ(kLf, ReadBytes(path));
+    // Escape, with no batch running, closes the dialog.
+    ui::PressKey(hDlg, VK_ESCAPE);
+  });
+  EXPECT_EQ(IDCANCEL, result);
+  EXPECT_EQ((std::vector<std::string>{"QUENLAT.INI", "one.txt"}), ListFolder(m_scratch.path()));
+}
+
+TEST_F(TranslateDlgTest, FailedFileAnsweredYesLeavesTheBarAndTheBatchGoesOn) {
+  std::string first = File("first.txt", kLf);
+  std::string second = File("second.txt", kLf);
+  std::string third = File("third.txt", kLf);
+  ReplaceBlocked blocked(second);  // the probe passes, the conversion fails
+  ASSERT_TRUE(blocked.ok());
+  Run({first, second, third}, [&](HWND hDlg) {
+    ui::Click(hDlg, IDOK);
+    HWND hError = NextBox(hDlg);
+    ASSERT_NE(nullptr, hError);
+    EXPECT_EQ(second + "\n\nPermission Denied", ui::BoxText(hError));
+    EXPECT_TRUE(HasButton(hError, IDOK));
+    EXPECT_FALSE(HasButton(hError, IDYES));
+    EXPECT_EQ(33, BarPos(hDlg));
+    ui::Click(hError, IDOK);
+
+    HWND hQuestion = NextBox(hDlg, hError);
+    ASSERT_NE(nullptr, hQuestion);
+    EXPECT_EQ("Conversion Failed. Continue batch?", ui::BoxText(hQuestion));
+    EXPECT_TRUE(HasButton(hQuestion, IDNO));
+    EXPECT_EQ(33, BarPos(hDlg));
+    ui::Click(hQuestion, IDYES);
+
+    EXPECT_TRUE(ui::WaitForItemText(hDlg, IDC_STATUS, "2 files converted."));
+    EXPECT_EQ(100, BarPos(hDlg));
+    ui::ClickAndWait(hDlg, IDCANCEL);
+  });
+  EXPECT_EQ(kCrLf, ReadBytes(first));
+  EXPECT_EQ(kLf, ReadBytes(second));
+  EXPECT_EQ(kCrLf, ReadBytes(third));
+}
+
+TEST_F(TranslateDlgTest, NoStopsTheBatchAfterTheModeIsStoredAndAgainRunsAfresh) {
+  // Neither the status line nor the question makes anything of the '&'.
+  std::string missing = m_scratch / "not&here.txt";
+  std::string other = File("other.txt", kCrLf);
+  INT_PTR result = Run({missing, other}, [&](HWND hDlg) {
+    ASSERT_TRUE(ui::ClickAndWait(hDlg, IDC_MODE_CRLF_TO_LF));
+    ui::Click(hDlg, IDOK);
+    HWND hQuestion = NextBox(hDlg);
+    ASSERT_NE(nullptr, hQuestion);
+    EXPECT_EQ(missing + "\n\nThis file cannot be opened for writing. Continue batch?",
+              ui::BoxText(hQuestion));
+    EXPECT_EQ("File 1: " + missing, ui::ItemText(hDlg, IDC_STATUS));
+    // Stored before the first file.
+    EXPECT_EQ(2, StoredMode());
+    ui::Click(hQuestion, IDNO);
+
+    EXPECT_TRUE(ui::WaitForItemText(hDlg, IDOK, "Again"));
+    EXPECT_EQ("Batch cancelled.", ui::ItemText(hDlg, IDC_STATUS));
+    EXPECT_EQ("Close", ui::ItemText(hDlg, IDCANCEL));
+    EXPECT_EQ(kCrLf, ReadBytes(other));
+
+    // A No is not a cancel: the next run converts both.
+    WriteBytes(missing, kCrLf);
+    ASSERT_TRUE(ui::ClickAndWait(hDlg, IDOK));
+    EXPECT_EQ("2 files converted.", ui::ItemText(hDlg, IDC_STATUS));
+    // The close box closes the dialog when no batch runs.
+    ::PostMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+  });
+  EXPECT_EQ(IDCANCEL, result);
+  EXPECT_EQ(kLf, ReadBytes(missing));
+  EXPECT_EQ(kLf, ReadBytes(other));
+}
+
+// Each file as a letter: 'C' converted, 'L' as it was, '?' anything else.
+std::string States(const std::vector<std::string>& files, const std::string& original,
+                   const std::string& converted) {
+  std::string states;
+  for (const std::string& f : files) {
+    std::string content = ReadBytes(f);
+    states += content == converted ? 'C' : content == original ? 'L' : '?';
+  }
+  return states;
+}
+
+TEST_F(TranslateDlgTest, CancelClickEscapeAndCloseBoxStopABatchBeforeTheNextFile) {
+  struct Way {
+    const char* name;
+    std::function<void(HWND)> act;
+  } ways[] = {
+      {"Cancel clicked", [](HWND hDlg) { ui::Click(hDlg, IDCANCEL); }},
+      {"Escape pressed", [](HWND hDlg) { ui::PressKey(hDlg, VK_ESCAPE); }},
+      {"close box", [](HWND hDlg) { ::PostMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+  };
+  const std::string original = std::string(2000, 'x') + kLf;
+  const std::string converted = std::string(2000, 'x') + kCrLf;
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    ScratchDir folder(m_scratch.path());
+    std::vector<std::string> files;
+    for (int i = 0; i < 200; ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "f%03d.txt", i);
+      files.push_back(folder / name);
+      WriteBytes(files.back(), original);
+    }
+    std::string afterCancel;
+    INT_PTR result = Run(files, [&](HWND hDlg) {
+      ui::Click(hDlg, IDOK);
+      // Once the second file is under way, the first has been converted.
+      ASSERT_TRUE(ui::WaitUntil([&] {
+        std::string status = ui::ItemText(hDlg, IDC_STATUS);
+        return status.compare(0, 5, "File ") == 0 && std::atoi(status.c_str() + 5) >= 2;
+      }));
+      way.act(hDlg);
+      ASSERT_TRUE(ui::WaitForItemText(hDlg, IDOK, "Again"));
+      EXPECT_EQ("Batch cancelled.", ui::ItemText(hDlg, IDC_STATUS));
+      EXPECT_EQ("Close", ui::ItemText(hDlg, IDCANCEL));
+      afterCancel = States(files, original, converted);
+
+      // The dialog stays cancelled: "Again" converts nothing.
+      ASSERT_TRUE(ui::ClickAndWait(hDlg, IDOK));
+      EXPECT_EQ("Batch cancelled.", ui::ItemText(hDlg, IDC_STATUS));
+      EXPECT_EQ(afterCancel, States(files, original, converted));
+      ui::ClickAndWait(hDlg, IDCANCEL);
+    });
+    EXPECT_EQ(IDCANCEL, result);
+    // The files before the stop are converted whole, the rest untouched, and
+    // no temporary file is left.
+    size_t nConverted = afterCancel.find_first_not_of('C');
+    EXPECT_GE(nConverted, 1u) << afterCancel;
+    EXPECT_LT(nConverted, files.size()) << afterCancel;
+    EXPECT_EQ(std::string(files.size() - std::min(nConverted, files.size()), 'L'),
+              afterCancel.substr(std::min(nConverted, afterCancel.size())))
+        << afterCancel;
+    EXPECT_EQ(files.size(), ListFolder(folder.path()).size());
+  }
+}
+
+TEST_F(TranslateDlgTest, StoredModeOutsideTheGroupChecksNoButtonAndIsStoredAsMinusOne) {
+  WriteBytes(Profile(), "[Options]\r\nTransMode=5\r\n");
+  std::string path = File("mixed.txt", kMixed);
+  Run({path}, [&](HWND hDlg) {
+    EXPECT_EQ(BST_UNCHECKED, ui::CheckState(hDlg, IDC_MODE_AUTOMATIC));
+    EXPECT_EQ(BST_UNCHECKED, ui::CheckState(hDlg, IDC_MODE_LF_TO_CRLF));
+    EXPECT_EQ(BST_UNCHECKED, ui::CheckState(hDlg, IDC_MODE_CRLF_TO_LF));
+    ASSERT_TRUE(ui::ClickAndWait(hDlg, IDOK));
+    EXPECT_EQ("1 files converted.", ui::ItemText(hDlg, IDC_STATUS));
+    ui::ClickAndWait(hDlg, IDCANCEL);
+  });
+  EXPECT_EQ(-1, StoredMode());
+  // Not automatic (which would give "a\nb\n"): LF to CR-LF.
+  EXPECT_EQ(kCrLf, ReadBytes(path));
+}
+
+TEST_F(TranslateDlgTest, EnterOnARadioButtonPressesConvert) {
+  std::string path = File("mixed.txt", kMixed);
+  Run({path}, [&](HWND hDlg) {
+    ASSERT_TRUE(ui::ClickAndWait(hDlg, IDC_MODE_LF_TO_CRLF));
+    EXPECT_EQ(::GetDlgItem(hDlg, IDC_MODE_LF_TO_CRLF), ui::FocusOf(hDlg));
+    ui::PressKey(hDlg, VK_RETURN);
+    EXPECT_TRUE(ui::WaitForItemText(hDlg, IDC_STATUS, "1 files converted."));
+    ui::ClickAndWait(hDlg, IDCANCEL);
+  });
+  EXPECT_EQ(1, StoredMode());
+  EXPECT_EQ(kCrLf, ReadBytes(path));
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+#include "ui_support.h"
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace ui {
+
+namespace {
+
+const UINT kSendTimeoutMs = 5000;
+
+std::string ClassOf(HWND hWnd) {
+  char szClass[64] = "";
+  ::GetClassNameA(hWnd, szClass, sizeof szClass);
+  return szClass;
+}
+
+struct DialogSearch {
+  const char* caption;
+  DWORD processId;
+  HWND hFound;
+};
+
+BOOL CALLBACK MatchDialog(HWND hWnd, LPARAM lParam) {
+  DialogSearch* search = reinterpret_cast<DialogSearch*>(lParam);
+  if (search->processId != 0) {
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(hWnd, &processId);
+    if (processId != search->processId) return TRUE;
+  }
+  if (ClassOf(hWnd) == "#32770" && ::IsWindowVisible(hWnd) && Text(hWnd) == search->caption) {
+    search->hFound = hWnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+struct BoxSearch {
+  HWND hOwner;
+  const char* caption;
+  HWND hFound;
+};
+
+BOOL CALLBACK MatchBox(HWND hWnd, LPARAM lParam) {
+  BoxSearch* search = reinterpret_cast<BoxSearch*>(lParam);
+  if (::GetWindow(hWnd, GW_OWNER) == search->hOwner && ClassOf(hWnd) == "#32770" &&
+      ::IsWindowVisible(hWnd) && Text(hWnd) == search->caption) {
+    search->hFound = hWnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK CollectStatic(HWND hWnd, LPARAM lParam) {
+  std::string* longest = reinterpret_cast<std::string*>(lParam);
+  if (ClassOf(hWnd) == "Static") {
+    std::string text = Text(hWnd);
+    if (text.size() > longest->size()) *longest = text;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& ready, int timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (ready()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+HWND FindDialog(const char* caption, DWORD threadId, DWORD processId) {
+  DialogSearch search = {caption, processId, NULL};
+  if (threadId != 0) {
+    ::EnumThreadWindows(threadId, MatchDialog, reinterpret_cast<LPARAM>(&search));
+  } else {
+    ::EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+  }
+  return search.hFound;
+}
+
+HWND WaitForDialog(const char* caption, DWORD threadId, DWORD processId, int timeoutMs) {
+  HWND hFound = NULL;
+  WaitUntil([&] { return (hFound = FindDialog(caption, threadId, processId)) != NULL; },
+            timeoutMs);
+  return hFound;
+}
+
+HWND FindOwnedBox(HWND hOwner, const char* caption) {
+  BoxSearch search = {hOwner, caption, NULL};
+  ::EnumThreadWindows(::GetWindowThreadProcessId(hOwner, NULL), MatchBox,
+                      reinterpret_cast<LPARAM>(&search));
+  return search.hFound;
+}
+
+HWND WaitForOwnedBox(HWND hOwner, const char* caption, int timeoutMs) {
+  HWND hFound = NULL;
+  WaitUntil([&] { return (hFound = FindOwnedBox(hOwner, caption)) != NULL; }, timeoutMs);
+  return hFound;
+}
+
+std::string Text(HWND hWnd) {
+  std::vector<char> buffer(4096);
+  DWORD_PTR length = 0;
+  if (!::SendMessageTimeoutA(hWnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &length)) {
+    return std::string();
+  }
+  return std::string(buffer.data(), length < buffer.size() ? length : buffer.size() - 1);
+}
+
+std::string ItemText(HWND hDlg, int id) { return Text(::GetDlgItem(hDlg, id)); }
+
+std::string BoxText(HWND hBox) {
+  std::string longest;
+  ::EnumChildWindows(hBox, CollectStatic, reinterpret_cast<LPARAM>(&longest));
+  return longest;
+}
+
+bool WaitForItemText(HWND hDlg, int id, const std::string& text, int timeoutMs) {
+  return WaitUntil([&] { return ItemText(hDlg, id) == text; }, timeoutMs);
+}
+
+LRESULT CheckState(HWND hDlg, int id) {
+  DWORD_PTR state = 0;
+  ::SendMessageTimeoutA(::GetDlgItem(hDlg, id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG,
+                        kSendTimeoutMs, &state);
+  return static_cast<LRESULT>(state);
+}
+
+bool IsItemEnabled(HWND hDlg, int id) { return ::IsWindowEnabled(::GetDlgItem(hDlg, id)) != FALSE; }
+
+HWND FocusOf(HWND hWnd) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(hWnd, NULL), &info)) return NULL;
+  return info.hwndFocus;
+}
+
+void Click(HWND hDlg, int id) { ::PostMessageA(::GetDlgItem(hDlg, id), BM_CLICK, 0, 0); }
+
+bool ClickAndWait(HWND hDlg, int id, int timeoutMs) {
+  DWORD_PTR result = 0;
+  return ::SendMessageTimeoutA(::GetDlgItem(hDlg, id), BM_CLICK, 0, 0, SMTO_NORMAL,
+                               static_cast<UINT>(timeoutMs), &result) != 0;
+}
+
+void PressKey(HWND hDlg, UINT vk) {
+  HWND hTarget = FocusOf(hDlg);
+  if (hTarget == NULL) hTarget = hDlg;
+  UINT scan = ::MapVirtualKeyA(vk, 0);
+  ::PostMessageA(hTarget, WM_KEYDOWN, vk, 1 | (scan << 16));
+  ::PostMessageA(hTarget, WM_KEYUP, vk, 1 | (scan << 16) | (3u << 30));
+}
+
+namespace {
+
+struct OwnedWindows {
+  HWND hOwner;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectOwned(HWND hWnd, LPARAM lParam) {
+  OwnedWindows* owned = reinterpret_cast<OwnedWindows*>(lParam);
+  if (::GetWindow(hWnd, GW_OWNER) == owned->hOwner) owned->found.push_back(hWnd);
+  return TRUE;
+}
+
+}  // namespace
+
+void ForceClose(HWND hDlg, int timeoutMs) {
+  WaitUntil(
+      [&] {
+        if (!::IsWindow(hDlg)) return true;
+        OwnedWindows owned = {hDlg, {}};
+        ::EnumThreadWindows(::GetWindowThreadProcessId(hDlg, NULL), CollectOwned,
+                            reinterpret_cast<LPARAM>(&owned));
+        for (HWND hBox : owned.found) {
+          ::PostMessageA(hBox, WM_COMMAND, ::GetDlgItem(hBox, IDNO) != NULL ? IDNO : IDOK, 0);
+        }
+        ::PostMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return false;
+      },
+      timeoutMs);
+}
+
+}  // namespace ui
