@@ -24,11 +24,13 @@ BEGIN_MESSAGE_MAP(CDropDlg, CDialog)
   ON_BN_CLICKED(IDC_ABOUT, &CDropDlg::OnAbout)
   ON_WM_ENDSESSION()
   ON_BN_CLICKED(IDC_AUTO_MINIMIZE, &CDropDlg::OnAutoMinimize)
+  ON_MESSAGE(WM_QUERYOPEN, &CDropDlg::OnQueryOpen)
 END_MESSAGE_MAP()
 
 CDropDlg::CDropDlg(CWnd* pParent)
     : CDialog(IDD_DROP, pParent),
-      m_hIcon(::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDI_APPLICATION_ICON))) {}
+      m_hIcon(::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDI_APPLICATION_ICON))),
+      m_bRefuseFirstOpen(FALSE) {}
 
 CDropDlg::~CDropDlg() {}
 
@@ -46,7 +48,10 @@ BOOL CDropDlg::OnInitDialog() {
   BOOL bAutoMinimize = pSettings != NULL ? pSettings->GetProfileBool(kOptions, kAutoMinimize, TRUE)
                                          : TRUE;
   m_btnAutoMinimize.SetCheck(bAutoMinimize);
-  if (bAutoMinimize) SendMessage(WM_SYSCOMMAND, SC_MINIMIZE);
+  if (bAutoMinimize) {
+    SendMessage(WM_SYSCOMMAND, SC_MINIMIZE);
+    m_bRefuseFirstOpen = IsIconic();
+  }
   return TRUE;
 }
 
@@ -112,6 +117,18 @@ void CDropDlg::OnPaint() {
   int x = (rc.right - rc.left - cx + 1) / 2;
   int y = (rc.bottom - rc.top - cy + 1) / 2;
   dc.DrawIcon(x, y, m_hIcon);
+}
+
+LRESULT CDropDlg::OnQueryOpen(WPARAM, LPARAM) {
+  // The modal loop shows the dialog in its normal state the first time its
+  // queue goes empty, which would undo the minimise made at opening. That
+  // is the first request to restore the window after it; later ones are
+  // the user's.
+  if (m_bRefuseFirstOpen) {
+    m_bRefuseFirstOpen = FALSE;
+    return FALSE;
+  }
+  return Default();
 }
 
 HCURSOR CDropDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }

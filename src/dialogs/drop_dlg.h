@@ -46,6 +46,8 @@ class CDropDlg : public CDialog {
   // Minimised: the icon centred over an erased background.
   void OnPaint();
   HCURSOR OnQueryDragIcon();
+  // Keeps the window minimised at opening (see m_bRefuseFirstOpen).
+  LRESULT OnQueryOpen(WPARAM wParam, LPARAM lParam);
   // Takes the paths, releases the drop, runs the Translate Linebreaks
   // dialog for them and then minimises the window if the option is on.
   void OnDropFiles(HDROP hDropInfo);
@@ -59,6 +61,10 @@ class CDropDlg : public CDialog {
 
  private:
   void MinimizeIfChosen();
+
+  // Set when the window has been minimised at opening: the dialog manager's
+  // own show step, which follows, would restore it.
+  BOOL m_bRefuseFirstOpen;
 };
 
 #endif

@@ -1,7 +1,7 @@
-// The version reader on real program files: the fixture program built next
-// to this test (two translations, an entry of length 0, build flags set), a
-// file without version data, and the message boxes of the ErrorMessages
-// switch.
+// The version reader on real program files: QUENLAT.EXE and the fixture
+// program, both built next to this test (the fixture has two translations,
+// an entry of length 0 and build flags set), a file without version data,
+// and the message boxes of the ErrorMessages switch.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -98,6 +98,49 @@ TEST(IsSwitchOn, OnlyOnAndOneInAnyCase) {
   CString mixed("OnE");
   IsSwitchOn(mixed);
   EXPECT_STREQ("one", mixed);  // lower-cased in place
+}
+
+TEST_F(Version, TheProgramsOwnFile) {
+  ReaderProbe reader;
+  std::string program = TestDirectory() + "QUENLAT.EXE";
+  ASSERT_TRUE(reader.LoadFromFile(program.c_str())) << reader.GetLastErrorText();
+  const VS_FIXEDFILEINFO* pInfo = reader.GetFixedInfo();
+  ASSERT_NE(nullptr, pInfo);
+  EXPECT_EQ(0x00010000u, pInfo->dwFileVersionMS);
+  EXPECT_EQ(0x00000001u, pInfo->dwFileVersionLS);
+  EXPECT_EQ(0x00010000u, pInfo->dwProductVersionMS);
+  EXPECT_EQ(0x00000001u, pInfo->dwProductVersionLS);
+  EXPECT_EQ(0x3Fu, pInfo->dwFileFlagsMask);
+  EXPECT_EQ(0u, pInfo->dwFileFlags);
+  EXPECT_EQ(0x00040004u, pInfo->dwFileOS);
+  EXPECT_EQ(1u, pInfo->dwFileType);
+
+  struct Entry {
+    const char* name;
+    const char* value;  // NULL: any text that is not empty
+  } entries[] = {
+      {"ProductName", "Quenlat"},       {"ProductVersion", "1.1"},
+      {"FileDescription", "Quenlat"},   {"FileVersion", "1, 0, 0, 1"},
+      {"InternalName", "QUENLAT"},      {"OriginalFilename", "QUENLAT.exe"},
+      {"LegalCopyright", NULL},         {"CompanyName", NULL},
+  };
+  for (const Entry& e : entries) {
+    CString value;
+    EXPECT_TRUE(reader.GetString(value, e.name, 0)) << e.name << ": " << reader.GetLastErrorText();
+    if (e.value != NULL) {
+      EXPECT_STREQ(e.value, value) << e.name;
+    } else {
+      EXPECT_FALSE(value.IsEmpty()) << e.name;
+    }
+  }
+  CString value("unchanged");
+  EXPECT_FALSE(reader.GetString(value, "ProductName", 1));
+  EXPECT_STREQ("Language index out of range", reader.GetLastErrorText());
+  EXPECT_FALSE(reader.GetString(value, "Comments", 0));
+  EXPECT_STREQ("Version entry [\\StringFileInfo\\080904b0\\Comments] not present",
+               reader.GetLastErrorText());
+  EXPECT_STREQ("unchanged", value);
+  EXPECT_EQ(1u, reader.LockCount());
 }
 
 TEST_F(Version, TranslationsEntriesAndTheFixedRecordOfAFile) {
