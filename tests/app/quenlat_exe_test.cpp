@@ -1,0 +1,165 @@
+// QUENLAT.EXE as a user starts it: with files on its command line, driven
+// from this process through its windows.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "support.h"
+#include "ui_support.h"
+
+namespace {
+
+const int kStatusId = 1007;
+
+std::string Folder(const std::string& path) { return path.substr(0, path.find_last_of('\\') + 1); }
+
+std::string ThisFolder() {
+  char path[MAX_PATH];
+  DWORD n = ::GetModuleFileNameA(NULL, path, sizeof path);
+  return Folder(std::string(path, n));
+}
+
+std::string Program() { return ThisFolder() + "QUENLAT.EXE"; }
+
+std::string ProfilePath() {
+  char dir[MAX_PATH];
+  UINT n = ::GetWindowsDirectoryA(dir, sizeof dir);
+  return std::string(dir, n) + "\\QUENLAT.INI";
+}
+
+// A run of QUENLAT.EXE; killed if a test leaves it running.
+class QuenlatRun {
+ public:
+  QuenlatRun(const std::string& arguments, const std::string& folder) : m_info() {
+    std::string cmdLine = "\"" + Program() + "\" " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    m_started = ::CreateProcessA(Program().c_str(), &cmdLine[0], NULL, NULL, FALSE, 0, NULL,
+                                 folder.c_str(), &startup, &m_info) != FALSE;
+  }
+  ~QuenlatRun() {
+    if (!m_started) return;
+    if (::WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT) {
+      ::TerminateProcess(m_info.hProcess, 99);
+    }
+    ::CloseHandle(m_info.hThread);
+    ::CloseHandle(m_info.hProcess);
+  }
+  bool started() const { return m_started; }
+  HWND Dialog() const { return ui::WaitForDialog("Translate Linebreaks", 0, m_info.dwProcessId); }
+  // The exit code, or -1 while the program is still running after the time.
+  long ExitCode() const {
+    DWORD code = 0;
+    if (::WaitForSingleObject(m_info.hProcess, ui::kTimeoutMs) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(m_info.hProcess, &code)) {
+      return -1;
+    }
+    return static_cast<long>(code);
+  }
+
+ private:
+  PROCESS_INFORMATION m_info;
+  bool m_started;
+};
+
+TEST(QuenlatExe, ConvertsTheFilesOnItsCommandLineAndExitsWithZero) {
+  ScratchDir scratch;
+  MakeFolder(scratch / "other");
+  std::string first = scratch / "other\\first.txt";
+  WriteBytes(first, "a\nb\n");
+  WriteBytes(scratch / "second.txt", "c\r\nd\r\n");
+  ::DeleteFileA(ProfilePath().c_str());
+
+  // The relative path names a file in the folder the program starts in,
+  // even after the first file has taken the program into another folder.
+  QuenlatRun run(first + " second.txt", scratch.path());
+  ASSERT_TRUE(run.started()) << Program();
+  HWND hDlg = run.Dialog();
+  ASSERT_NE(nullptr, hDlg);
+  EXPECT_EQ(nullptr, ::GetWindow(hDlg, GW_OWNER));
+  EXPECT_EQ("2 file(s) to convert...", ui::ItemText(hDlg, kStatusId));
+  ui::Click(hDlg, IDOK);
+  EXPECT_TRUE(ui::WaitForItemText(hDlg, kStatusId, "2 files converted."));
+  ui::Click(hDlg, IDCANCEL);
+  EXPECT_EQ(0, run.ExitCode());
+
+  EXPECT_EQ("a\r\nb\r\n", ReadBytes(first));
+  EXPECT_EQ("c\nd\n", ReadBytes(scratch / "second.txt"));
+  EXPECT_EQ((std::vector<std::string>{"first.txt"}), ListFolder(scratch / "other"));
+  std::string profile = ReadBytes(ProfilePath());
+  EXPECT_NE(std::string::npos, profile.find("[Options]")) << profile;
+  EXPECT_NE(std::string::npos, profile.find("TransMode=0")) << profile;
+}
+
+TEST(QuenlatExe, ClosedWithoutConvertingItChangesNothingAndExitsWithZero) {
+  ScratchDir scratch;
+  WriteBytes(scratch / "a.txt", "a\n");
+  ::DeleteFileA(ProfilePath().c_str());
+  QuenlatRun run("a.txt missing.txt", scratch.path());
+  ASSERT_TRUE(run.started());
+  HWND hDlg = run.Dialog();
+  ASSERT_NE(nullptr, hDlg);
+  EXPECT_EQ("2 file(s) to convert...", ui::ItemText(hDlg, kStatusId));
+  ::PostMessageA(hDlg, WM_CLOSE, 0, 0);
+  EXPECT_EQ(0, run.ExitCode());
+  EXPECT_EQ("a\n", ReadBytes(scratch / "a.txt"));
+  EXPECT_FALSE(Exists(ProfilePath()));
+}
+
+// The program's own resources, as the About box and the framework read them.
+TEST(QuenlatExe, CarriesItsNameAndVersion) {
+  HMODULE hExe = ::LoadLibraryExA(Program().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, hExe);
+  char name[64] = "";
+  EXPECT_LT(0, ::LoadStringA(hExe, 57344, name, sizeof name));
+  EXPECT_STREQ("Quenlat", name);
+  ::FreeLibrary(hExe);
+
+  DWORD handle = 0;
+  DWORD size = ::GetFileVersionInfoSizeA(Program().c_str(), &handle);
+  ASSERT_LT(0u, size);
+  std::string data(size, '\0');
+  ASSERT_TRUE(::GetFileVersionInfoA(Program().c_str(), handle, size, &data[0]));
+  VS_FIXEDFILEINFO* fixed = NULL;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueA(&data[0], "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(0x00010000u, fixed->dwFileVersionMS);
+  EXPECT_EQ(0x00000001u, fixed->dwFileVersionLS);
+  EXPECT_EQ(0x00010000u, fixed->dwProductVersionMS);
+  EXPECT_EQ(0x00000001u, fixed->dwProductVersionLS);
+  EXPECT_EQ(0x3Fu, fixed->dwFileFlagsMask);
+  EXPECT_EQ(0u, fixed->dwFileFlags);
+  EXPECT_EQ(0x00040004u, fixed->dwFileOS);
+  EXPECT_EQ(1u, fixed->dwFileType);
+
+  DWORD* translations = NULL;
+  ASSERT_TRUE(::VerQueryValueA(&data[0], "\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translations), &length));
+  ASSERT_EQ(4u, length);
+  EXPECT_EQ(0x04B00809u, translations[0]);
+
+  struct Entry {
+    const char* name;
+    const char* value;  // NULL: any text that is not empty
+  } entries[] = {
+      {"ProductName", "Quenlat"},       {"ProductVersion", "1.1"},
+      {"FileDescription", "Quenlat"},   {"FileVersion", "1, 0, 0, 1"},
+      {"InternalName", "QUENLAT"},      {"OriginalFilename", "QUENLAT.exe"},
+      {"LegalCopyright", NULL},         {"CompanyName", NULL},
+  };
+  for (const Entry& e : entries) {
+    char* value = NULL;
+    std::string path = std::string("\\StringFileInfo\\080904b0\\") + e.name;
+    ASSERT_TRUE(::VerQueryValueA(&data[0], path.c_str(), reinterpret_cast<void**>(&value), &length))
+        << e.name;
+    if (e.value != NULL) {
+      EXPECT_STREQ(e.value, value) << e.name;
+    } else {
+      EXPECT_STRNE("", value) << e.name;
+    }
+  }
+}
+
+}  // namespace
