@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Takes docs/translate-dialog.png: the Translate Linebreaks dialog after it
 # has converted two sample files, with QUENLAT.EXE under Wine in a private
-# virtual display where Wine draws the caption bar itself.
+# virtual display where Wine draws the caption bar itself; then, with
+# QUENLAT.EXE started bare, docs/drop-window.png (the main window) and
+# docs/about-box.png (its About box).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 "$root/scripts/build.sh" windows >/dev/null
@@ -33,3 +35,25 @@ import -display "$DISPLAY" -window root -crop "$geometry" +repage "$root/docs/tr
 "$run" "$build_windows/quenlat_ui_driver.exe" "Translate Linebreaks" click 2
 wait "$program"
 echo "wrote docs/translate-dialog.png ($geometry)"
+
+# Started bare, with "Auto Minimize" off for the picture; the profile is put
+# back as it was afterwards.
+profile="$build_windows/wineprefix/drive_c/windows/QUENLAT.INI"
+saved="$work/QUENLAT.INI.saved"
+[ -f "$profile" ] && cp "$profile" "$saved"
+printf '[Options]\r\nAutoMinimize=no\r\n' >"$profile"
+"$run" "$build_windows/QUENLAT.EXE" &
+program=$!
+geometry=$("$run" "$build_windows/quenlat_ui_driver.exe" "Quenlat" rect | tr -d '\r')
+sleep 0.5
+import -display "$DISPLAY" -window root -crop "$geometry" +repage "$root/docs/drop-window.png"
+echo "wrote docs/drop-window.png ($geometry)"
+"$run" "$build_windows/quenlat_ui_driver.exe" "Quenlat" click 1008
+geometry=$("$run" "$build_windows/quenlat_ui_driver.exe" "About Quenlat" rect | tr -d '\r')
+sleep 0.5
+import -display "$DISPLAY" -window root -crop "$geometry" +repage "$root/docs/about-box.png"
+echo "wrote docs/about-box.png ($geometry)"
+"$run" "$build_windows/quenlat_ui_driver.exe" "About Quenlat" click 2
+"$run" "$build_windows/quenlat_ui_driver.exe" "Quenlat" click 1
+wait "$program"
+if [ -f "$saved" ]; then cp "$saved" "$profile"; else rm -f "$profile"; fi

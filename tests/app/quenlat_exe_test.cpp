@@ -1,5 +1,5 @@
-// QUENLAT.EXE as a user starts it: with files on its command line, driven
-// from this process through its windows.
+// QUENLAT.EXE as a user starts it, with files on its command line or bare,
+// driven from this process through its windows.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -48,7 +48,9 @@ class QuenlatRun {
     ::CloseHandle(m_info.hProcess);
   }
   bool started() const { return m_started; }
-  HWND Dialog() const { return ui::WaitForDialog("Translate Linebreaks", 0, m_info.dwProcessId); }
+  HWND Dialog(const char* caption = "Translate Linebreaks") const {
+    return ui::WaitForDialog(caption, 0, m_info.dwProcessId);
+  }
   // The exit code, or -1 while the program is still running after the time.
   long ExitCode() const {
     DWORD code = 0;
@@ -106,6 +108,34 @@ TEST(QuenlatExe, ClosedWithoutConvertingItChangesNothingAndExitsWithZero) {
   EXPECT_EQ(0, run.ExitCode());
   EXPECT_EQ("a\n", ReadBytes(scratch / "a.txt"));
   EXPECT_FALSE(Exists(ProfilePath()));
+}
+
+TEST(QuenlatExe, StartedBareItShowsTheMainWindowAndItsAboutBox) {
+  ScratchDir scratch;
+  ::DeleteFileA(ProfilePath().c_str());
+  QuenlatRun run("", scratch.path());
+  ASSERT_TRUE(run.started());
+  HWND hMain = run.Dialog("Quenlat");
+  ASSERT_NE(nullptr, hMain);
+  EXPECT_EQ("Auto Minimize", ui::ItemText(hMain, 1000));
+  // First run: the option is on, so the window opens minimised.
+  EXPECT_TRUE(ui::WaitUntil([&] { return ::IsIconic(hMain) != FALSE; }, 5000));
+  EXPECT_EQ(BST_CHECKED, ui::CheckState(hMain, 1000));
+
+  ui::Click(hMain, 1008);
+  HWND hAbout = run.Dialog("About Quenlat");
+  ASSERT_NE(nullptr, hAbout);
+  EXPECT_EQ(hMain, ::GetWindow(hAbout, GW_OWNER));
+  EXPECT_EQ("Quenlat", ui::ItemText(hAbout, 1008));
+  EXPECT_EQ("Version 1.1", ui::ItemText(hAbout, 1006));
+  EXPECT_NE("", ui::ItemText(hAbout, 1007));
+  EXPECT_EQ("Release Build", ui::ItemText(hAbout, 105));
+  ui::Click(hAbout, IDCANCEL);
+  EXPECT_TRUE(ui::WaitUntil([&] { return !::IsWindow(hAbout); }));
+
+  ::PostMessageA(hMain, WM_CLOSE, 0, 0);
+  EXPECT_EQ(0, run.ExitCode());
+  EXPECT_FALSE(Exists(ProfilePath())) << "opening and closing writes nothing";
 }
 
 // The program's own resources, as the About box and the framework read them.

@@ -304,7 +304,8 @@ TEST(AboutDlg, ShowsTheProgramsVersionDataAndTheMachinesFigures) {
       EXPECT_EQ(72, rc.right);
       EXPECT_EQ(72, rc.bottom);
       EXPECT_FALSE(::IsWindowEnabled(hIcon));
-      EXPECT_EQ(::GetDlgItem(hDlg, IDCANCEL), ui::FocusOf(hDlg));
+      EXPECT_TRUE(ui::WaitUntil([&] { return ui::FocusOf(hDlg) == ::GetDlgItem(hDlg, IDCANCEL); },
+                                5000));
       RECT rcWindow, rcDesktop;
       ::GetWindowRect(hDlg, &rcWindow);
       ::GetWindowRect(::GetDesktopWindow(), &rcDesktop);

@@ -309,7 +309,7 @@ TEST_F(DropDlgTest, TheOptionIsWrittenOnEachClickAndReadAtTheNextOpening) {
     ::GetWindowRect(hDlg, &rcWindow);
     EXPECT_NEAR((rcWork.left + rcWork.right) / 2, (rcWindow.left + rcWindow.right) / 2, 1);
     EXPECT_NEAR((rcWork.top + rcWork.bottom) / 2, (rcWindow.top + rcWindow.bottom) / 2, 1);
-    EXPECT_EQ(::GetDlgItem(hDlg, IDOK), ui::FocusOf(hDlg));
+    EXPECT_TRUE(ui::WaitUntil([&] { return ui::FocusOf(hDlg) == ::GetDlgItem(hDlg, IDOK); }));
     HICON hIcon = ::LoadIconA(::GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_APPLICATION_ICON));
     ASSERT_NE(nullptr, hIcon);
     EXPECT_EQ(reinterpret_cast<LRESULT>(hIcon), ::SendMessageA(hDlg, WM_QUERYDRAGICON, 0, 0));
@@ -371,9 +371,12 @@ TEST_F(DropDlgTest, EnterOnAboutOpensTheAboutBoxOwnedByTheWindow) {
   WriteBytes(Profile(), "[Options]\r\nAutoMinimize=no\r\n");
   Run([&](HWND hDlg) {
     HWND hAbout = ::GetDlgItem(hDlg, IDC_ABOUT);
-    ::SendMessageTimeoutA(hDlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hAbout), TRUE,
-                          SMTO_NORMAL, 5000, NULL);
-    ASSERT_EQ(hAbout, ui::FocusOf(hDlg));
+    // Until the window is active, it cannot take the focus.
+    ASSERT_TRUE(ui::WaitUntil([&] {
+      ::SendMessageTimeoutA(hDlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hAbout), TRUE,
+                            SMTO_NORMAL, 5000, NULL);
+      return ui::FocusOf(hDlg) == hAbout;
+    }));
     ui::PressKey(hDlg, VK_RETURN);
     HWND hBox = ui::WaitForDialog(kAboutCaption, ::GetWindowThreadProcessId(hDlg, NULL));
     ASSERT_NE(nullptr, hBox);

@@ -104,16 +104,8 @@ TEST_F(Version, TheProgramsOwnFile) {
   ReaderProbe reader;
   std::string program = TestDirectory() + "QUENLAT.EXE";
   ASSERT_TRUE(reader.LoadFromFile(program.c_str())) << reader.GetLastErrorText();
-  const VS_FIXEDFILEINFO* pInfo = reader.GetFixedInfo();
-  ASSERT_NE(nullptr, pInfo);
-  EXPECT_EQ(0x00010000u, pInfo->dwFileVersionMS);
-  EXPECT_EQ(0x00000001u, pInfo->dwFileVersionLS);
-  EXPECT_EQ(0x00010000u, pInfo->dwProductVersionMS);
-  EXPECT_EQ(0x00000001u, pInfo->dwProductVersionLS);
-  EXPECT_EQ(0x3Fu, pInfo->dwFileFlagsMask);
-  EXPECT_EQ(0u, pInfo->dwFileFlags);
-  EXPECT_EQ(0x00040004u, pInfo->dwFileOS);
-  EXPECT_EQ(1u, pInfo->dwFileType);
+  ASSERT_NE(nullptr, reader.GetFixedInfo());
+  EXPECT_EQ(0u, reader.GetFixedInfo()->dwFileFlags);
 
   struct Entry {
     const char* name;
