@@ -63,7 +63,7 @@ BOOL CDropDlg::GetDroppedFiles(HDROP hDrop, CStringList* pList) {
   for (UINT i = 0; i < nCount; ++i) {
     UINT nLength = ::DragQueryFileA(hDrop, i, NULL, 0);
     CString strPath;
-    ::DragQueryFileA(hDrop, i, strPath.GetBuffer(nLength), nLength + 1);
+    ::DragQueryFileA(hDrop, i, strPath.GetBuffer(static_cast<int>(nLength)), nLength + 1);
     strPath.ReleaseBuffer();
     pList->AddTail(strPath);
   }
