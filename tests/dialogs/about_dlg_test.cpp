@@ -27,24 +27,9 @@ class TestApp : public CWinApp {
 TestApp theApp;
 
 TEST(AboutTemplate, IsTheDesignedBox) {
-  DialogTemplate t = ReadDialogTemplate(IDD_ABOUT);
-  ASSERT_TRUE(t.found);
-  EXPECT_EQ(0x80C800C0u, t.style);  // popup, caption, system menu, modal frame, font
-  EXPECT_EQ(0u, t.exStyle);
-  EXPECT_EQ(80, t.x);
-  EXPECT_EQ(40, t.y);
-  EXPECT_EQ(213, t.cx);
-  EXPECT_EQ(95, t.cy);
-  EXPECT_EQ("About...", t.caption);
-  EXPECT_EQ(8, t.fontSize);
-  EXPECT_EQ("Helv", t.fontName);
-  struct Control {
-    WORD id;
-    const char* cls;
-    const char* text;
-    short x, y, cx, cy;
-    DWORD style;
-  } expected[] = {
+  // Popup, caption, system menu, modal frame, font.
+  const ExpectedDialog dialog = {0x80C800C0u, 80, 40, 213, 95, "About...", 8, "Helv"};
+  const ExpectedControl controls[] = {
       {1022, "Button", "", 5, 5, 48, 40, 0x5800000B},  // owner-drawn, disabled
       {1008, "Static", "App Name", 65, 5, 140, 8, 0x50000000},
       {1006, "Static", "Version", 65, 15, 140, 8, 0x50000000},
@@ -60,21 +45,7 @@ TEST(AboutTemplate, IsTheDesignedBox) {
       {0xFFFF, "Static", "Disk Space:", 5, 79, 63, 8, 0x50000000},
       {102, "Static", "(Disk space)", 77, 79, 72, 8, 0x50000000},
   };
-  ASSERT_EQ(sizeof expected / sizeof expected[0], t.controls.size());
-  for (size_t i = 0; i < t.controls.size(); ++i) {
-    const Control& e = expected[i];
-    const DialogControl& c = t.controls[i];
-    SCOPED_TRACE(i);
-    EXPECT_EQ(e.id, c.id);
-    EXPECT_STRCASEEQ(e.cls, c.cls.c_str());
-    EXPECT_EQ(e.text, c.text);
-    EXPECT_EQ(e.style, c.style);
-    EXPECT_EQ(0u, c.exStyle);
-    EXPECT_EQ(e.x, c.x);
-    EXPECT_EQ(e.y, c.y);
-    EXPECT_EQ(e.cx, c.cx);
-    EXPECT_EQ(e.cy, c.cy);
-  }
+  ExpectDialogTemplate(IDD_ABOUT, dialog, controls);
 }
 
 // --- The lines, through the functions that compute them

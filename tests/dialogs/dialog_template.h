@@ -4,6 +4,7 @@
 #ifndef QUENLAT_TESTS_DIALOG_TEMPLATE_H
 #define QUENLAT_TESTS_DIALOG_TEMPLATE_H
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstring>
@@ -95,6 +96,56 @@ inline DialogTemplate ReadDialogTemplate(WORD nId) {
     t.controls.push_back(c);
   }
   return t;
+}
+
+// What a test expects of a dialog: its frame and its controls, in template
+// order (which is also the tab and group order). The extended styles are 0.
+struct ExpectedControl {
+  WORD id;
+  const char* cls;
+  const char* text;
+  short x, y, cx, cy;
+  DWORD style;
+};
+
+struct ExpectedDialog {
+  DWORD style;
+  short x, y, cx, cy;
+  const char* caption;
+  WORD fontSize;
+  const char* fontName;
+};
+
+// Compares template nId with its design, control by control.
+template <size_t N>
+void ExpectDialogTemplate(WORD nId, const ExpectedDialog& dialog,
+                          const ExpectedControl (&controls)[N]) {
+  const DialogTemplate t = ReadDialogTemplate(nId);
+  ASSERT_TRUE(t.found) << "no dialog template " << nId;
+  EXPECT_EQ(dialog.style, t.style);
+  EXPECT_EQ(0u, t.exStyle);
+  EXPECT_EQ(dialog.x, t.x);
+  EXPECT_EQ(dialog.y, t.y);
+  EXPECT_EQ(dialog.cx, t.cx);
+  EXPECT_EQ(dialog.cy, t.cy);
+  EXPECT_EQ(dialog.caption, t.caption);
+  EXPECT_EQ(dialog.fontSize, t.fontSize);
+  EXPECT_EQ(dialog.fontName, t.fontName);
+  ASSERT_EQ(N, t.controls.size());
+  for (size_t i = 0; i < N; ++i) {
+    const ExpectedControl& e = controls[i];
+    const DialogControl& c = t.controls[i];
+    SCOPED_TRACE(e.text);
+    EXPECT_EQ(e.id, c.id);
+    EXPECT_STRCASEEQ(e.cls, c.cls.c_str());
+    EXPECT_EQ(e.text, c.text);
+    EXPECT_EQ(e.style, c.style);
+    EXPECT_EQ(0u, c.exStyle);
+    EXPECT_EQ(e.x, c.x);
+    EXPECT_EQ(e.y, c.y);
+    EXPECT_EQ(e.cx, c.cx);
+    EXPECT_EQ(e.cy, c.cy);
+  }
 }
 
 #endif

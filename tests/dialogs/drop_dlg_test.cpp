@@ -156,25 +156,9 @@ void Restore(HWND hDlg) {
 }
 
 TEST(DropTemplate, IsTheDesignedWindow) {
-  DialogTemplate t = ReadDialogTemplate(IDD_DROP);
-  ASSERT_TRUE(t.found);
   // Popup, visible, caption, system menu, minimise box, modal frame, font.
-  EXPECT_EQ(0x90CA00C0u, t.style);
-  EXPECT_EQ(0u, t.exStyle);
-  EXPECT_EQ(0, t.x);
-  EXPECT_EQ(0, t.y);
-  EXPECT_EQ(169, t.cx);
-  EXPECT_EQ(82, t.cy);
-  EXPECT_EQ("Quenlat", t.caption);
-  EXPECT_EQ(8, t.fontSize);
-  EXPECT_EQ("MS Sans Serif", t.fontName);
-  struct Control {
-    WORD id;
-    const char* cls;
-    const char* text;
-    short x, y, cx, cy;
-    DWORD style;
-  } expected[] = {
+  const ExpectedDialog dialog = {0x90CA00C0u, 0, 0, 169, 82, "Quenlat", 8, "MS Sans Serif"};
+  const ExpectedControl controls[] = {
       {IDOK, "Button", "Close", 117, 7, 41, 14, 0x50010001},  // default push button, tab stop
       {1008, "Button", "About...", 117, 24, 41, 14, 0x50010000},
       {0xFFFF, "Static", "Drag files onto this window to start the conversion dialog.", 21, 20,
@@ -182,20 +166,7 @@ TEST(DropTemplate, IsTheDesignedWindow) {
       {0xFFFF, "Button", "", 9, 4, 102, 52, 0x50000007},  // group box
       {1000, "Button", "Auto Minimize", 9, 64, 102, 10, 0x50010003},  // automatic check box
   };
-  ASSERT_EQ(sizeof expected / sizeof expected[0], t.controls.size());
-  for (size_t i = 0; i < t.controls.size(); ++i) {
-    const Control& e = expected[i];
-    const DialogControl& c = t.controls[i];
-    EXPECT_EQ(e.id, c.id) << e.text;
-    EXPECT_STRCASEEQ(e.cls, c.cls.c_str()) << e.text;
-    EXPECT_EQ(e.text, c.text);
-    EXPECT_EQ(e.style, c.style) << e.text;
-    EXPECT_EQ(0u, c.exStyle) << e.text;
-    EXPECT_EQ(e.x, c.x) << e.text;
-    EXPECT_EQ(e.y, c.y) << e.text;
-    EXPECT_EQ(e.cx, c.cx) << e.text;
-    EXPECT_EQ(e.cy, c.cy) << e.text;
-  }
+  ExpectDialogTemplate(IDD_DROP, dialog, controls);
 }
 
 TEST_F(DropDlgTest, ADropOpensTheTranslateDialogWithThePathsInTheShellsOrder) {

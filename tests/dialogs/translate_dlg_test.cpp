@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "dialog_template.h"
 #include "dialogs/translate_dlg.h"
 #include "framework/winapp.h"
 #include "resources/resource.h"
@@ -116,67 +117,10 @@ class TranslateDlgTest : public ::testing::Test {
 
 // --- The template
 
-struct TemplateReader {
-  const BYTE* p;
-
-  WORD Word() {
-    WORD w;
-    std::memcpy(&w, p, sizeof w);
-    p += sizeof w;
-    return w;
-  }
-  DWORD Dword() {
-    DWORD d = Word();
-    return d | static_cast<DWORD>(Word()) << 16;
-  }
-  short Short() { return static_cast<short>(Word()); }
-  std::string String() {
-    std::string s;
-    for (WORD c; (c = Word()) != 0;) s += static_cast<char>(c);
-    return s;
-  }
-  // A name or an ordinal: the predefined control classes by their names.
-  std::string NameOrOrdinal() {
-    WORD first;
-    std::memcpy(&first, p, sizeof first);
-    if (first != 0xFFFF) return String();
-    Word();
-    switch (WORD ordinal = Word()) {
-      case 0x80: return "Button";
-      case 0x82: return "Static";
-      default: return "#" + std::to_string(ordinal);
-    }
-  }
-  void AlignDword(const BYTE* base) {
-    while ((p - base) % 4 != 0) ++p;
-  }
-};
-
 TEST(TranslateTemplate, HasTheDesignedControlsInTabAndGroupOrder) {
-  HRSRC hRes = ::FindResourceA(NULL, MAKEINTRESOURCEA(IDD_TRANSLATE), MAKEINTRESOURCEA(5));
-  ASSERT_NE(nullptr, hRes);
-  const BYTE* base = static_cast<const BYTE*>(::LockResource(::LoadResource(NULL, hRes)));
-  TemplateReader r = {base};
-  EXPECT_EQ(0x90C800C0u, r.Dword());  // popup, visible, caption, system menu, modal frame, font
-  EXPECT_EQ(0u, r.Dword());
-  WORD count = r.Word();
-  r.Short();
-  r.Short();
-  EXPECT_EQ(229, r.Short());
-  EXPECT_EQ(118, r.Short());
-  EXPECT_EQ("", r.NameOrOrdinal());  // no menu
-  EXPECT_EQ("", r.NameOrOrdinal());  // the dialog class
-  EXPECT_EQ(kCaption, r.String());
-  EXPECT_EQ(8, r.Word());
-  EXPECT_EQ("MS Sans Serif", r.String());
-
-  struct Control {
-    WORD id;
-    const char* cls;
-    const char* text;
-    short x, y, cx, cy;
-    DWORD style;
-  } expected[] = {
+  // Popup, visible, caption, system menu, modal frame, font; placed by centring.
+  const ExpectedDialog dialog = {0x90C800C0u, 0, 0, 229, 118, kCaption, 8, "MS Sans Serif"};
+  const ExpectedControl controls[] = {
       {IDOK, "Button", "Convert", 174, 6, 49, 14, 0x50030001},  // default push, group, tab stop
       {IDCANCEL, "Button", "Cancel", 174, 23, 49, 14, 0x50010000},
       {1002, "Button", "Automatic (toggle)", 13, 19, 139, 10, 0x50030009},  // auto radio, group
@@ -188,20 +132,7 @@ TEST(TranslateTemplate, HasTheDesignedControlsInTabAndGroupOrder) {
       // No word wrap, no '&' prefix, starts the next group.
       {1007, "Static", "Static", 12, 80, 205, 8, 0x5002008C},
   };
-  ASSERT_EQ(sizeof expected / sizeof expected[0], count);
-  for (const Control& c : expected) {
-    r.AlignDword(base);
-    EXPECT_EQ(c.style, r.Dword()) << c.text;
-    EXPECT_EQ(0u, r.Dword()) << c.text;
-    EXPECT_EQ(c.x, r.Short()) << c.text;
-    EXPECT_EQ(c.y, r.Short()) << c.text;
-    EXPECT_EQ(c.cx, r.Short()) << c.text;
-    EXPECT_EQ(c.cy, r.Short()) << c.text;
-    EXPECT_EQ(c.id, r.Word()) << c.text;
-    EXPECT_STRCASEEQ(c.cls, r.NameOrOrdinal().c_str()) << c.text;
-    EXPECT_EQ(c.text, r.NameOrOrdinal());
-    r.p += r.Word();  // creation data
-  }
+  ExpectDialogTemplate(IDD_TRANSLATE, dialog, controls);
 }
 
 // --- The dialog
