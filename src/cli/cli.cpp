@@ -186,8 +186,12 @@ int ConvertFiles(const CliOptions& options) {
   std::unique_ptr<unsigned char[]> buf(new unsigned char[kFileBlockSize]);
   ProgressLine progress(options.files.size());
   ConsoleReporter reporter(progress);
+  // Each folder's renames are flushed once, at the end, rather than after
+  // every file: many small files then cost one flush each, not two.
+  DeferredFolderSync folders;
   unsigned long converted = 0;
   unsigned long failed = 0;
+  bool unflushed = false;
   uint64_t bytes = 0;
 
   for (size_t i = 0; i < options.files.size(); ++i) {
@@ -210,16 +214,21 @@ int ConvertFiles(const CliOptions& options) {
     }
     bool changes = scanner.WillChange(options.mode) ||
                    EffectOf(scanner.Finish(), options.mode) != EffectUnchanged;
-    if (changes && !ConvertFile(path, options.mode, reporter)) {
+    if (changes && !ConvertFile(path, options.mode, reporter, &folders)) {
       ++failed;
       continue;
     }
     ++converted;
     bytes += size;
   }
+  std::string folder;
+  if (!folders.Flush(&folder)) {
+    reporter.ReportFileError(folder, errno);
+    unflushed = true;
+  }
   progress.Clear();
   PrintSummary(options, converted, failed);
-  return failed > 0 ? kExitFailure : kExitSuccess;
+  return failed > 0 || unflushed ? kExitFailure : kExitSuccess;
 }
 
 int CheckFiles(const CliOptions& options) {

@@ -90,7 +90,27 @@ void Report(ErrorReporter& reporter, const std::string& path) {
 
 }  // namespace
 
+bool DeferredFolderSync::Flush(std::string* failed) {
+  bool ok = true;
+  int error = 0;
+  for (const std::string& folder : folders_) {
+    if (!SyncFolder(folder) && ok) {
+      ok = false;
+      error = errno;
+      *failed = folder;
+    }
+  }
+  folders_.clear();
+  if (!ok) errno = error;
+  return ok;
+}
+
 bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& reporter) {
+  return ConvertFile(path, mode, reporter, nullptr);
+}
+
+bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& reporter,
+                 DeferredFolderSync* deferred) {
   const std::string target = ResolveTarget(path);
 
   bool firstCrIsCrLf = false;
@@ -142,7 +162,7 @@ bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& r
     return false;
   }
 
-  if (!ReplaceWithTemp(temp, target)) {
+  if (!ReplaceWithTemp(temp, target, deferred)) {
     Report(reporter, path);
     RemoveFile(temp);
     return false;

@@ -172,7 +172,10 @@ bool CreateTempFileFor(const std::string& target, std::string* name) {
   return true;
 }
 
-bool ReplaceWithTemp(const std::string& temp, const std::string& target) {
+// MOVEFILE_WRITE_THROUGH makes each replace durable by itself: nothing is deferred.
+bool SyncFolder(const std::string&) { return true; }
+
+bool ReplaceWithTemp(const std::string& temp, const std::string& target, DeferredFolderSync*) {
   // Scanners and indexers hold files open briefly; give them about a second.
   // A read-only file stays read-only and is not waited for.
   const int kTries = 10;
