@@ -18,7 +18,7 @@
 #include "translate.h"
 
 // Size of the blocks read from and written to files.
-const size_t kFileBlockSize = 1024 * 1024;
+const size_t kFileBlockSize = 256 * 1024;
 
 // An open file, closed by its destructor. Opens never deny other programs
 // reading or writing the file at the same time.
