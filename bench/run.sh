@@ -3,7 +3,7 @@
 #
 #   bench/run.sh            build, generate the inputs, measure, print a
 #                           Markdown table and put it into README.md
-#   BENCH_RUNS=N            timed runs per command (default 5; 3 for the
+#   BENCH_RUNS=N            timed runs per command (default 7; 3 for the
 #                           10,000 small files)
 #   BENCH_NO_README=1       print the table only
 #
@@ -11,14 +11,14 @@
 # lines of 30 to 60 bytes (45 on average) with CR-LF breaks, its LF twin, and
 # 10,000 files of 1 to 8 KiB with CR-LF breaks. Every conversion starts from a
 # fresh copy of its input, flushed to the disk before the clock starts; the
-# page cache is warm. Times are hyperfine's means; each ratio is to the copy
-# with the same durability measured in the same run.
+# page cache is warm. Times are hyperfine's medians (timings scatter here);
+# each ratio is to a copy with the same durability in the same run.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
 "$root/scripts/build.sh" all >/dev/null
 
 out="$root/bench/out"
-runs=${BENCH_RUNS:-5}
+runs=${BENCH_RUNS:-7}
 small_runs=${BENCH_RUNS:-3}
 cli="$build_native/quenlat-cli"
 cli_exe="$build_windows/quenlat-cli.exe"
@@ -68,14 +68,15 @@ stop_bench() { WINEPREFIX="$QUENLAT_WINEPREFIX" wineserver -k >/dev/null 2>&1 ||
 trap stop_bench EXIT
 
 # --- Measuring ------------------------------------------------------------------
-# measure KEY RUNS PREPARE COMMAND: mean seconds into $out/KEY.time, peak
-# resident memory of one more run (KiB, /usr/bin/time) into $out/KEY.rss.
+# measure KEY RUNS PREPARE COMMAND: hyperfine's median, minimum and maximum in
+# seconds into KEY.time; the peak resident memory (KiB) of one more run, taken
+# by /usr/bin/time, into KEY.rss.
 measure() {
   local key=$1 n=$2 prepare=$3 command=$4
   echo "bench: $key" >&2
   hyperfine --style none --runs "$n" --prepare "$prepare" --export-csv "$key.csv" \
             --command-name "$key" "$command" >/dev/null
-  awk -F, 'NR == 2 { printf "%.3f\n", $2 }' "$key.csv" >"$key.time"
+  awk -F, 'NR == 2 { printf "%.3f %.3f %.3f\n", $4, $7, $8 }' "$key.csv" >"$key.time"
   sh -c "$prepare"
   /usr/bin/time -f %M -o "$key.rss" sh -c "$command"
   rm -f "$key.csv"
@@ -84,79 +85,103 @@ measure() {
 restore_big_crlf="cp big.crlf.orig big.txt && sync"
 restore_big_lf="cp big.lf.orig big.txt && sync"
 restore_small="rm -rf small && cp -r small.orig small && sync"
+# The copy is measured twice: into a new file, and over an existing file of the
+# same size, which (like a conversion in place) disposes of the old content.
+copy_new="rm -f copy.txt && sync"
+copy_over="cp big.crlf.orig copy.txt && sync"
+dd_copy="dd if=big.crlf.orig of=copy.txt bs=1M conv=fsync status=none"
+exe_copy="$wine $build_windows/bench-durable-copy.exe big.crlf.orig copy.txt"
 # Windows command lines hold at most 32767 characters: the .exe gets the small
 # files in batches, and its baseline the same batches.
 batch="ls | xargs -s 30000"
 
-measure copy_native "$runs" "rm -f copy.txt && sync" \
-  "dd if=big.crlf.orig of=copy.txt bs=1M conv=fsync status=none"
-measure cli_lf_native "$runs" "$restore_big_crlf" "$cli --to-lf --quiet big.txt"
-measure cli_crlf_native "$runs" "$restore_big_lf" "$cli --to-crlf --quiet big.txt"
+measure copy_new "$runs" "$copy_new" "$dd_copy"
+measure copy_over "$runs" "$copy_over" "$dd_copy"
+measure cli_lf "$runs" "$restore_big_crlf" "$cli --to-lf --quiet big.txt"
+measure cli_crlf "$runs" "$restore_big_lf" "$cli --to-crlf --quiet big.txt"
 measure dos2unix "$runs" "$restore_big_crlf" "dos2unix -q big.txt"
 measure unix2dos "$runs" "$restore_big_lf" "unix2dos -q big.txt"
-measure copy_wine "$runs" "rm -f copy.txt && sync" \
-  "$wine $build_windows/bench-durable-copy.exe big.crlf.orig copy.txt"
-measure cli_lf_wine "$runs" "$restore_big_crlf" "$wine $cli_exe --to-lf --quiet big.txt"
-measure cli_crlf_wine "$runs" "$restore_big_lf" "$wine $cli_exe --to-crlf --quiet big.txt"
+measure wine_copy_new "$runs" "$copy_new" "$exe_copy"
+measure wine_copy_over "$runs" "$copy_over" "$exe_copy"
+measure wine_cli_lf "$runs" "$restore_big_crlf" "$wine $cli_exe --to-lf --quiet big.txt"
+measure wine_cli_crlf "$runs" "$restore_big_lf" "$wine $cli_exe --to-crlf --quiet big.txt"
 
 measure small_copy "$small_runs" "$restore_small" "cd small && $replace_each f*"
-measure small_copy_dirsync "$small_runs" "$restore_small" \
+measure small_copy_folder "$small_runs" "$restore_small" \
   "cd small && $replace_each --sync-folder f*"
 measure small_cli "$small_runs" "$restore_small" "cd small && $cli --to-lf --quiet f*"
 measure small_dos2unix "$small_runs" "$restore_small" "cd small && dos2unix -q f*"
-measure small_copy_wine "$small_runs" "$restore_small" \
+measure wine_small_copy "$small_runs" "$restore_small" \
   "cd small && $batch $wine $build_windows/bench-replace-each.exe"
-measure small_cli_wine "$small_runs" "$restore_small" \
+measure wine_small_cli "$small_runs" "$restore_small" \
   "cd small && $batch $wine $cli_exe --to-lf --quiet"
 
-# Peak memory against file size: 10 MiB and 1 GiB files, both directions.
-for i in $(seq 10); do cat chunk.crlf; done >mem10.crlf
-for i in $(seq 1024); do cat chunk.crlf; done >mem1g.crlf
-for size in 10 1g; do
-  /usr/bin/time -f %M -o "mem_${size}_lf.rss" "$cli" --to-lf --quiet "mem$size.crlf"
-  /usr/bin/time -f %M -o "mem_${size}_crlf.rss" "$cli" --to-crlf --quiet "mem$size.crlf"
+# Peak memory against file size: 10 MiB and 1 GiB files.
+echo "bench: memory" >&2
+for i in $(seq 10); do cat chunk.crlf; done >mem10m.txt
+for i in $(seq 1024); do cat chunk.crlf; done >mem1g.txt
+for size in 10m 1g; do
+  /usr/bin/time -f %M -o "mem_${size}_lf.rss" "$cli" --to-lf --quiet "mem$size.txt"
+  /usr/bin/time -f %M -o "mem_${size}_crlf.rss" "$cli" --to-crlf --quiet "mem$size.txt"
+  /usr/bin/time -f %M -o "mem_${size}_wine.rss" "$wine" "$cli_exe" --to-lf --quiet "mem$size.txt"
 done
-rm -f mem10.crlf mem1g.crlf big.txt copy.txt
+rm -f mem10m.txt mem1g.txt big.txt copy.txt
 rm -rf small
 
 # --- Table ---------------------------------------------------------------------
-t() { cat "$1.time"; }
+median() { awk '{ print $1 }' "$1.time"; }
+times() { awk '{ printf "%.2f s (%.2f-%.2f)", $1, $2, $3 }' "$1.time"; }
 rss() { awk '{ printf "%.1f MiB", $1 / 1024 }' "$1.rss"; }
-ratio() { awk -v a="$(t "$1")" -v b="$(t "$2")" 'BEGIN { printf "%.2f", a / b }'; }
-speedup() { awk -v a="$(t "$1")" -v b="$(t "$2")" 'BEGIN { printf "%.1f", b / a }'; }
-row() { # what, key, baseline key, extra column
-  echo "| $1 | $(t "$2") s | $(ratio "$2" "$3") | $4 | $(rss "$2") |"
+ratio() { awk -v a="$(median "$1")" -v b="$(median "$2")" 'BEGIN { printf "%.2f", a / b }'; }
+faster() { awk -v a="$(median "$1")" -v b="$(median "$2")" 'BEGIN { printf "%.1f", b / a }'; }
+big_row() { # what, key, copy into a new file, copy over the old file
+  echo "| $1 | $(times "$2") | $(ratio "$2" "$3") | $(ratio "$2" "$4") | $(rss "$2") |"
+}
+small_row() { # what, key, baseline
+  echo "| $1 | $(times "$2") | $(ratio "$2" "$3") | $(rss "$2") |"
 }
 
 table=$(cat <<EOF
-Measured by \`bench/run.sh\` on $(date -u +%Y-%m-%d), $(nproc) cores, $(uname -sr), page cache
-warm; mean of $runs runs (small files: $small_runs), each from a fresh copy flushed to disk.
-Ratios are to the durable copy of the same run (lower is better; target at most 1.3).
+Measured by \`bench/run.sh\` on $(date -u +%Y-%m-%d): $(nproc) cores, $(uname -sr), ext4, page
+cache warm. Times are medians of $runs runs (small files: $small_runs), fastest and slowest
+run in brackets; every run starts from a fresh copy of its input, flushed to the disk. A
+ratio is a median over the median of the durable copy in the same run: lower is better, the
+target is at most 1.3. Peak memory is the maximum resident set (\`/usr/bin/time\`); under Wine
+it includes Wine itself.
 
-| 512 MiB file, 45-byte lines | time | ratio to copy | note | peak memory |
+**512 MiB text file, lines of 45 bytes on average**
+
+| command | time | ratio to the copy into a new file | ratio to the copy over the old file | peak memory |
 |---|---|---|---|---|
-$(row "durable copy: \`dd bs=1M conv=fsync\`" copy_native copy_native "baseline")
-$(row "\`quenlat-cli --to-lf\`" cli_lf_native copy_native "$(speedup cli_lf_native dos2unix)x faster than dos2unix")
-$(row "\`quenlat-cli --to-crlf\`" cli_crlf_native copy_native "$(speedup cli_crlf_native unix2dos)x faster than unix2dos")
-$(row "\`dos2unix\` (no flush)" dos2unix copy_native "")
-$(row "\`unix2dos\` (no flush)" unix2dos copy_native "")
-$(row "Wine: durable copy, 1 MiB blocks (\`bench-durable-copy.exe\`)" copy_wine copy_wine "baseline")
-$(row "Wine: \`quenlat-cli.exe --to-lf\`" cli_lf_wine copy_wine "$(speedup cli_lf_wine dos2unix)x faster than dos2unix")
-$(row "Wine: \`quenlat-cli.exe --to-crlf\`" cli_crlf_wine copy_wine "$(speedup cli_crlf_wine unix2dos)x faster than unix2dos")
+$(big_row "durable copy \`dd bs=1M conv=fsync\` into a new file" copy_new copy_new copy_over)
+$(big_row "the same over an existing file of that size" copy_over copy_new copy_over)
+$(big_row "\`quenlat-cli --to-lf\`" cli_lf copy_new copy_over)
+$(big_row "\`quenlat-cli --to-crlf\`" cli_crlf copy_new copy_over)
+$(big_row "\`dos2unix\` (flushes nothing)" dos2unix copy_new copy_over)
+$(big_row "\`unix2dos\` (flushes nothing)" unix2dos copy_new copy_over)
+$(big_row "Wine: durable copy in 1 MiB blocks (\`bench-durable-copy.exe\`) into a new file" wine_copy_new wine_copy_new wine_copy_over)
+$(big_row "Wine: the same over an existing file of that size" wine_copy_over wine_copy_new wine_copy_over)
+$(big_row "Wine: \`quenlat-cli.exe --to-lf\`" wine_cli_lf wine_copy_new wine_copy_over)
+$(big_row "Wine: \`quenlat-cli.exe --to-crlf\`" wine_cli_crlf wine_copy_new wine_copy_over)
 
-| 10,000 files of 1-8 KiB | time | ratio to copy | note | peak memory |
-|---|---|---|---|---|
-$(row "durable copy of each: new file, fsync, rename (\`bench-replace-each\`)" small_copy small_copy "baseline")
-$(row "the same, and an fsync of the folder after each rename" small_copy_dirsync small_copy "$(ratio small_cli small_copy_dirsync)x of this for quenlat-cli")
-$(row "\`quenlat-cli --to-lf\`" small_cli small_copy "")
-$(row "\`dos2unix\` (flushes nothing)" small_dos2unix small_copy "")
-$(row "Wine: durable copy of each, in batches (\`bench-replace-each.exe\`)" small_copy_wine small_copy_wine "baseline")
-$(row "Wine: \`quenlat-cli.exe --to-lf\`, same batches" small_cli_wine small_copy_wine "")
+Against dos2unix (target: at least 6 times as fast): \`quenlat-cli --to-lf\` is
+$(faster cli_lf dos2unix) times as fast as \`dos2unix\` natively and $(faster wine_cli_lf dos2unix) times under Wine;
+\`--to-crlf\` is $(faster cli_crlf unix2dos) times as fast as \`unix2dos\` natively and $(faster wine_cli_crlf unix2dos) times under Wine.
 
-Peak memory of \`quenlat-cli\` (maximum resident set, \`/usr/bin/time\`; target under 16 MiB
-for any size): 10 MiB file $(rss mem_10_lf) (--to-lf), $(rss mem_10_crlf) (--to-crlf);
-1 GiB file $(rss mem_1g_lf) (--to-lf), $(rss mem_1g_crlf) (--to-crlf). Under Wine the
-figures include Wine itself.
+**10,000 files of 1 to 8 KiB, CR-LF to LF**
+
+| command | time | ratio to the durable copy of each file | peak memory |
+|---|---|---|---|
+$(small_row "durable copy of each: new file, fsync, rename over the old (\`bench-replace-each\`)" small_copy small_copy)
+$(small_row "the same and an fsync of the folder after each rename" small_copy_folder small_copy)
+$(small_row "\`quenlat-cli --to-lf\`" small_cli small_copy)
+$(small_row "\`dos2unix\` (flushes nothing)" small_dos2unix small_copy)
+$(small_row "Wine: durable copy of each (\`bench-replace-each.exe\`), in batches of 30,000 characters" wine_small_copy wine_small_copy)
+$(small_row "Wine: \`quenlat-cli.exe --to-lf\`, the same batches" wine_small_cli wine_small_copy)
+
+**Peak memory of \`quenlat-cli\` against file size** (target: under 16 MiB): 10 MiB file
+$(rss mem_10m_lf) (--to-lf), $(rss mem_10m_crlf) (--to-crlf), $(rss mem_10m_wine) under Wine; 1 GiB file
+$(rss mem_1g_lf) (--to-lf), $(rss mem_1g_crlf) (--to-crlf), $(rss mem_1g_wine) under Wine.
 EOF
 )
 echo "$table"
