@@ -62,8 +62,9 @@ fi
 # --- Wine: a prefix of the benchmark's own, kept running between commands ---
 ensure_display
 export QUENLAT_WINEPREFIX="$out/wineprefix"
+mkdir -p "$QUENLAT_WINEPREFIX"
+WINEPREFIX="$QUENLAT_WINEPREFIX" wineserver -p 2>/dev/null || true  # fails if one runs already
 "$wine" cmd /c exit >/dev/null 2>&1 || true
-WINEPREFIX="$QUENLAT_WINEPREFIX" wineserver -p
 stop_bench() { WINEPREFIX="$QUENLAT_WINEPREFIX" wineserver -k >/dev/null 2>&1 || true; stop_display; }
 trap stop_bench EXIT
 

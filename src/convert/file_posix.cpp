@@ -56,6 +56,8 @@ const std::string g_startupDirectory = CurrentDirectory();
 
 }  // namespace
 
+const bool kWriteInBackground = true;
+
 File::File() : handle_(-1) {}
 
 File::~File() { Close(); }

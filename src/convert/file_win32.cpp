@@ -57,6 +57,8 @@ HANDLE Handle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
 }  // namespace
 
+const bool kWriteInBackground = false;
+
 File::File() : handle_(kNoHandle) {}
 
 File::~File() { Close(); }

@@ -170,6 +170,21 @@ TEST_F(CliTest, UnchangedFileKeepsItsTime) {
   EXPECT_EQ(ReadBytes(scratch_ / "crlf.txt"), "a\nb\n");
 }
 
+// A link is followed: its target is checked and converted in its own folder,
+// and the link stays a link.
+TEST_F(CliTest, SymbolicLinkIsFollowed) {
+  MakeFolder(scratch_ / "real");
+  Put("real/t.txt", "a\r\n");
+  if (!MakeSymbolicLink("real/t.txt", scratch_ / "link.txt")) GTEST_SKIP() << "no symbolic links";
+  Outcome check = Run({"--check", "link.txt"});
+  EXPECT_EQ(check.out, "link.txt: 1 CR-LF, 0 LF, 0 CR, 0x1A no, NUL no: to LF\n");
+  Outcome outcome = Run({"link.txt"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(ReadBytes(scratch_ / "real/t.txt"), "a\n");
+  EXPECT_EQ(ListFolder(scratch_.path()), (std::vector<std::string>{"link.txt", "real"}));
+  EXPECT_EQ(ListFolder(scratch_ / "real"), std::vector<std::string>{"t.txt"});
+}
+
 // A failure inside the conversion reports the engine's path and sentence:
 // on a full disk, the temporary file and "No space left on device".
 TEST_F(CliTest, FullDiskReportsTheTemporaryFile) {

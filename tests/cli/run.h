@@ -25,4 +25,8 @@ extern const char kConsoleNewline[];
 int64_t ModificationTime(const std::string& path);
 void SetOldModificationTime(const std::string& path);
 
+// Makes a symbolic link at link pointing to target; false where the platform's
+// tests cannot (Windows).
+bool MakeSymbolicLink(const std::string& target, const std::string& link);
+
 #endif

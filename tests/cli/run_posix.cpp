@@ -50,3 +50,7 @@ void SetOldModificationTime(const std::string& path) {
   timeval times[2] = {{946684800, 0}, {946684800, 0}};  // 2000-01-01
   utimes(path.c_str(), times);
 }
+
+bool MakeSymbolicLink(const std::string& target, const std::string& link) {
+  return symlink(target.c_str(), link.c_str()) == 0;
+}
