@@ -1,16 +1,23 @@
-// bench-replace-each FILE...: the durable per-file baseline on Windows. For
-// each file: read it, write its bytes to a new file in the same folder, flush
-// that file (FlushFileBuffers), and move it over the original with
-// MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
+// bench-replace-each [--temp-name] FILE...: the durable per-file baseline on
+// Windows. For each file: read it, write its bytes to a new file in the same
+// folder (FILE.new, or with --temp-name one that GetTempFileNameA makes, as
+// quenlat-cli must), flush that file (FlushFileBuffers), and move it over the
+// original with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-bool ReplaceOne(const std::string& path, std::vector<char>& buf) {
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+bool ReplaceOne(const std::string& path, bool tempName, std::vector<char>& buf) {
   HANDLE in = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (in == INVALID_HANDLE_VALUE) return false;
@@ -20,8 +27,15 @@ bool ReplaceOne(const std::string& path, std::vector<char>& buf) {
     data.append(buf.data(), got);
   CloseHandle(in);
 
-  const std::string temp = path + ".new";
-  HANDLE out = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  std::string temp = path + ".new";
+  DWORD creation = CREATE_NEW;
+  if (tempName) {
+    char name[MAX_PATH + 1];
+    if (!GetTempFileNameA(FolderOf(path).c_str(), "tmp", 0, name)) return false;
+    temp = name;
+    creation = TRUNCATE_EXISTING;
+  }
+  HANDLE out = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, creation,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) return false;
   DWORD put = 0;
@@ -37,10 +51,11 @@ bool ReplaceOne(const std::string& path, std::vector<char>& buf) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool tempName = argc > 1 && std::strcmp(argv[1], "--temp-name") == 0;
   std::vector<char> buf(1 << 20);
   int failed = 0;
-  for (int i = 1; i < argc; ++i) {
-    if (!ReplaceOne(argv[i], buf)) {
+  for (int i = tempName ? 2 : 1; i < argc; ++i) {
+    if (!ReplaceOne(argv[i], tempName, buf)) {
       std::fprintf(stderr, "bench-replace-each: %s failed\n", argv[i]);
       ++failed;
     }

@@ -80,6 +80,8 @@ class ProgressLine {
         lastDrawn_(start_) {}
   ~ProgressLine() { Clear(); }
 
+  bool enabled() const { return enabled_; }
+
   void Update(size_t done, uint64_t bytes, const std::string& current) {
     if (!enabled_) return;
     Clock::time_point now = Clock::now();
@@ -202,7 +204,7 @@ int ConvertFiles(const CliOptions& options) {
       ++failed;
       continue;
     }
-    const uint64_t size = FileSizeOf(ResolveTarget(path));
+    const uint64_t size = progress.enabled() ? FileSizeOf(ResolveTarget(path)) : 0;
 
     // A file that the mode would not change is not rewritten: it keeps its
     // times, and nothing is written to the disk for it.
@@ -251,7 +253,7 @@ int CheckFiles(const CliOptions& options) {
     const LinebreakCounts counts = scanner.Finish();
     const ModeEffect effect = EffectOf(counts, options.mode);
     if (effect != EffectUnchanged) ++changing;
-    bytes += FileSizeOf(ResolveTarget(path));
+    if (progress.enabled()) bytes += FileSizeOf(ResolveTarget(path));
 
     progress.Clear();
     std::string line = path + ": " + std::to_string(counts.crLf) + " CR-LF, " +
