@@ -50,20 +50,13 @@ bool IsCrLfFile(File& file) {
 
 namespace {
 
-// Writes blocks to a file, on a thread of its own where the platform wants it:
-// reading and translating the next block then goes on while the system takes
-// this one. One block is in flight at a time. Without a thread, Submit writes
-// at once.
+// Writes blocks to a file, from the second block on in a thread of its own
+// where the platform wants it: reading and translating the next block then goes
+// on while the system takes this one. One block is in flight at a time.
+// Without a thread, Submit writes at once.
 class BlockWriter {
  public:
-  explicit BlockWriter(File& file) : file_(file) {
-    if (!kWriteInBackground) return;
-    try {
-      thread_ = std::thread(&BlockWriter::Run, this);
-    } catch (const std::system_error&) {
-      // No thread to be had: write in the caller's thread.
-    }
-  }
+  explicit BlockWriter(File& file) : file_(file) {}
   ~BlockWriter() { Close(); }
   BlockWriter(const BlockWriter&) = delete;
   BlockWriter& operator=(const BlockWriter&) = delete;
@@ -71,7 +64,9 @@ class BlockWriter {
   // Hands over n bytes at buf, which must stay untouched until the next Submit
   // or Close returns. False (errno set) when this or an earlier write failed.
   bool Submit(const unsigned char* buf, size_t n) {
-    if (!thread_.joinable()) return file_.Write(buf, n);
+    // The first block is written at once: a small file, which has only that
+    // block, is not worth a thread.
+    if (!thread_.joinable() && (submitted_++ == 0 || !Start())) return file_.Write(buf, n);
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return !busy_; });
     if (failed_) {
@@ -100,6 +95,16 @@ class BlockWriter {
   }
 
  private:
+  bool Start() {
+    if (!kWriteInBackground) return false;
+    try {
+      thread_ = std::thread(&BlockWriter::Run, this);
+      return true;
+    } catch (const std::system_error&) {
+      return false;  // no thread to be had: write in the caller's thread
+    }
+  }
+
   void Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -121,6 +126,7 @@ class BlockWriter {
   }
 
   File& file_;
+  unsigned submitted_ = 0;
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -152,8 +158,9 @@ bool CopyStream(File& destination, File& source, Direction direction) {
       return false;
     }
     if (got == 0) {
+      // What the translator held back goes last, after every block.
       size_t produced = translator.Finish(out[k].get());
-      return writer.Submit(out[k].get(), produced) && writer.Close();
+      return writer.Close() && destination.Write(out[k].get(), produced);
     }
     size_t produced = translator.Translate(in.get(), got, out[k].get());
     if (!writer.Submit(out[k].get(), produced)) return false;

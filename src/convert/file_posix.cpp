@@ -38,6 +38,9 @@ bool Fail() {
 // Asks the system to start writing the file's changed pages to the disk now,
 // without waiting for it: the copy and the disk then work at the same time,
 // and the final Sync finds most of the data already written. Linux has this.
+// Small writes are left alone: a small file is flushed right after anyway.
+const size_t kWritebackFrom = 64 * 1024;
+
 void StartWriteback(int fd) {
 #if defined(SYNC_FILE_RANGE_WRITE)
   sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
@@ -92,6 +95,7 @@ bool File::Read(void* buf, size_t n, size_t* got) {
 }
 
 bool File::Write(const void* buf, size_t n) {
+  const size_t size = n;
   const char* p = static_cast<const char*>(buf);
   while (n > 0) {
     ssize_t w = write(Fd(handle_), p, n);
@@ -106,7 +110,7 @@ bool File::Write(const void* buf, size_t n) {
     p += w;
     n -= static_cast<size_t>(w);
   }
-  StartWriteback(Fd(handle_));
+  if (size >= kWritebackFrom) StartWriteback(Fd(handle_));
   return true;
 }
 
