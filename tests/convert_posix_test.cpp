@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "file.h"
 #include "support.h"
 
@@ -56,6 +58,29 @@ TEST(ConvertPosix, ReplacesTheFileInOneStep) {
   ASSERT_EQ(stat(path.c_str(), &after), 0);
   EXPECT_NE(before.st_ino, after.st_ino);
   EXPECT_EQ(ReadBytes(path), "a\r\nb\r\n");
+}
+
+TEST(ConvertPosix, DeferredFolderSyncFlushesTheFoldersAtTheEnd) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  DeferredFolderSync deferred;
+  MakeFolder(scratch / "a");
+  MakeFolder(scratch / "b");
+  for (const char* name : {"a/x", "a/y", "b/z"}) {
+    WriteBytes(scratch / name, "1\n");
+    ASSERT_TRUE(ConvertFile(scratch / name, ModeLfToCrLf, reporter, &deferred));
+    EXPECT_EQ(ReadBytes(scratch / name), "1\r\n");
+  }
+  // A folder that is gone by the time of the flush is named; the rest is flushed.
+  ASSERT_EQ(unlink((scratch / "b/z").c_str()), 0);
+  ASSERT_EQ(rmdir((scratch / "b").c_str()), 0);
+  std::string failed;
+  errno = 0;
+  EXPECT_FALSE(deferred.Flush(&failed));
+  EXPECT_EQ(failed, scratch / "b/");
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_TRUE(deferred.Flush(&failed));  // flushed folders are forgotten
+  EXPECT_TRUE(reporter.reports.empty());
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include <cerrno>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "file.h"
@@ -44,20 +48,123 @@ bool IsCrLfFile(File& file) {
   return result;
 }
 
+namespace {
+
+// Writes blocks to a file, from the second block on in a thread of its own
+// where the platform wants it: reading and translating the next block then goes
+// on while the system takes this one. One block is in flight at a time.
+// Without a thread, Submit writes at once.
+class BlockWriter {
+ public:
+  explicit BlockWriter(File& file) : file_(file) {}
+  ~BlockWriter() { Close(); }
+  BlockWriter(const BlockWriter&) = delete;
+  BlockWriter& operator=(const BlockWriter&) = delete;
+
+  // Hands over n bytes at buf, which must stay untouched until the next Submit
+  // or Close returns. False (errno set) when this or an earlier write failed.
+  bool Submit(const unsigned char* buf, size_t n) {
+    // The first block is written at once: a small file, which has only that
+    // block, is not worth a thread.
+    if (!thread_.joinable() && (submitted_++ == 0 || !Start())) return file_.Write(buf, n);
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !busy_; });
+    if (failed_) {
+      errno = error_;
+      return false;
+    }
+    block_ = buf;
+    size_ = n;
+    busy_ = true;
+    changed_.notify_all();
+    return true;
+  }
+
+  // Waits until the last block is written. False (errno set) when a write failed.
+  bool Close() {
+    if (!thread_.joinable()) return true;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return !busy_; });
+      closing_ = true;
+      changed_.notify_all();
+    }
+    thread_.join();
+    if (failed_) errno = error_;
+    return !failed_;
+  }
+
+ private:
+  bool Start() {
+    if (!kWriteInBackground) return false;
+    try {
+      thread_ = std::thread(&BlockWriter::Run, this);
+      return true;
+    } catch (const std::system_error&) {
+      return false;  // no thread to be had: write in the caller's thread
+    }
+  }
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return busy_ || closing_; });
+      if (!busy_) return;
+      const unsigned char* block = block_;
+      size_t size = size_;
+      lock.unlock();
+      bool ok = file_.Write(block, size);
+      int error = errno;  // errno belongs to this thread: pass it on
+      lock.lock();
+      if (!ok) {
+        failed_ = true;
+        error_ = error;
+      }
+      busy_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  File& file_;
+  unsigned submitted_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  const unsigned char* block_ = nullptr;
+  size_t size_ = 0;
+  bool busy_ = false;  // a block is handed over and not yet written
+  bool closing_ = false;
+  bool failed_ = false;
+  int error_ = 0;
+};
+
+}  // namespace
+
 bool CopyStream(File& destination, File& source, Direction direction) {
   LinebreakTranslator translator(direction);
+  const size_t outSize = LinebreakTranslator::OutputCapacity(kFileBlockSize);
   std::unique_ptr<unsigned char[]> in(new unsigned char[kFileBlockSize]);
-  std::unique_ptr<unsigned char[]> out(
-      new unsigned char[LinebreakTranslator::OutputCapacity(kFileBlockSize)]);
-  for (;;) {
+  // While the writer takes one output buffer, the next block goes to the other.
+  std::unique_ptr<unsigned char[]> out[2] = {
+      std::unique_ptr<unsigned char[]>(new unsigned char[outSize]),
+      std::unique_ptr<unsigned char[]>(new unsigned char[outSize])};
+  BlockWriter writer(destination);
+  for (int k = 0;; k ^= 1) {
     size_t got = 0;
-    if (!source.Read(in.get(), kFileBlockSize, &got)) return false;
-    if (got == 0) break;
-    size_t produced = translator.Translate(in.get(), got, out.get());
-    if (!destination.Write(out.get(), produced)) return false;
+    if (!source.Read(in.get(), kFileBlockSize, &got)) {
+      int error = errno;
+      writer.Close();
+      errno = error;
+      return false;
+    }
+    if (got == 0) {
+      // What the translator held back goes last, after every block.
+      size_t produced = translator.Finish(out[k].get());
+      return writer.Close() && destination.Write(out[k].get(), produced);
+    }
+    size_t produced = translator.Translate(in.get(), got, out[k].get());
+    if (!writer.Submit(out[k].get(), produced)) return false;
   }
-  size_t produced = translator.Finish(out.get());
-  return destination.Write(out.get(), produced);
 }
 
 Direction ResolveDirection(TranslationMode mode, bool firstCrIsCrLf) {
@@ -90,7 +197,27 @@ void Report(ErrorReporter& reporter, const std::string& path) {
 
 }  // namespace
 
+bool DeferredFolderSync::Flush(std::string* failed) {
+  bool ok = true;
+  int error = 0;
+  for (const std::string& folder : folders_) {
+    if (!SyncFolder(folder) && ok) {
+      ok = false;
+      error = errno;
+      *failed = folder;
+    }
+  }
+  folders_.clear();
+  if (!ok) errno = error;
+  return ok;
+}
+
 bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& reporter) {
+  return ConvertFile(path, mode, reporter, nullptr);
+}
+
+bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& reporter,
+                 DeferredFolderSync* deferred) {
   const std::string target = ResolveTarget(path);
 
   bool firstCrIsCrLf = false;
@@ -142,7 +269,7 @@ bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& r
     return false;
   }
 
-  if (!ReplaceWithTemp(temp, target)) {
+  if (!ReplaceWithTemp(temp, target, deferred)) {
     Report(reporter, path);
     RemoveFile(temp);
     return false;

@@ -57,6 +57,8 @@ HANDLE Handle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
 }  // namespace
 
+const bool kWriteInBackground = false;
+
 File::File() : handle_(kNoHandle) {}
 
 File::~File() { Close(); }
@@ -172,7 +174,10 @@ bool CreateTempFileFor(const std::string& target, std::string* name) {
   return true;
 }
 
-bool ReplaceWithTemp(const std::string& temp, const std::string& target) {
+// MOVEFILE_WRITE_THROUGH makes each replace durable by itself: nothing is deferred.
+bool SyncFolder(const std::string&) { return true; }
+
+bool ReplaceWithTemp(const std::string& temp, const std::string& target, DeferredFolderSync*) {
   // Scanners and indexers hold files open briefly; give them about a second.
   // A read-only file stays read-only and is not waited for.
   const int kTries = 10;

@@ -1,0 +1,37 @@
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "platform.h"
+
+int main(int argc, char** argv) {
+  try {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    CliOptions options;
+    std::string error;
+    if (!ParseOptions(args, &options, &error)) {
+      std::fprintf(stderr, "quenlat-cli: %s\n%sTry 'quenlat-cli --help' for more.\n",
+                   error.c_str(), kUsageLine);
+      return kExitUsage;
+    }
+    if (options.help) {
+      std::fputs(kUsage, stdout);
+      return kExitSuccess;
+    }
+    if (options.version) {
+      std::string name, version, copyright;
+      if (!ReadProgramVersion(&name, &version, &copyright)) {
+        std::fputs("quenlat-cli: the version information cannot be read\n", stderr);
+        return kExitFailure;
+      }
+      std::printf("quenlat-cli (%s) %s\n%s\n", name.c_str(), version.c_str(), copyright.c_str());
+      return kExitSuccess;
+    }
+    return options.check ? CheckFiles(options) : ConvertFiles(options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quenlat-cli: %s\n", e.what());
+    return kExitFailure;
+  }
+}

@@ -1,0 +1,113 @@
+#include "scan.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Bit i of each mask is set when byte i of a chunk of up to 16 bytes is that byte.
+struct Masks {
+  unsigned cr, lf, eot, nul;
+};
+
+const size_t kChunk = 16;
+
+inline Masks ScalarMasks(const unsigned char* p, size_t width) {
+  Masks m = {0, 0, 0, 0};
+  for (size_t i = 0; i < width; ++i) {
+    unsigned bit = 1u << i;
+    switch (p[i]) {
+      case kCR: m.cr |= bit; break;
+      case kLF: m.lf |= bit; break;
+      case kEndOfText: m.eot |= bit; break;
+      case 0: m.nul |= bit; break;
+      default: break;
+    }
+  }
+  return m;
+}
+
+#if defined(__SSE2__)
+inline unsigned Equal(__m128i v, unsigned char c) {
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(c)))));
+}
+
+inline Masks ChunkMasks(const unsigned char* p) {
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  Masks m = {Equal(v, kCR), Equal(v, kLF), Equal(v, kEndOfText), Equal(v, 0)};
+  return m;
+}
+#else
+inline Masks ChunkMasks(const unsigned char* p) { return ScalarMasks(p, kChunk); }
+#endif
+
+inline unsigned Count(unsigned mask) { return static_cast<unsigned>(__builtin_popcount(mask)); }
+
+}  // namespace
+
+LinebreakScanner::LinebreakScanner()
+    : crs_(0), lastWasCr_(false), firstCrOpen_(false), crSeen_(false), lastByte_(-1) {}
+
+void LinebreakScanner::Scan(const unsigned char* in, size_t n) {
+  if (n == 0) return;
+  for (const unsigned char *p = in, *end = in + n; p < end;) {
+    size_t width = static_cast<size_t>(end - p) >= kChunk ? kChunk : static_cast<size_t>(end - p);
+    Masks m = width == kChunk ? ChunkMasks(p) : ScalarMasks(p, width);
+    p += width;
+    if ((m.cr | m.lf | m.eot | m.nul) == 0 && !lastWasCr_) continue;
+
+    // An LF completes a pair when the byte before it, in this chunk or the
+    // one before, is a CR.
+    unsigned pairs = m.lf & ((m.cr << 1) | (lastWasCr_ ? 1u : 0u));
+    counts_.crLf += Count(pairs);
+    counts_.loneLf += Count(m.lf) - Count(pairs);
+    crs_ += Count(m.cr);
+    if (m.eot) counts_.hasEndOfText = true;
+    if (m.nul) counts_.hasNul = true;
+
+    if (firstCrOpen_) {
+      counts_.firstCrIsCrLf = (m.lf & 1u) != 0;
+      firstCrOpen_ = false;
+    } else if (!crSeen_ && m.cr) {
+      crSeen_ = true;
+      unsigned k = static_cast<unsigned>(__builtin_ctz(m.cr));
+      if (k + 1 < width) {
+        counts_.firstCrIsCrLf = ((m.lf >> (k + 1)) & 1u) != 0;
+      } else {
+        firstCrOpen_ = true;
+      }
+    }
+    lastWasCr_ = ((m.cr >> (width - 1)) & 1u) != 0;
+  }
+  lastByte_ = in[n - 1];
+}
+
+LinebreakCounts LinebreakScanner::Finish() {
+  LinebreakCounts result = counts_;
+  result.loneCr = crs_ - counts_.crLf;  // every pair takes exactly one CR
+  result.endsWithEndOfText = lastByte_ == kEndOfText;
+  if (firstCrOpen_) result.firstCrIsCrLf = false;  // the first CR was the last byte
+  *this = LinebreakScanner();
+  return result;
+}
+
+bool LinebreakScanner::WillChange(TranslationMode mode) const {
+  switch (mode) {
+    case ModeAutomatic:
+      // A first CR that pairs selects direction 2, which removes that pair;
+      // otherwise direction 1 changes the file exactly when it has a lone LF.
+      return counts_.loneLf > 0 || (crSeen_ && !firstCrOpen_ && counts_.firstCrIsCrLf);
+    case ModeCrLfToLf:
+      return counts_.crLf > 0;
+    default:
+      return counts_.loneLf > 0;
+  }
+}
+
+ModeEffect EffectOf(const LinebreakCounts& counts, TranslationMode mode) {
+  bool toLf = mode == ModeCrLfToLf || (mode == ModeAutomatic && counts.firstCrIsCrLf);
+  if (toLf) return counts.crLf > 0 || counts.endsWithEndOfText ? EffectToLf : EffectUnchanged;
+  return counts.loneLf > 0 ? EffectToCrLf : EffectUnchanged;
+}

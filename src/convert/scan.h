@@ -1,0 +1,58 @@
+// Counting a stream's line breaks, and telling whether a mode would change it.
+// Pure code like the translator: blocks go in, counts come out, no I/O.
+#ifndef QUENLAT_CONVERT_SCAN_H
+#define QUENLAT_CONVERT_SCAN_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "translate.h"
+
+// What a stream holds, as far as the translation rules care.
+struct LinebreakCounts {
+  uint64_t crLf = 0;    // CR-LF pairs
+  uint64_t loneLf = 0;  // LF not preceded by CR
+  uint64_t loneCr = 0;  // CR not followed by LF (also one at the very end)
+  bool hasEndOfText = false;   // some byte is 0x1A
+  bool hasNul = false;         // some byte is 0
+  bool endsWithEndOfText = false;  // the last byte is 0x1A
+  bool firstCrIsCrLf = false;  // the first CR is followed by LF (automatic mode's test)
+};
+
+// What a mode does to a stream.
+enum ModeEffect {
+  EffectUnchanged,  // the output would equal the input
+  EffectToCrLf,     // direction 1 would change it
+  EffectToLf,       // direction 2 would change it
+};
+
+// Counts a stream cut into blocks of any size; the result is the same however
+// it is cut.
+class LinebreakScanner {
+ public:
+  LinebreakScanner();
+
+  // Scans the next n bytes of the stream.
+  void Scan(const unsigned char* in, size_t n);
+
+  // Ends the stream and returns its counts. The scanner can then start a new one.
+  LinebreakCounts Finish();
+
+  // True as soon as the bytes seen so far prove that mode changes the stream,
+  // which no later byte can undo. False settles nothing: EffectOf the counts
+  // from Finish does.
+  bool WillChange(TranslationMode mode) const;
+
+ private:
+  LinebreakCounts counts_;
+  uint64_t crs_;         // every CR seen; lone ones are those not in a pair
+  bool lastWasCr_;       // the previous block ended with a CR
+  bool firstCrOpen_;     // the first CR ended a block: its follower is not known yet
+  bool crSeen_;
+  int lastByte_;         // the stream's last byte so far, or -1
+};
+
+// What mode does to a stream with these final counts.
+ModeEffect EffectOf(const LinebreakCounts& counts, TranslationMode mode);
+
+#endif

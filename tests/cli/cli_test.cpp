@@ -1,0 +1,212 @@
+// The built quenlat-cli, run as a separate process in a scratch folder: its
+// conversions, texts on both streams, exit statuses and what it leaves on disk.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "run.h"
+#include "support.h"
+#include "version.h"
+
+namespace {
+
+typedef std::vector<std::pair<std::string, std::string>> Files;  // name, content
+
+struct CliCase {
+  const char* name;
+  Files before;
+  std::vector<std::string> args;
+  int status;
+  std::string out;
+  std::string err;
+  Files after;  // files whose content must then be this
+};
+
+const std::string kTryHelp =
+    "Usage: quenlat-cli [--auto | --to-crlf | --to-lf] [--check] [--quiet] [--] FILE...\n"
+    "Try 'quenlat-cli --help' for more.\n";
+
+const CliCase kCases[] = {
+    {"automatic_toggles_each_file",
+     {{"lf.txt", "a\nb\n"}, {"crlf.txt", "a\r\nb\r\n"}},
+     {"lf.txt", "crlf.txt"}, 0, "2 files converted.\n", "",
+     {{"lf.txt", "a\r\nb\r\n"}, {"crlf.txt", "a\nb\n"}}},
+    {"to_crlf_never_doubles_a_cr",
+     {{"f", "x\r\ny\nz\r"}}, {"--to-crlf", "f"}, 0, "1 files converted.\n", "",
+     {{"f", "x\r\ny\r\nz\r"}}},
+    {"to_lf_keeps_what_follows_0x1a",
+     {{"f", "a\x1a" "b\r\nc\r\n\x1a"}}, {"--to-lf", "f"}, 0, "1 files converted.\n", "",
+     {{"f", "a\x1a" "b\nc\n"}}},
+    {"last_mode_wins",
+     {{"f", "a\r\nb\n"}}, {"--to-lf", "--auto", "--to-crlf", "f"}, 0, "1 files converted.\n", "",
+     {{"f", "a\r\nb\r\n"}}},
+    {"quiet_prints_no_summary",
+     {{"f", "a\n"}}, {"f", "--quiet"}, 0, "", "", {{"f", "a\r\n"}}},
+    {"empty_file", {{"f", ""}}, {"f"}, 0, "1 files converted.\n", "", {{"f", ""}}},
+    {"failure_in_the_middle_stops_nothing",
+     {{"a", "1\n"}, {"c", "3\n"}}, {"--to-crlf", "a", "missing", "c"}, 1,
+     "2 files converted.\n",
+     "quenlat-cli: missing: This file cannot be opened for writing\n1 failed.\n",
+     {{"a", "1\r\n"}, {"c", "3\r\n"}}},
+    {"quiet_keeps_errors",
+     {}, {"--quiet", "x", "y"}, 1, "",
+     "quenlat-cli: x: This file cannot be opened for writing\n"
+     "quenlat-cli: y: This file cannot be opened for writing\n2 failed.\n",
+     {}},
+    // Once a file's folder is current, a later relative path still means the
+    // folder where the run started.
+    {"relative_paths_keep_their_meaning",
+     {{"d1/f.txt", "one\n"}, {"d2/f.txt", "two\n"}}, {"d1/f.txt", "d2/f.txt"}, 0,
+     "2 files converted.\n", "", {{"d1/f.txt", "one\r\n"}, {"d2/f.txt", "two\r\n"}}},
+    {"double_dash_ends_the_options",
+     {{"-x", "a\n"}, {"--to-lf", "b\n"}}, {"--to-crlf", "--", "-x", "--to-lf"}, 0,
+     "2 files converted.\n", "", {{"-x", "a\r\n"}, {"--to-lf", "b\r\n"}}},
+    {"single_dash_is_a_file",
+     {{"-", "a\n"}}, {"-"}, 0, "1 files converted.\n", "", {{"-", "a\r\n"}}},
+
+    {"check_lists_counts_and_changes_nothing",
+     {{"lf", "a\nb\n"}, {"crlf", "a\r\nb\r\n"}, {"odd", std::string("\r\0x\r\n\x1a\n", 7)}},
+     {"--check", "lf", "crlf", "odd"}, 1,
+     "lf: 0 CR-LF, 2 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n"
+     "crlf: 2 CR-LF, 0 LF, 0 CR, 0x1A no, NUL no: to LF\n"
+     "odd: 1 CR-LF, 1 LF, 1 CR, 0x1A yes, NUL yes: to CR-LF\n",
+     "", {{"lf", "a\nb\n"}, {"crlf", "a\r\nb\r\n"}, {"odd", std::string("\r\0x\r\n\x1a\n", 7)}}},
+    {"check_passes_when_nothing_would_change",
+     {{"lf", "a\nb\n"}, {"plain", "abc"}}, {"--to-lf", "--check", "lf", "plain"}, 0,
+     "lf: 0 CR-LF, 2 LF, 0 CR, 0x1A no, NUL no: unchanged\n"
+     "plain: 0 CR-LF, 0 LF, 0 CR, 0x1A no, NUL no: unchanged\n",
+     "", {}},
+    {"check_sees_a_final_0x1a",
+     {{"f", "a\x1a"}}, {"--check", "--to-lf", "f"}, 1,
+     "f: 0 CR-LF, 0 LF, 0 CR, 0x1A yes, NUL no: to LF\n", "", {{"f", "a\x1a"}}},
+    {"check_reports_a_missing_file",
+     {{"lf", "a\n"}}, {"--check", "--to-crlf", "none", "lf"}, 1,
+     "lf: 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n",
+     "quenlat-cli: none: File or directory does not exist\n1 failed.\n", {}},
+
+    {"unknown_option", {{"f", "a\n"}}, {"--to-unix", "f"}, 2, "",
+     "quenlat-cli: unknown option '--to-unix'\n" + kTryHelp, {{"f", "a\n"}}},
+    {"short_option_is_unknown", {{"f", "a\n"}}, {"f", "-q"}, 2, "",
+     "quenlat-cli: unknown option '-q'\n" + kTryHelp, {{"f", "a\n"}}},
+    {"no_files", {}, {"--to-lf", "--quiet"}, 2, "", "quenlat-cli: no files given\n" + kTryHelp, {}},
+    {"nothing_at_all", {}, {}, 2, "", "quenlat-cli: no files given\n" + kTryHelp, {}},
+};
+
+std::string ConsoleText(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    if (c == '\n') {
+      result += kConsoleNewline;
+    } else {
+      result += c;
+    }
+  }
+  return result;
+}
+
+Outcome RunIn(const ScratchDir& folder, const std::vector<std::string>& args) {
+  return RunProgram(HostPath(QUENLAT_CLI), args, folder.path());
+}
+
+void Put(const ScratchDir& folder, const std::string& name, const std::string& content) {
+  size_t slash = name.find('/');
+  if (slash != std::string::npos) MakeFolder(folder / name.substr(0, slash));
+  WriteBytes(folder / name, content);
+}
+
+TEST(Cli, Table) {
+  for (const CliCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir folder;
+    for (const auto& f : c.before) Put(folder, f.first, f.second);
+    Outcome outcome = RunIn(folder, c.args);
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_EQ(outcome.out, ConsoleText(c.out));
+    EXPECT_EQ(outcome.err, ConsoleText(c.err));
+    for (const auto& f : c.after) EXPECT_EQ(ReadBytes(folder / f.first), f.second) << f.first;
+    for (const std::string& name : ListFolder(folder.path())) {
+      EXPECT_NE(name.substr(0, 3), "tmp") << "a temporary file was left behind";
+    }
+  }
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  Outcome Run(const std::vector<std::string>& args) { return RunIn(scratch_, args); }
+  void Put(const std::string& name, const std::string& content) {
+    ::Put(scratch_, name, content);
+  }
+
+  ScratchDir scratch_;
+};
+
+TEST_F(CliTest, HelpAndVersion) {
+  Outcome help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.substr(0, 28), "Usage: quenlat-cli [--auto |");
+  EXPECT_NE(help.out.find("--check"), std::string::npos);
+  EXPECT_EQ(help.err, "");
+
+  Outcome version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, ConsoleText("quenlat-cli (" QUENLAT_PRODUCT_NAME ") " QUENLAT_PRODUCT_VERSION
+                                     "\n" QUENLAT_COPYRIGHT "\n"));
+}
+
+TEST_F(CliTest, UnchangedFileKeepsItsTime) {
+  Put("lf.txt", "a\nb\n");
+  Put("crlf.txt", "a\r\nb\r\n");
+  SetOldModificationTime(scratch_ / "lf.txt");
+  SetOldModificationTime(scratch_ / "crlf.txt");
+  const int64_t old = ModificationTime(scratch_ / "lf.txt");
+
+  Outcome outcome = Run({"--to-lf", "lf.txt", "crlf.txt"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, ConsoleText("2 files converted.\n"));
+  EXPECT_EQ(ModificationTime(scratch_ / "lf.txt"), old);
+  EXPECT_NE(ModificationTime(scratch_ / "crlf.txt"), old);  // this one was rewritten
+  EXPECT_EQ(ReadBytes(scratch_ / "crlf.txt"), "a\nb\n");
+}
+
+// A link is followed: its target is checked and converted in its own folder,
+// and the link stays a link.
+TEST_F(CliTest, SymbolicLinkIsFollowed) {
+  MakeFolder(scratch_ / "real");
+  Put("real/t.txt", "a\r\n");
+  if (!MakeSymbolicLink("real/t.txt", scratch_ / "link.txt")) GTEST_SKIP() << "no symbolic links";
+  Outcome check = Run({"--check", "link.txt"});
+  EXPECT_EQ(check.out, "link.txt: 1 CR-LF, 0 LF, 0 CR, 0x1A no, NUL no: to LF\n");
+  Outcome outcome = Run({"link.txt"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(ReadBytes(scratch_ / "real/t.txt"), "a\n");
+  EXPECT_EQ(ListFolder(scratch_.path()), (std::vector<std::string>{"link.txt", "real"}));
+  EXPECT_EQ(ListFolder(scratch_ / "real"), std::vector<std::string>{"t.txt"});
+}
+
+// A failure inside the conversion reports the engine's path and sentence:
+// on a full disk, the temporary file and "No space left on device".
+TEST_F(CliTest, FullDiskReportsTheTemporaryFile) {
+  const std::string folder = SmallFilesystem();
+  if (folder.empty()) GTEST_SKIP() << "no small filesystem was mounted (needs root)";
+  std::string content;
+  while (content.size() < 40000) content += "line\n";
+  WriteBytes(folder + "big.txt", content);
+  Put("ok.txt", "a\n");
+
+  Outcome outcome = Run({"--to-crlf", folder + "big.txt", "ok.txt"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, ConsoleText("1 files converted.\n"));
+  const std::string prefix = "quenlat-cli: " + folder + "tmp";
+  const std::string suffix = ConsoleText(": No space left on device\n1 failed.\n");
+  EXPECT_EQ(outcome.err.substr(0, prefix.size()), prefix) << outcome.err;
+  ASSERT_GE(outcome.err.size(), suffix.size());
+  EXPECT_EQ(outcome.err.substr(outcome.err.size() - suffix.size()), suffix);
+  EXPECT_EQ(ReadBytes(folder + "big.txt"), content);
+  EXPECT_EQ(ReadBytes(scratch_ / "ok.txt"), "a\r\n");
+  EXPECT_EQ(ListFolder(folder), (std::vector<std::string>{".mounted", "big.txt"}));
+  RemoveFile(folder + "big.txt");
+}
+
+}  // namespace
