@@ -8,6 +8,7 @@
 
 #include "support.h"
 #include "ui_support.h"
+#include "../version_entries.h"
 
 namespace {
 
@@ -170,16 +171,7 @@ TEST(QuenlatExe, CarriesItsNameAndVersion) {
   ASSERT_EQ(4u, length);
   EXPECT_EQ(0x04B00809u, translations[0]);
 
-  struct Entry {
-    const char* name;
-    const char* value;  // NULL: any text that is not empty
-  } entries[] = {
-      {"ProductName", "Quenlat"},       {"ProductVersion", "1.1"},
-      {"FileDescription", "Quenlat"},   {"FileVersion", "1, 0, 0, 1"},
-      {"InternalName", "QUENLAT"},      {"OriginalFilename", "QUENLAT.exe"},
-      {"LegalCopyright", NULL},         {"CompanyName", NULL},
-  };
-  for (const Entry& e : entries) {
+  for (const VersionEntry& e : kProgramVersionEntries) {
     char* value = NULL;
     std::string path = std::string("\\StringFileInfo\\080904b0\\") + e.name;
     ASSERT_TRUE(::VerQueryValueA(&data[0], path.c_str(), reinterpret_cast<void**>(&value), &length))

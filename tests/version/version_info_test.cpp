@@ -10,6 +10,7 @@
 
 #include "framework/winapp.h"
 #include "version/version_info.h"
+#include "../version_entries.h"
 
 namespace {
 
@@ -107,16 +108,7 @@ TEST_F(Version, TheProgramsOwnFile) {
   ASSERT_NE(nullptr, reader.GetFixedInfo());
   EXPECT_EQ(0u, reader.GetFixedInfo()->dwFileFlags);
 
-  struct Entry {
-    const char* name;
-    const char* value;  // NULL: any text that is not empty
-  } entries[] = {
-      {"ProductName", "Quenlat"},       {"ProductVersion", "1.1"},
-      {"FileDescription", "Quenlat"},   {"FileVersion", "1, 0, 0, 1"},
-      {"InternalName", "QUENLAT"},      {"OriginalFilename", "QUENLAT.exe"},
-      {"LegalCopyright", NULL},         {"CompanyName", NULL},
-  };
-  for (const Entry& e : entries) {
+  for (const VersionEntry& e : kProgramVersionEntries) {
     CString value;
     EXPECT_TRUE(reader.GetString(value, e.name, 0)) << e.name << ": " << reader.GetLastErrorText();
     if (e.value != NULL) {
