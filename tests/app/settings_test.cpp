@@ -7,15 +7,11 @@
 #include <string>
 
 #include "app/profile_app.h"
+#include "../test_app.h"
 
 namespace {
 
-class TestApp : public CProfileApp {
- public:
-  TestApp() { AfxWinInit(::GetModuleHandleA(NULL), NULL, const_cast<LPSTR>(""), SW_SHOW); }
-};
-
-TestApp theApp;
+TestApp<CProfileApp> theApp;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

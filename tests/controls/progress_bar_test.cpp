@@ -11,6 +11,7 @@
 #include "controls/progress_bar.h"
 #include "framework/dialog.h"
 #include "framework/text.h"
+#include "../memory_canvas.h"
 
 // Deletions are watched so that a test can tell whether an object was
 // deleted without touching it afterwards.
@@ -52,52 +53,26 @@ class RecordingBar : public CProgressBar {
   }
 };
 
-// A 32-bit memory bitmap whose pixels can be read directly. Its font is the
-// system font without smoothing, so that every text pixel is either the
-// text's colour or the background's.
-class MemoryCanvas {
+// A canvas whose font is the system font without smoothing (Wine smooths the
+// default one), so that every text pixel is either the text's colour or the
+// background's.
+class BarCanvas : public MemoryCanvas {
  public:
-  MemoryCanvas(int width, int height) : m_width(width), m_height(height) {
+  BarCanvas(int width, int height) : MemoryCanvas(width, height, RGB(128, 128, 128)) {
     LOGFONTA lf;
     ::GetObjectA(::GetStockObject(SYSTEM_FONT), sizeof lf, &lf);
     lf.lfQuality = NONANTIALIASED_QUALITY;
     m_hFont = ::CreateFontIndirectA(&lf);
-    BITMAPINFO bmi = {};
-    bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
-    bmi.bmiHeader.biWidth = width;
-    bmi.bmiHeader.biHeight = -height;  // top-down
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    bmi.bmiHeader.biCompression = BI_RGB;
-    m_dc.CreateCompatibleDC(NULL);
-    m_hBitmap = ::CreateDIBSection(m_dc, &bmi, DIB_RGB_COLORS, &m_pBits, NULL, 0);
-    m_hOld = m_dc.SelectObject(m_hBitmap);
-    m_hOldFont = m_dc.SelectObject(m_hFont);
-    RECT all = {0, 0, width, height};
-    ::FillRect(m_dc, &all, static_cast<HBRUSH>(::GetStockObject(GRAY_BRUSH)));
+    m_hOldFont = dc()->SelectObject(m_hFont);
   }
-  ~MemoryCanvas() {
-    m_dc.SelectObject(m_hOldFont);
-    m_dc.SelectObject(m_hOld);
-    ::DeleteObject(m_hBitmap);
+  ~BarCanvas() {
+    dc()->SelectObject(m_hOldFont);
     ::DeleteObject(m_hFont);
-  }
-  CDC* dc() { return &m_dc; }
-  COLORREF Pixel(int x, int y) const {
-    ::GdiFlush();
-    DWORD v = static_cast<const DWORD*>(m_pBits)[y * m_width + x];
-    return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
   }
 
  private:
-  int m_width;
-  int m_height;
-  CDC m_dc;
-  HBITMAP m_hBitmap;
-  HGDIOBJ m_hOld;
   HFONT m_hFont;
   HGDIOBJ m_hOldFont;
-  void* m_pBits = nullptr;
 };
 
 // A visible top-level window to hold bars made with Create.
@@ -129,13 +104,13 @@ TEST(ProgressBarDrawing, FrameFillAndSplitText) {
   } cases[] = {{0, 2}, {1, 4}, {33, 68}, {50, 102}, {99, 200}, {100, 202}};
   for (const Case& c : cases) {
     bar.SetPos(c.pos, FALSE);
-    MemoryCanvas canvas(kWidth, kHeight);
+    BarCanvas canvas(kWidth, kHeight);
     bar.DrawBar(canvas.dc());
 
     // The text's own pixels, drawn alone in black on white at the same spot.
     CString text;
     FormatString(text, "%d%%", static_cast<int>(c.pos));
-    MemoryCanvas mask(kWidth, kHeight);
+    BarCanvas mask(kWidth, kHeight);
     SIZE size = mask.dc()->GetTextExtent(text, text.GetLength());
     RECT inner = {2, 2, kWidth - 2, kHeight - 2};
     mask.dc()->SetBkColor(kWhite);

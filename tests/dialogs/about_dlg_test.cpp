@@ -16,15 +16,12 @@
 #include "resources/drop_about.h"
 #include "resources/version.h"
 #include "ui_support.h"
+#include "../memory_canvas.h"
+#include "../test_app.h"
 
 namespace {
 
-class TestApp : public CWinApp {
- public:
-  TestApp() { AfxWinInit(::GetModuleHandleA(NULL), NULL, const_cast<LPSTR>(""), SW_SHOW); }
-};
-
-TestApp theApp;
+TestApp<CWinApp> theApp;
 
 TEST(AboutTemplate, IsTheDesignedBox) {
   // Popup, caption, system menu, modal frame, font.
@@ -118,53 +115,6 @@ TEST(AboutLines, DiskSpaceIn64BitsWithTruncatedQuotients) {
 
 // --- The icon button's pixels
 
-// A 32-bit memory bitmap whose pixels can be read directly, filled with one
-// colour.
-class Canvas {
- public:
-  Canvas(int width, int height, COLORREF fill) : m_width(width) {
-    BITMAPINFO bmi = {};
-    bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
-    bmi.bmiHeader.biWidth = width;
-    bmi.bmiHeader.biHeight = -height;  // top-down
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    bmi.bmiHeader.biCompression = BI_RGB;
-    m_hDC = ::CreateCompatibleDC(NULL);
-    m_hBitmap = ::CreateDIBSection(m_hDC, &bmi, DIB_RGB_COLORS, &m_pBits, NULL, 0);
-    m_hOld = ::SelectObject(m_hDC, m_hBitmap);
-    HBRUSH hBrush = ::CreateSolidBrush(fill);
-    RECT all = {0, 0, width, height};
-    ::FillRect(m_hDC, &all, hBrush);
-    ::DeleteObject(hBrush);
-  }
-  ~Canvas() {
-    ::SelectObject(m_hDC, m_hOld);
-    ::DeleteObject(m_hBitmap);
-    ::DeleteDC(m_hDC);
-  }
-  HDC dc() const { return m_hDC; }
-  COLORREF At(int x, int y) const {
-    ::GdiFlush();
-    DWORD v = static_cast<const DWORD*>(m_pBits)[y * m_width + x];
-    return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-  }
-  std::vector<COLORREF> All(int height) const {
-    std::vector<COLORREF> pixels;
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < m_width; ++x) pixels.push_back(At(x, y));
-    }
-    return pixels;
-  }
-
- private:
-  int m_width;
-  HDC m_hDC;
-  HBITMAP m_hBitmap;
-  HGDIOBJ m_hOld;
-  void* m_pBits = nullptr;
-};
-
 const COLORREF kBackground = RGB(0, 128, 128);
 const COLORREF kBlack = RGB(0, 0, 0);
 const COLORREF kWhite = RGB(255, 255, 255);
@@ -192,19 +142,19 @@ TEST(IconButton, DrawsTheIconAtTwiceItsSizeInAFrameWithAShadow) {
   // The icon over the background, at its own size, as the reference.
   HICON hIcon = ::LoadIconA(::GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_APPLICATION_ICON));
   ASSERT_NE(nullptr, hIcon);
-  Canvas icon(32, 32, kBackground);
-  ::DrawIcon(icon.dc(), 0, 0, hIcon);
+  MemoryCanvas icon(32, 32, kBackground);
+  ::DrawIcon(icon.hdc(), 0, 0, hIcon);
   int nIconPixels = 0;
   for (int y = 0; y < 32; ++y) {
-    for (int x = 0; x < 32; ++x) nIconPixels += icon.At(x, y) != kBackground;
+    for (int x = 0; x < 32; ++x) nIconPixels += icon.Pixel(x, y) != kBackground;
   }
   ASSERT_GT(nIconPixels, 200) << "the icon has a picture";
 
-  Canvas canvas(72, 72, kBackground);
+  MemoryCanvas canvas(72, 72, kBackground);
   DRAWITEMSTRUCT dis = {ODT_BUTTON, IDC_ABOUT_ICON, 0, ODA_DRAWENTIRE, ODS_DISABLED,
-                        button.m_hWnd, canvas.dc(), rcClient, 0};
+                        button.m_hWnd, canvas.hdc(), rcClient, 0};
   button.DrawItem(&dis);
-  std::vector<COLORREF> first = canvas.All(72);
+  std::vector<COLORREF> first = canvas.Pixels();
 
   for (int y = 0; y < 72; ++y) {
     for (int x = 0; x < 72; ++x) {
@@ -220,18 +170,18 @@ TEST(IconButton, DrawsTheIconAtTwiceItsSizeInAFrameWithAShadow) {
       } else if (x == 1 || y == 1 || x == 66 || y == 66) {
         expected = kWhite;  // inside the outline, the context's own brush
       } else {
-        expected = icon.At((x - 2) / 2, (y - 2) / 2);  // each pixel as 2 x 2
+        expected = icon.Pixel((x - 2) / 2, (y - 2) / 2);  // each pixel as 2 x 2
       }
-      ASSERT_EQ(expected, canvas.At(x, y)) << "at " << x << ", " << y;
+      ASSERT_EQ(expected, canvas.Pixel(x, y)) << "at " << x << ", " << y;
     }
   }
 
   // The next drawing starts from the last one and gives the same pixels.
   button.DrawItem(&dis);
-  EXPECT_EQ(first, canvas.All(72));
+  EXPECT_EQ(first, canvas.Pixels());
   // Erasing is left out: the button paints all it needs.
-  EXPECT_EQ(TRUE, button.SendMessage(WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas.dc())));
-  EXPECT_EQ(first, canvas.All(72));
+  EXPECT_EQ(TRUE, button.SendMessage(WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas.hdc())));
+  EXPECT_EQ(first, canvas.Pixels());
   parent.DestroyWindow();
 }
 

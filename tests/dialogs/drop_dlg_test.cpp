@@ -22,15 +22,11 @@
 #include "resources/drop_about.h"
 #include "support.h"
 #include "ui_support.h"
+#include "../test_app.h"
 
 namespace {
 
-class TestApp : public CProfileApp {
- public:
-  TestApp() { AfxWinInit(::GetModuleHandleA(NULL), NULL, const_cast<LPSTR>(""), SW_SHOW); }
-};
-
-TestApp theApp;
+TestApp<CProfileApp> theApp;
 
 const char kCaption[] = "Quenlat";
 const char kTranslateCaption[] = "Translate Linebreaks";

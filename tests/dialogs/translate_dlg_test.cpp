@@ -18,15 +18,11 @@
 #include "resources/resource.h"
 #include "support.h"
 #include "ui_support.h"
+#include "../test_app.h"
 
 namespace {
 
-class TestApp : public CWinApp {
- public:
-  TestApp() { AfxWinInit(::GetModuleHandleA(NULL), NULL, const_cast<LPSTR>(""), SW_SHOW); }
-};
-
-TestApp theApp;
+TestApp<CWinApp> theApp;
 
 const char kCaption[] = "Translate Linebreaks";
 const char kAppName[] = "Quenlat";

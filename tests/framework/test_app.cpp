@@ -1,14 +1,10 @@
 // The application object of the test program, initialised the way the
 // entry point would do it.
 #include "framework/winapp.h"
+#include "../test_app.h"
 
 namespace {
 
-class TestApp : public CWinApp {
- public:
-  TestApp() { AfxWinInit(::GetModuleHandleA(NULL), NULL, const_cast<LPSTR>(" \t args"), SW_SHOW); }
-};
-
-TestApp theApp;
+TestApp<CWinApp> theApp(" \t args");
 
 }  // namespace

@@ -11,15 +11,11 @@
 #include "framework/winapp.h"
 #include "version/version_info.h"
 #include "../version_entries.h"
+#include "../test_app.h"
 
 namespace {
 
-class TestApp : public CWinApp {
- public:
-  TestApp() { AfxWinInit(::GetModuleHandleA(NULL), NULL, const_cast<LPSTR>(""), SW_SHOW); }
-};
-
-TestApp theApp;
+TestApp<CWinApp> theApp;
 
 // Opens the reader's data block to the test.
 class ReaderProbe : public CVersionInfo {
