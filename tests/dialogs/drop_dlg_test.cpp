@@ -120,22 +120,7 @@ class DropDlgTest : public ::testing::Test {
 
  private:
   INT_PTR Drive(const std::function<void(HWND)>& drive, const std::function<INT_PTR()>& run) {
-    DWORD threadId = ::GetCurrentThreadId();
-    std::thread driver([&] {
-      HWND hDlg = ui::WaitForDialog(kCaption, threadId);
-      if (hDlg == NULL) {
-        ADD_FAILURE() << "the main window did not appear";
-        return;
-      }
-      drive(hDlg);
-      if (!ui::WaitUntil([&] { return !::IsWindow(hDlg); }, 5000)) {
-        ADD_FAILURE() << "the main window was left open";
-        ui::ForceClose(hDlg);
-      }
-    });
-    INT_PTR result = run();
-    driver.join();
-    return result;
+    return ui::RunAndDrive(kCaption, run, drive);
   }
 };
 

@@ -89,22 +89,7 @@ class TranslateDlgTest : public ::testing::Test {
     CStringList list;
     for (const std::string& f : files) list.AddTail(f.c_str());
     TestTranslateDlg dlg(&list);
-    DWORD threadId = ::GetCurrentThreadId();
-    std::thread driver([&] {
-      HWND hDlg = ui::WaitForDialog(kCaption, threadId);
-      if (hDlg == NULL) {
-        ADD_FAILURE() << "the dialog did not appear";
-        return;
-      }
-      drive(hDlg);
-      if (!ui::WaitUntil([&] { return !::IsWindow(hDlg); }, 5000)) {
-        ADD_FAILURE() << "the dialog was left open";
-        ui::ForceClose(hDlg);
-      }
-    });
-    INT_PTR result = dlg.DoModal();
-    driver.join();
-    return result;
+    return ui::RunAndDrive(kCaption, [&] { return dlg.DoModal(); }, drive);
   }
 
   ScratchDir m_scratch;

@@ -1,5 +1,7 @@
 #include "ui_support.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -186,6 +188,26 @@ void ForceClose(HWND hDlg, int timeoutMs) {
         return false;
       },
       timeoutMs);
+}
+
+INT_PTR RunAndDrive(const char* caption, const std::function<INT_PTR()>& run,
+                    const std::function<void(HWND)>& drive) {
+  DWORD threadId = ::GetCurrentThreadId();
+  std::thread driver([&] {
+    HWND hWnd = WaitForDialog(caption, threadId);
+    if (hWnd == NULL) {
+      ADD_FAILURE() << "\"" << caption << "\" did not appear";
+      return;
+    }
+    drive(hWnd);
+    if (!WaitUntil([&] { return !::IsWindow(hWnd); }, 5000)) {
+      ADD_FAILURE() << "\"" << caption << "\" was left open";
+      ForceClose(hWnd);
+    }
+  });
+  INT_PTR result = run();
+  driver.join();
+  return result;
 }
 
 }  // namespace ui

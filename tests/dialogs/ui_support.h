@@ -50,6 +50,13 @@ bool ClickAndWait(HWND hDlg, int id, int timeoutMs = kTimeoutMs);
 // thread (posted WM_KEYDOWN, WM_KEYUP).
 void PressKey(HWND hDlg, UINT vk);
 
+// Runs run, which shows a modal window captioned caption on this thread,
+// while drive works that window from another thread; drive must leave it
+// closed. A window that does not appear, or is left open, fails the test (and
+// is closed). Returns run's result.
+INT_PTR RunAndDrive(const char* caption, const std::function<INT_PTR()>& run,
+                    const std::function<void(HWND)>& drive);
+
 // Ends a dialog that a failed test left open: answers its message boxes with
 // No or OK and asks it to close, until it is gone or the time is up.
 void ForceClose(HWND hDlg, int timeoutMs = kTimeoutMs);
