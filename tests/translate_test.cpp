@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "translate.h"
+#include "translate_model.h"
 
 namespace {
 
@@ -22,26 +23,6 @@ std::string Translate(const std::string& input, Direction direction, size_t bloc
   size_t produced = translator.Finish(out.data());
   result.append(reinterpret_cast<char*>(out.data()), produced);
   return result;
-}
-
-// The rules one byte at a time, as plainly as they can be written.
-std::string Model(const std::string& in, Direction direction) {
-  std::string out;
-  for (size_t i = 0; i < in.size(); ++i) {
-    char c = in[i];
-    if (direction == DirectionLfToCrLf) {
-      if (c == '\n' && (i == 0 || in[i - 1] != '\r')) out += '\r';
-      out += c;
-    } else if (c == '\r' && i + 1 < in.size() && in[i + 1] == '\n') {
-      out += '\n';
-      ++i;
-    } else if (c == '\x1a' && i + 1 == in.size()) {
-      // the end-of-text mark: dropped
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 struct Case {
@@ -90,7 +71,7 @@ TEST_P(TranslateTable, EveryCaseAtThisBlockSize) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Translate(c.input, c.direction, GetParam()), c.expected);
-    EXPECT_EQ(Model(c.input, c.direction), c.expected);
+    EXPECT_EQ(TranslateModel(c.input, c.direction), c.expected);
   }
 }
 
@@ -137,7 +118,8 @@ TEST(Translate, RandomBlocksMatchTheModel) {
         at += n;
       }
       result.append(reinterpret_cast<char*>(out.data()), translator.Finish(out.data()));
-      ASSERT_EQ(result, Model(input, direction)) << "round " << round << " direction " << direction;
+      ASSERT_EQ(result, TranslateModel(input, direction))
+          << "round " << round << " direction " << direction;
     }
   }
 }
