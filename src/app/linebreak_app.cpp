@@ -1,15 +1,8 @@
 #include "app/linebreak_app.h"
 
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "dialogs/translate_dlg.h"
-
-namespace {
-
-bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-bool IsDelimiter(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-}  // namespace
 
 BEGIN_MESSAGE_MAP(CLinebreakApp, CProfileApp)
 END_MESSAGE_MAP()
@@ -35,21 +28,11 @@ BOOL CLinebreakApp::InitInstance() {
 }
 
 BOOL CLinebreakApp::SplitCommandLine(LPCSTR pszCmdLine, CStringList* pList, UINT nCodePage) {
-  const char* p = pszCmdLine != NULL ? pszCmdLine : "";
-  // Lead bytes are never white space, so the skips below always stop at the
-  // start of a character.
-  while (IsWhiteSpace(*p)) ++p;
-  while (*p != '\0') {
-    const char* pszToken = p;
-    while (*p != '\0' && !IsDelimiter(*p)) {
-      if (::IsDBCSLeadByteEx(nCodePage, static_cast<BYTE>(*p)) && p[1] != '\0') {
-        p += 2;
-      } else {
-        ++p;
-      }
-    }
-    pList->AddTail(CString(pszToken, static_cast<int>(p - pszToken)));
-    while (IsWhiteSpace(*p)) ++p;
+  auto isLeadByte = [nCodePage](unsigned char c) {
+    return ::IsDBCSLeadByteEx(nCodePage, c) != FALSE;
+  };
+  for (const std::string& token : SplitCommandLineText(pszCmdLine, isLeadByte)) {
+    pList->AddTail(CString(token.data(), static_cast<int>(token.size())));
   }
   return TRUE;
 }
