@@ -31,7 +31,7 @@ bool Exists(const std::string& path);
 // Names in a folder, without "." and "..", sorted.
 std::vector<std::string> ListFolder(const std::string& folder);
 void MakeFolder(const std::string& path);
-// The current directory, ending in a separator.
+// The current directory, ending in a separator; "/" when it has been removed.
 std::string CurrentFolder();
 void EnterFolder(const std::string& path);
 

@@ -77,7 +77,10 @@ void MakeFolder(const std::string& path) { mkdir(path.c_str(), 0777); }
 
 std::string CurrentFolder() {
   char buf[PATH_MAX];
-  std::string s = getcwd(buf, sizeof buf) ? buf : "";
+  // A conversion makes its file's folder current, and a scratch folder goes
+  // after its test: the current directory may no longer exist.
+  if (getcwd(buf, sizeof buf) == nullptr) return "/";
+  std::string s = buf;
   return s.back() == '/' ? s : s + "/";
 }
 
