@@ -2,6 +2,7 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_native="$root/build/native"
 build_windows="$root/build/windows"
+build_sanitize="$root/build/sanitize"
 
 # Starts a virtual X display unless one is already usable, and stops it when
 # the calling script ends.

@@ -9,6 +9,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 packages=(
   build-essential cmake ninja-build
   googletest
+  clang-14 libclang-rt-14-dev llvm-14  # sanitizer build, fuzzers, readable reports
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
