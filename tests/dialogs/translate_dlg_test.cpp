@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -316,6 +317,96 @@ TEST_F(TranslateDlgTest, EnterOnARadioButtonPressesConvert) {
   });
   EXPECT_EQ(1, StoredMode());
   EXPECT_EQ(kCrLf, ReadBytes(path));
+}
+
+// A batch in which a file of every failing kind stands between good files:
+// every good file is converted, every bad one brings the right question (and,
+// for a failed conversion, the error first), and stays as it was.
+TEST_F(TranslateDlgTest, EveryKindOfFailureBetweenGoodFilesLeavesTheBadOnesUntouched) {
+  struct Bad {
+    const char* kind;
+    std::string path;
+    // Empty when the probe refuses the file; else the error message's end,
+    // and whether it names the temporary file rather than the file.
+    std::string error;
+    bool namesTemporary;
+    std::string content;
+  };
+  std::vector<Bad> bad;
+  bad.push_back({"missing", m_scratch / "missing.txt", "", false, ""});
+  bad.push_back({"read-only", File("readonly.txt", kLf), "", false, kLf});
+  ::SetFileAttributesA(bad.back().path.c_str(), FILE_ATTRIBUTE_READONLY);
+  bad.push_back({"locked", File("locked.txt", kLf), "", false, kLf});
+  auto locked = std::make_unique<Unreadable>(bad.back().path);
+  MakeFolder(m_scratch / "folder.txt");
+  bad.push_back({"a folder", m_scratch / "folder.txt", "", false, ""});
+  bad.push_back({"path too long", m_scratch / (std::string(MAX_PATH, 'x') + ".txt"), "", false, ""});
+  bad.push_back({"replace blocked", File("held.txt", kLf), "\n\nPermission Denied", false, kLf});
+  auto held = std::make_unique<ReplaceBlocked>(bad.back().path);
+  ASSERT_TRUE(held->ok());
+  if (!SmallFilesystem().empty()) {
+    std::string big;
+    while (big.size() < 40000) big += "line\n";
+    std::string path = SmallFilesystem() + "dialog-big.txt";
+    WriteBytes(path, big);
+    bad.push_back({"disk full", path, "\n\nNo space left on device", true, big});
+  }
+  if (!FileInReadOnlyFolder(m_scratch).empty()) {
+    bad.push_back({"read-only disk", FileInReadOnlyFolder(m_scratch), "", false, kCrLf});
+  }
+
+  std::vector<std::string> files, good;
+  for (size_t i = 0; i <= bad.size(); ++i) {
+    good.push_back(File("good" + std::to_string(i) + ".txt", kLf));
+    files.push_back(good.back());
+    if (i < bad.size()) files.push_back(bad[i].path);
+  }
+
+  Run(files, [&](HWND hDlg) {
+    ui::Click(hDlg, IDOK);
+    HWND hPrevious = NULL;
+    for (size_t i = 0; i < bad.size(); ++i) {
+      SCOPED_TRACE(bad[i].kind);
+      HWND hBox = NextBox(hDlg, hPrevious);
+      ASSERT_NE(nullptr, hBox);
+      EXPECT_EQ("File " + std::to_string(2 * i + 2) + ": " + bad[i].path, ui::ItemText(hDlg, IDC_STATUS));
+      if (bad[i].error.empty()) {
+        EXPECT_EQ(bad[i].path + "\n\nThis file cannot be opened for writing. Continue batch?",
+                  ui::BoxText(hBox));
+      } else {
+        std::string text = ui::BoxText(hBox);
+        std::string named = text.substr(0, text.find('\n'));
+        if (bad[i].namesTemporary) {
+          EXPECT_EQ(FolderOf(bad[i].path) + "tmp", named.substr(0, FolderOf(bad[i].path).size() + 3));
+        } else {
+          EXPECT_EQ(bad[i].path, named);
+        }
+        EXPECT_EQ(bad[i].error, text.substr(named.size()));
+        ui::Click(hBox, IDOK);
+        HWND hError = hBox;
+        hBox = NextBox(hDlg, hError);
+        ASSERT_NE(nullptr, hBox);
+        EXPECT_EQ("Conversion Failed. Continue batch?", ui::BoxText(hBox));
+      }
+      ui::Click(hBox, IDYES);
+      hPrevious = hBox;
+    }
+    EXPECT_TRUE(ui::WaitForItemText(hDlg, IDC_STATUS, std::to_string(good.size()) + " files converted."));
+    EXPECT_EQ(100, BarPos(hDlg));
+    ui::ClickAndWait(hDlg, IDCANCEL);
+  });
+
+  locked.reset();
+  held.reset();
+  for (const std::string& path : good) EXPECT_EQ(kCrLf, ReadBytes(path)) << path;
+  for (const Bad& b : bad) {
+    EXPECT_EQ(b.content, ReadBytes(b.path)) << b.kind;
+    for (const std::string& name : ListFolder(FolderOf(b.path))) {
+      EXPECT_NE("tmp", name.substr(0, 3)) << b.kind << ": " << name << " left behind";
+    }
+  }
+  EXPECT_FALSE(Exists(m_scratch / "missing.txt"));
+  if (!SmallFilesystem().empty()) RemoveFile(SmallFilesystem() + "dialog-big.txt");
 }
 
 }  // namespace
