@@ -204,6 +204,40 @@ TEST_F(ConvertFailureTest, ReplaceThatFails) {
   EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"held.txt"});
 }
 
+// Another program holds the file open. Without write sharing the probe fails;
+// with it the probe passes, but no sharing allows the file to be replaced while
+// it is open: the conversion waits briefly, then gives up.
+TEST_F(ConvertFailureTest, FileHeldByAnotherProcess) {
+  const struct {
+    const char* name;
+    Sharing sharing;
+    bool probeOk;
+  } kCases[] = {
+      {"no_write_sharing", Sharing::Read, false},
+      {"no_delete_sharing", Sharing::ReadWrite, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    reporter_.reports.clear();
+    const std::string path = scratch_ / "held.txt";
+    WriteBytes(path, "a\nb\n");
+    {
+      HeldByOtherProcess held(path, c.sharing);
+      if (!held.ok()) GTEST_SKIP() << "no share modes here";
+      errno = 0;
+      EXPECT_EQ(ProbeWritable(path), c.probeOk);
+      if (!c.probeOk) {
+        EXPECT_EQ(errno, EACCES);
+      }
+      EXPECT_FALSE(ConvertFile(path, ModeLfToCrLf, reporter_));
+    }
+    ExpectOneReport(path, EACCES);
+    EXPECT_EQ(ReadBytes(path), "a\nb\n");
+    EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"held.txt"});
+    EXPECT_TRUE(ProbeWritable(path));  // let go once the helper is gone
+  }
+}
+
 TEST_F(ConvertFailureTest, ProbeTellsWhetherAFileCanBeWritten) {
   const std::string path = scratch_ / "p.txt";
   WriteBytes(path, "x\n");

@@ -82,6 +82,34 @@ class ReplaceBlocked {
   bool ok_;
 };
 
+// How a file held open by another process is shared with others.
+enum class Sharing {
+  Read,       // others may read it, not write, delete or rename over it
+  ReadWrite,  // others may read and write it, not delete or rename over it
+};
+
+// Holds a file open in another process (a small helper program) with the
+// sharing given, until Release or destruction; both wait for the helper to
+// end. The helper also lets go when this process ends. Only Windows has share
+// modes: on POSIX ok() is false and nothing is held.
+class HeldByOtherProcess {
+ public:
+  HeldByOtherProcess(const std::string& path, Sharing sharing);
+  ~HeldByOtherProcess();
+  HeldByOtherProcess(const HeldByOtherProcess&) = delete;
+  HeldByOtherProcess& operator=(const HeldByOtherProcess&) = delete;
+
+  // True while the helper holds the file.
+  bool ok() const { return ok_; }
+  // Lets the file go and waits until the helper has ended.
+  void Release();
+
+ private:
+  intptr_t process_;  // the helper's process handle on Windows
+  intptr_t input_;    // the write end of the helper's standard input
+  bool ok_;
+};
+
 // A file in a folder where no new file can be made, with content "a\r\nb\r\n"
 // (on POSIX made in scratch; elsewhere a read-only filesystem that the test
 // setup mounted). Empty when there is none.

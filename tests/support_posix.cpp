@@ -174,3 +174,10 @@ std::string SmallFilesystem() {
   std::string full = std::string(dir) + "/full/";
   return Exists(full + ".mounted") ? full : "";
 }
+
+HeldByOtherProcess::HeldByOtherProcess(const std::string&, Sharing)
+    : process_(0), input_(0), ok_(false) {}
+
+HeldByOtherProcess::~HeldByOtherProcess() {}
+
+void HeldByOtherProcess::Release() {}
