@@ -83,4 +83,90 @@ TEST(ConvertPosix, DeferredFolderSyncFlushesTheFoldersAtTheEnd) {
   EXPECT_TRUE(reporter.reports.empty());
 }
 
+// --- Flushes that fail. This test program is linked with fsync wrapped, so
+// that every flush the engine asks for comes through here first.
+
+enum FlushKind { kFileFlush, kFolderFlush };
+
+struct FlushFault {
+  bool active = false;
+  FlushKind kind = kFileFlush;
+  int error = 0;
+} g_flushFault;
+
+// Makes every flush of one kind fail with error while it lives.
+class FlushesFail {
+ public:
+  FlushesFail(FlushKind kind, int error) { g_flushFault = {true, kind, error}; }
+  ~FlushesFail() { g_flushFault.active = false; }
+};
+
+}  // namespace
+
+extern "C" int __real_fsync(int fd);
+
+extern "C" int __wrap_fsync(int fd) {
+  struct stat st;
+  if (g_flushFault.active && fstat(fd, &st) == 0 &&
+      S_ISDIR(st.st_mode) == (g_flushFault.kind == kFolderFlush)) {
+    errno = g_flushFault.error;
+    return -1;
+  }
+  return __real_fsync(fd);
+}
+
+namespace {
+
+// The flush of the new content fails, as it does when the disk fills up (or
+// the quota runs out) only once the system writes the data out. Nothing is
+// replaced, and the report names the temporary file.
+TEST(ConvertPosix, FlushOfTheNewContentFails) {
+  const struct {
+    const char* name;
+    int error;
+    int reported;
+  } kCases[] = {
+      {"disk_full", ENOSPC, ENOSPC},
+      {"quota_exceeded", EDQUOT, ENOSPC},
+      {"input_output_error", EIO, EIO},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch;
+    CollectingReporter reporter;
+    const std::string path = scratch / "f.txt";
+    WriteBytes(path, "a\nb\n");
+    {
+      FlushesFail fault(kFileFlush, c.error);
+      EXPECT_FALSE(ConvertFile(path, ModeLfToCrLf, reporter));
+    }
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_EQ(reporter.reports[0].first.substr(0, scratch.path().size() + 3), scratch / "tmp");
+    EXPECT_EQ(reporter.reports[0].second, c.reported);
+    EXPECT_EQ(ReadBytes(path), "a\nb\n");
+    EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
+  }
+}
+
+// The deferred flush of a folder fails: the files already hold their new
+// content, and the flush names the folder with the error.
+TEST(ConvertPosix, DeferredFolderFlushFails) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  DeferredFolderSync deferred;
+  WriteBytes(scratch / "f.txt", "a\n");
+  ASSERT_TRUE(ConvertFile(scratch / "f.txt", ModeLfToCrLf, reporter, &deferred));
+  std::string failed;
+  {
+    FlushesFail fault(kFolderFlush, ENOSPC);
+    errno = 0;
+    EXPECT_FALSE(deferred.Flush(&failed));
+    EXPECT_EQ(errno, ENOSPC);
+  }
+  EXPECT_EQ(failed, scratch.path());
+  EXPECT_EQ(ReadBytes(scratch / "f.txt"), "a\r\n");
+  EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
+  EXPECT_TRUE(reporter.reports.empty());
+}
+
 }  // namespace

@@ -269,3 +269,49 @@ void HeldByOtherProcess::Release() {
   }
   process_ = 0;
 }
+
+bool MakeReadOnly(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      !SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY))
+    return false;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return true;
+  CloseHandle(h);
+  return false;
+}
+
+namespace {
+
+bool FreeBytes(const std::string& folder, uint64_t* bytes) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return false;
+  *bytes = available.QuadPart;
+  return true;
+}
+
+}  // namespace
+
+FreeSpaceLeft::FreeSpaceLeft(const std::string& folder, uint64_t bytes)
+    : filler_((folder.empty() || folder.back() == '\\' || folder.back() == '/' ? folder
+                                                                              : folder + "\\") +
+              "filler"),
+      ok_(false) {
+  uint64_t free = 0;
+  if (!FreeBytes(folder, &free) || free < bytes) return;
+  HANDLE h = CreateFileA(filler_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  const std::string block(1 << 20, 'f');
+  for (uint64_t left = free - bytes; left > 0;) {
+    DWORD written = 0;
+    DWORD n = static_cast<DWORD>(std::min<uint64_t>(left, block.size()));
+    if (!WriteFile(h, block.data(), n, &written, nullptr) || written == 0) break;
+    left -= written;
+  }
+  CloseHandle(h);
+  ok_ = FreeBytes(folder, &free) && free == bytes;
+}
+
+FreeSpaceLeft::~FreeSpaceLeft() { DeleteFileA(filler_.c_str()); }
