@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <string>
 
 #include "file.h"
@@ -136,18 +138,35 @@ class ConvertFailureTest : public ConvertFileTest {
   }
 };
 
-TEST_F(ConvertFailureTest, MissingFile) {
-  for (TranslationMode mode : {ModeAutomatic, ModeLfToCrLf, ModeCrLfToLf}) {
-    reporter_.reports.clear();
-    EXPECT_FALSE(ConvertFile(scratch_ / "missing.txt", mode, reporter_));
-    ExpectOneReport(scratch_ / "missing.txt", ENOENT);
-    EXPECT_TRUE(ListFolder(scratch_.path()).empty());
-  }
-}
+const TranslationMode kModes[] = {ModeAutomatic, ModeLfToCrLf, ModeCrLfToLf};
 
-TEST_F(ConvertFailureTest, MissingFolder) {
-  EXPECT_FALSE(ConvertFile(scratch_ / "nowhere/f.txt", ModeLfToCrLf, reporter_));
-  ExpectOneReport(scratch_ / "nowhere/f.txt", ENOENT);
+// The file or its folder is missing: never there, or gone between the check
+// that the file can be written and the conversion.
+TEST_F(ConvertFailureTest, MissingFileOrFolder) {
+  const struct {
+    const char* name;
+    const char* file;
+    bool thereAtProbe;
+  } kCases[] = {
+      {"file_never_there", "missing.txt", false},
+      {"folder_never_there", "nowhere/f.txt", false},
+      {"file_gone_after_probe", "gone.txt", true},
+  };
+  for (const auto& c : kCases) {
+    for (TranslationMode mode : kModes) {
+      SCOPED_TRACE(std::string(c.name) + " in mode " + std::to_string(mode));
+      reporter_.reports.clear();
+      const std::string path = scratch_ / c.file;
+      if (c.thereAtProbe) {
+        WriteBytes(path, "a\n");
+        ASSERT_TRUE(ProbeWritable(path));
+        ASSERT_TRUE(RemoveFile(path));
+      }
+      EXPECT_FALSE(ConvertFile(path, mode, reporter_));
+      ExpectOneReport(path, ENOENT);
+      EXPECT_TRUE(ListFolder(scratch_.path()).empty());
+    }
+  }
 }
 
 TEST_F(ConvertFailureTest, UnreadableFile) {
@@ -168,27 +187,77 @@ TEST_F(ConvertFailureTest, UnreadableFile) {
 TEST_F(ConvertFailureTest, FolderWhereNoFileCanBeMade) {
   const std::string path = FileInReadOnlyFolder(scratch_);
   if (path.empty()) GTEST_SKIP() << "no read-only filesystem was mounted (needs root)";
-  EXPECT_FALSE(ConvertFile(path, ModeCrLfToLf, reporter_));
-  ExpectOneReport(path, EACCES);
-  EXPECT_EQ(ReadBytes(path), "a\r\nb\r\n");
-  EXPECT_EQ(ListFolder(FolderOf(path)), std::vector<std::string>{"file.txt"});
+  for (TranslationMode mode : kModes) {
+    SCOPED_TRACE(mode);
+    reporter_.reports.clear();
+    EXPECT_FALSE(ConvertFile(path, mode, reporter_));
+    ExpectOneReport(path, EACCES);
+    EXPECT_EQ(ReadBytes(path), "a\r\nb\r\n");
+    EXPECT_EQ(ListFolder(FolderOf(path)), std::vector<std::string>{"file.txt"});
+  }
 }
 
-TEST_F(ConvertFailureTest, FullDiskNamesTheTemporaryFile) {
-  const std::string folder = SmallFilesystem();
-  if (folder.empty()) GTEST_SKIP() << "no small filesystem was mounted (needs root)";
-  const std::string path = folder + "big.txt";
-  std::string content;
-  while (content.size() < 40000) content += "line\n";
-  WriteBytes(path, content);
-  EXPECT_FALSE(ConvertFile(path, ModeLfToCrLf, reporter_));
-  ASSERT_EQ(reporter_.reports.size(), 1u);
-  const std::string& reported = reporter_.reports[0].first;
-  EXPECT_EQ(reported.substr(0, folder.size() + 3), folder + "tmp");
-  EXPECT_EQ(reporter_.reports[0].second, ENOSPC);
-  EXPECT_EQ(ReadBytes(path), content);
-  EXPECT_EQ(ListFolder(folder), (std::vector<std::string>{".mounted", "big.txt"}));
-  RemoveFile(path);
+// n bytes of line repeated, the last one cut short.
+std::string Lines(const std::string& line, size_t n) {
+  std::string text;
+  text.reserve(n + line.size());
+  while (text.size() < n) text += line;
+  text.resize(n);
+  return text;
+}
+
+// The size of what LF to CR-LF makes of the first n bytes of text without CRs.
+uint64_t CrLfSize(const std::string& text, size_t n) {
+  return n + static_cast<uint64_t>(std::count(text.begin(), text.begin() + n, '\n'));
+}
+
+const uint64_t kPage = 4096;  // tmpfs counts its space in pages
+
+uint64_t WholePages(uint64_t bytes) { return (bytes + kPage - 1) / kPage * kPage; }
+
+// The disk fills up while the new content is written, at each of the writes a
+// conversion makes. What could not be written is the temporary file: the
+// report names it.
+TEST_F(ConvertFailureTest, FullDisk) {
+  const std::string fs = SmallFilesystem();
+  if (fs.empty()) GTEST_SKIP() << "no small filesystem was mounted (needs root)";
+  const size_t kBlock = kFileBlockSize;
+  const std::string small = Lines("line\n", 40000);
+  const std::string big = Lines("line\n", 2 * kBlock + kBlock / 2);
+  // CR-LF lines whose new content fills exactly 80 pages, and a last CR that
+  // the translator holds back until the end: only that byte finds no room.
+  const std::string endsInCr = Lines("line\r\n", 6 * 80 * kPage / 5) + "\r";
+  const struct {
+    const char* name;
+    const std::string& content;
+    TranslationMode mode;
+    uint64_t free;
+  } kCases[] = {
+      {"small_file", small, ModeLfToCrLf, 8 * kPage},
+      {"first_block", big, ModeLfToCrLf, 16 * kPage},
+      {"after_the_first_block", big, ModeLfToCrLf, WholePages(CrLfSize(big, kBlock)) + 16 * kPage},
+      {"last_partial_block", big, ModeLfToCrLf,
+       WholePages(CrLfSize(big, 2 * kBlock)) + 16 * kPage},
+      {"held_back_last_byte", endsInCr, ModeCrLfToLf, 80 * kPage},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    reporter_.reports.clear();
+    ScratchDir work(fs);
+    const std::string path = work / "big.txt";
+    WriteBytes(path, c.content);
+    {
+      FreeSpaceLeft room(fs, c.free);
+      ASSERT_TRUE(room.ok()) << "cannot leave " << c.free << " bytes free in " << fs;
+      EXPECT_FALSE(ConvertFile(path, c.mode, reporter_));
+    }
+    ASSERT_EQ(reporter_.reports.size(), 1u);
+    const std::string& reported = reporter_.reports[0].first;
+    EXPECT_EQ(reported.substr(0, work.path().size() + 3), work.path() + "tmp");
+    EXPECT_EQ(reporter_.reports[0].second, ENOSPC);
+    EXPECT_TRUE(ReadBytes(path) == c.content) << "the file was changed";
+    EXPECT_EQ(ListFolder(work.path()), std::vector<std::string>{"big.txt"});
+  }
 }
 
 TEST_F(ConvertFailureTest, ReplaceThatFails) {
@@ -202,6 +271,142 @@ TEST_F(ConvertFailureTest, ReplaceThatFails) {
   ExpectOneReport(path, EACCES);
   EXPECT_EQ(ReadBytes(path), "a\nb\n");
   EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"held.txt"});
+}
+
+// Another program holds the file open. Without write sharing the probe fails;
+// with it the probe passes, but no sharing allows the file to be replaced while
+// it is open: the conversion waits briefly, then gives up.
+TEST_F(ConvertFailureTest, FileHeldByAnotherProcess) {
+  const struct {
+    const char* name;
+    Sharing sharing;
+    bool probeOk;
+  } kCases[] = {
+      {"no_write_sharing", Sharing::Read, false},
+      {"no_delete_sharing", Sharing::ReadWrite, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    reporter_.reports.clear();
+    const std::string path = scratch_ / "held.txt";
+    WriteBytes(path, "a\nb\n");
+    {
+      HeldByOtherProcess held(path, c.sharing);
+      if (!held.ok()) GTEST_SKIP() << "no share modes here";
+      errno = 0;
+      EXPECT_EQ(ProbeWritable(path), c.probeOk);
+      if (!c.probeOk) {
+        EXPECT_EQ(errno, EACCES);
+      }
+      EXPECT_FALSE(ConvertFile(path, ModeLfToCrLf, reporter_));
+    }
+    ExpectOneReport(path, EACCES);
+    EXPECT_EQ(ReadBytes(path), "a\nb\n");
+    EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"held.txt"});
+    EXPECT_TRUE(ProbeWritable(path));  // let go once the helper is gone
+  }
+}
+
+// A read-only file cannot be opened for writing. Windows never replaces one
+// either: the conversion fails and the file keeps its content and attribute.
+// (On POSIX the folder's permissions decide whether a file may be replaced.)
+TEST_F(ConvertFailureTest, ReadOnlyFile) {
+  const std::string path = scratch_ / "ro.txt";
+  WriteBytes(path, "a\nb\n");
+  if (!MakeReadOnly(path)) GTEST_SKIP() << "this process may write read-only files";
+  errno = 0;
+  EXPECT_FALSE(ProbeWritable(path));
+  EXPECT_EQ(errno, EACCES);
+#ifdef _WIN32
+  for (TranslationMode mode : kModes) {
+    SCOPED_TRACE(mode);
+    reporter_.reports.clear();
+    EXPECT_FALSE(ConvertFile(path, mode, reporter_));
+    ExpectOneReport(path, EACCES);
+    EXPECT_EQ(ReadBytes(path), "a\nb\n");
+    EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"ro.txt"});
+  }
+  EXPECT_FALSE(ProbeWritable(path));  // still read-only
+#endif
+}
+
+// A folder named where a file is expected: it is not opened, the report names
+// it (not a temporary file), and nothing is made in it or beside it.
+TEST_F(ConvertFailureTest, FolderInsteadOfAFile) {
+  const std::string folder = scratch_ / "dir";
+  MakeFolder(folder);
+  WriteBytes(scratch_ / "dir/inner.txt", "x\n");
+  const char separator = scratch_.path().back();
+  for (const std::string& path : {folder, folder + separator}) {
+    for (TranslationMode mode : kModes) {
+      SCOPED_TRACE(path + " in mode " + std::to_string(mode));
+      reporter_.reports.clear();
+      errno = 0;
+      EXPECT_FALSE(ProbeWritable(path));
+      EXPECT_EQ(errno, EACCES);
+      EXPECT_FALSE(ConvertFile(path, mode, reporter_));
+      ExpectOneReport(path, EACCES);
+      EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"dir"});
+      EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"inner.txt"});
+    }
+  }
+}
+
+// Makes folders below base (which ends in a separator) until their path, with
+// its final separator, is length characters long, and returns that path.
+std::string DeepFolder(const std::string& base, size_t length) {
+  std::string path = base;
+  while (path.size() < length) {
+    const size_t left = length - path.size();
+    path += std::string(left <= 201 ? left - 1 : 150, 'd') + base.back();
+    MakeFolder(path);
+  }
+  return path;
+}
+
+// What a path or name longer than the system takes is reported with.
+#ifdef _WIN32
+const int kTooLong = EIO;  // ERROR_FILENAME_EXCED_RANGE
+#else
+const int kTooLong = ENAMETOOLONG;
+#endif
+
+// Paths longer than the system takes (PATH_MAX: MAX_PATH on Windows), and a
+// file whose own path fits but whose temporary file's would not. The report
+// names the path with the general sentence, and nothing is made.
+TEST_F(ConvertFailureTest, PathTooLong) {
+  const std::string base = scratch_.path();
+  const std::string deep = DeepFolder(base, PATH_MAX - 4);
+  ASSERT_EQ(deep.size(), size_t{PATH_MAX - 4});
+  WriteBytes(deep + "a", "a\nb\n");
+  std::string overLimit = base;
+  while (overLimit.size() <= PATH_MAX) overLimit += std::string("long") + base.back();
+  overLimit += "f.txt";
+  const struct {
+    const char* name;
+    std::string path;
+    bool probeOk;
+  } kCases[] = {
+      {"path_over_the_limit", overLimit, false},
+#ifdef NAME_MAX
+      {"name_over_the_limit", base + std::string(NAME_MAX + 1, 'n'), false},
+#endif
+      {"only_the_temporary_file_over_the_limit", deep + "a", true},
+  };
+  const std::string top = deep.substr(base.size(), deep.find(base.back(), base.size()) - base.size());
+  for (const auto& c : kCases) {
+    for (TranslationMode mode : kModes) {
+      SCOPED_TRACE(std::string(c.name) + " in mode " + std::to_string(mode));
+      reporter_.reports.clear();
+      EXPECT_EQ(ProbeWritable(c.path), c.probeOk);
+      EXPECT_FALSE(ConvertFile(c.path, mode, reporter_));
+      ExpectOneReport(c.path, kTooLong);
+      EXPECT_STREQ(ErrorSentence(kTooLong), "Error: An error has occurred!");
+      EXPECT_EQ(ListFolder(base), std::vector<std::string>{top});
+      EXPECT_EQ(ListFolder(deep), std::vector<std::string>{"a"});
+      EXPECT_EQ(ReadBytes(deep + "a"), "a\nb\n");
+    }
+  }
 }
 
 TEST_F(ConvertFailureTest, ProbeTellsWhetherAFileCanBeWritten) {

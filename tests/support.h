@@ -82,12 +82,63 @@ class ReplaceBlocked {
   bool ok_;
 };
 
+// How a file held open by another process is shared with others.
+enum class Sharing {
+  Read,       // others may read it, not write, delete or rename over it
+  ReadWrite,  // others may read and write it, not delete or rename over it
+};
+
+// Holds a file open in another process (a small helper program) with the
+// sharing given, until Release or destruction; both wait for the helper to
+// end. The helper also lets go when this process ends. Only Windows has share
+// modes: on POSIX ok() is false and nothing is held.
+class HeldByOtherProcess {
+ public:
+  HeldByOtherProcess(const std::string& path, Sharing sharing);
+  ~HeldByOtherProcess();
+  HeldByOtherProcess(const HeldByOtherProcess&) = delete;
+  HeldByOtherProcess& operator=(const HeldByOtherProcess&) = delete;
+
+  // True while the helper holds the file.
+  bool ok() const { return ok_; }
+  // Lets the file go and waits until the helper has ended.
+  void Release();
+
+ private:
+  intptr_t process_;  // the helper's process handle on Windows
+  intptr_t input_;    // the write end of the helper's standard input
+  bool ok_;
+};
+
+// Makes the file read-only: on Windows its attribute, on POSIX no write
+// permission for anyone. True when the system then refuses to open it for
+// writing; false where it does not (a process that may write anything).
+bool MakeReadOnly(const std::string& path);
+
 // A file in a folder where no new file can be made, with content "a\r\nb\r\n"
 // (on POSIX made in scratch; elsewhere a read-only filesystem that the test
 // setup mounted). Empty when there is none.
 std::string FileInReadOnlyFolder(const ScratchDir& scratch);
 
-// A folder on a filesystem of 64 KiB that the test setup mounted, or empty.
+// The root folder of a small filesystem (a few MiB) that the test setup
+// mounted, or empty. One test program at a time uses it.
 std::string SmallFilesystem();
+
+// Fills the filesystem of folder with a file in folder until exactly bytes
+// are left free, and deletes that file when destroyed. bytes should be a
+// multiple of the filesystem's unit of space (4 KiB for tmpfs). ok() is false
+// when that much was not free or the free space did not come out exact.
+class FreeSpaceLeft {
+ public:
+  FreeSpaceLeft(const std::string& folder, uint64_t bytes);
+  ~FreeSpaceLeft();
+  FreeSpaceLeft(const FreeSpaceLeft&) = delete;
+  FreeSpaceLeft& operator=(const FreeSpaceLeft&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  std::string filler_;
+  bool ok_;
+};
 
 #endif

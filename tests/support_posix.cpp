@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -121,13 +123,19 @@ namespace {
 
 // Tests run as root in CI, and root reads and writes everything: drop that
 // override so that permissions mean for these tests what they mean for users.
+// Dropped from the bounding set too, or a program that a test starts (the
+// console tool) would get it back when it is executed.
 struct DropFileAccessOverride {
   DropFileAccessOverride() {
+    const unsigned kOverrides[] = {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER};
+    for (unsigned cap : kOverrides) prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
     __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[2] = {};
     if (syscall(SYS_capget, &header, data) != 0) return;
-    data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) |
-                           (1u << CAP_FOWNER));
+    for (unsigned cap : kOverrides) {
+      data[0].effective &= ~(1u << cap);
+      data[0].inheritable &= ~(1u << cap);
+    }
     syscall(SYS_capset, &header, data);
   }
 } g_dropFileAccessOverride;
@@ -177,3 +185,48 @@ std::string SmallFilesystem() {
   std::string full = std::string(dir) + "/full/";
   return Exists(full + ".mounted") ? full : "";
 }
+
+HeldByOtherProcess::HeldByOtherProcess(const std::string&, Sharing)
+    : process_(0), input_(0), ok_(false) {}
+
+HeldByOtherProcess::~HeldByOtherProcess() {}
+
+void HeldByOtherProcess::Release() {}
+
+bool MakeReadOnly(const std::string& path) {
+  if (chmod(path.c_str(), 0444) != 0) return false;
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  close(fd);
+  return false;
+}
+
+namespace {
+
+bool FreeBytes(const std::string& folder, uint64_t* bytes) {
+  struct statvfs st;
+  if (statvfs(folder.c_str(), &st) != 0) return false;
+  *bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+  return true;
+}
+
+}  // namespace
+
+FreeSpaceLeft::FreeSpaceLeft(const std::string& folder, uint64_t bytes)
+    : filler_((folder.empty() || folder.back() == '/' ? folder : folder + "/") + "filler"),
+      ok_(false) {
+  uint64_t free = 0;
+  if (!FreeBytes(folder, &free) || free < bytes) return;
+  int fd = open(filler_.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  const std::string block(1 << 20, 'f');
+  for (uint64_t left = free - bytes; left > 0;) {
+    ssize_t w = write(fd, block.data(), static_cast<size_t>(std::min<uint64_t>(left, block.size())));
+    if (w <= 0) break;
+    left -= static_cast<uint64_t>(w);
+  }
+  close(fd);
+  ok_ = FreeBytes(folder, &free) && free == bytes;
+}
+
+FreeSpaceLeft::~FreeSpaceLeft() { unlink(filler_.c_str()); }

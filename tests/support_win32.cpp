@@ -192,3 +192,126 @@ std::string SmallFilesystem() {
   std::string folder = ScratchFs("full");
   return !folder.empty() && Exists(folder + ".mounted") ? folder : "";
 }
+
+namespace {
+
+// The helper program's Windows path; the build names it.
+std::string HoldFileProgram() {
+  std::string path = QUENLAT_HOLD_FILE;
+  return path.size() >= 2 && path[1] == ':' ? path : HostPath(path);
+}
+
+// A pipe whose end for the child is inheritable and whose end for this process is not.
+bool MakePipe(HANDLE* read, HANDLE* write, bool childReads) {
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  if (!CreatePipe(read, write, &sa, 0)) return false;
+  SetHandleInformation(childReads ? *write : *read, HANDLE_FLAG_INHERIT, 0);
+  return true;
+}
+
+}  // namespace
+
+HeldByOtherProcess::HeldByOtherProcess(const std::string& path, Sharing sharing)
+    : process_(0), input_(0), ok_(false) {
+  HANDLE inRead, inWrite, outRead, outWrite;
+  if (!MakePipe(&inRead, &inWrite, true)) return;
+  if (!MakePipe(&outRead, &outWrite, false)) {
+    CloseHandle(inRead);
+    CloseHandle(inWrite);
+    return;
+  }
+  const std::string program = HoldFileProgram();
+  std::string commandLine = "\"" + program + "\" " +
+                            (sharing == Sharing::Read ? "read" : "read-write") + " \"" + path +
+                            "\"";
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = inRead;
+  si.hStdOutput = outWrite;
+  si.hStdError = outWrite;
+  PROCESS_INFORMATION pi = {};
+  bool started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi) != 0;
+  // Only the helper keeps these ends: its output ends when it does.
+  CloseHandle(inRead);
+  CloseHandle(outWrite);
+  if (!started) {
+    CloseHandle(inWrite);
+    CloseHandle(outRead);
+    return;
+  }
+  CloseHandle(pi.hThread);
+  process_ = reinterpret_cast<intptr_t>(pi.hProcess);
+  input_ = reinterpret_cast<intptr_t>(inWrite);
+
+  std::string line;
+  char c;
+  DWORD got = 0;
+  while (line.size() < 64 && ReadFile(outRead, &c, 1, &got, nullptr) && got == 1 && c != '\n')
+    line += c;
+  CloseHandle(outRead);
+  ok_ = line == "held";
+  if (!ok_) Release();
+}
+
+HeldByOtherProcess::~HeldByOtherProcess() { Release(); }
+
+void HeldByOtherProcess::Release() {
+  ok_ = false;
+  if (input_) CloseHandle(Handle(input_));  // the helper's input ends: it lets go
+  input_ = 0;
+  if (process_) {
+    HANDLE process = Handle(process_);
+    if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0) TerminateProcess(process, 1);
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+  }
+  process_ = 0;
+}
+
+bool MakeReadOnly(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      !SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY))
+    return false;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return true;
+  CloseHandle(h);
+  return false;
+}
+
+namespace {
+
+bool FreeBytes(const std::string& folder, uint64_t* bytes) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return false;
+  *bytes = available.QuadPart;
+  return true;
+}
+
+}  // namespace
+
+FreeSpaceLeft::FreeSpaceLeft(const std::string& folder, uint64_t bytes)
+    : filler_((folder.empty() || folder.back() == '\\' || folder.back() == '/' ? folder
+                                                                              : folder + "\\") +
+              "filler"),
+      ok_(false) {
+  uint64_t free = 0;
+  if (!FreeBytes(folder, &free) || free < bytes) return;
+  HANDLE h = CreateFileA(filler_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  const std::string block(1 << 20, 'f');
+  for (uint64_t left = free - bytes; left > 0;) {
+    DWORD written = 0;
+    DWORD n = static_cast<DWORD>(std::min<uint64_t>(left, block.size()));
+    if (!WriteFile(h, block.data(), n, &written, nullptr) || written == 0) break;
+    left -= written;
+  }
+  CloseHandle(h);
+  ok_ = FreeBytes(folder, &free) && free == bytes;
+}
+
+FreeSpaceLeft::~FreeSpaceLeft() { DeleteFileA(filler_.c_str()); }

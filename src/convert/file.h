@@ -6,7 +6,8 @@
 //   ENOENT (2)  the file or path does not exist (also a bad drive or share name)
 //   EACCES (13) access denied, a sharing or lock violation, a write-protected medium
 //   ENOSPC (28) the disk is full, or a write stored nothing without saying why
-//   anything else: some other failure.
+//   anything else: some other failure (among them a path or a name longer
+//                  than the system takes: ENAMETOOLONG on POSIX, EIO on Windows).
 #ifndef QUENLAT_CONVERT_FILE_H
 #define QUENLAT_CONVERT_FILE_H
 
@@ -34,7 +35,7 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // Opens an existing file for reading.
+  // Opens an existing file for reading. A folder is refused with EACCES.
   bool OpenRead(const std::string& path);
   // Opens an existing file for writing and empties it.
   bool OpenWriteTruncate(const std::string& path);
@@ -145,9 +146,12 @@ bool ChangeDirectory(const std::string& folder);
 bool CreateTempFileFor(const std::string& target, std::string* name);
 
 // Gives temp the name target in one step, replacing target, and makes that
-// durable (on POSIX, with deferred given, once deferred is flushed). Retries
-// briefly while another program holds target open. On POSIX temp first gets
-// target's permission bits, and its owner and group where allowed.
+// durable (on POSIX, with deferred given, once deferred is flushed; without
+// it, a failed flush of the folder is not reported, for by then target holds
+// its new content and the result must say it was replaced). Retries
+// briefly while another program holds target open. On Windows a read-only
+// target is never replaced (EACCES). On POSIX temp first gets target's
+// permission bits, and its owner and group where allowed.
 bool ReplaceWithTemp(const std::string& temp, const std::string& target,
                      DeferredFolderSync* deferred = nullptr);
 

@@ -19,6 +19,7 @@ int MapError(int error) {
     case EACCES:
     case EPERM:
     case EROFS:
+    case EISDIR:  // a folder opened for writing: Windows denies access there
       return EACCES;
     case ENOSPC:
     case EDQUOT:
@@ -67,8 +68,17 @@ File::~File() { Close(); }
 
 bool File::OpenRead(const std::string& path) {
   Close();
-  handle_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (Fd(handle_) < 0) return Fail();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Fail();
+  // A folder opens for reading here, and only its first read would fail, long
+  // after a temporary file was made; Windows refuses to open it at all.
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    errno = EACCES;
+    return false;
+  }
+  handle_ = fd;
 #ifdef POSIX_FADV_SEQUENTIAL
   posix_fadvise(Fd(handle_), 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif

@@ -160,7 +160,14 @@ bool ChangeDirectory(const std::string& folder) {
 
 bool CreateTempFileFor(const std::string& target, std::string* name) {
   std::string folder = FolderOf(target);
-  char buf[MAX_PATH + 1];
+  // GetTempFileNameA takes folders of up to MAX_PATH - 14 characters. Given a
+  // longer one, some implementations make a file under a cut-off name and hand
+  // back a name without its terminating NUL.
+  if (folder.size() > MAX_PATH - 14) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return Fail();
+  }
+  char buf[MAX_PATH + 1] = {};
   if (!GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "tmp", 0, buf)) return Fail();
   // Some implementations report success without creating the file: then
   // create it here, which also tells why it could not be made.
@@ -178,6 +185,13 @@ bool CreateTempFileFor(const std::string& target, std::string* name) {
 bool SyncFolder(const std::string&) { return true; }
 
 bool ReplaceWithTemp(const std::string& temp, const std::string& target, DeferredFolderSync*) {
+  // Windows never renames over a read-only file, but not every implementation
+  // refuses: the rule is kept here, so that a read-only file is never replaced.
+  DWORD before = GetFileAttributesA(target.c_str());
+  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return Fail();
+  }
   // Scanners and indexers hold files open briefly; give them about a second.
   // A read-only file stays read-only and is not waited for.
   const int kTries = 10;

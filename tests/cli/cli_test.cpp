@@ -81,6 +81,9 @@ const CliCase kCases[] = {
     {"check_sees_a_final_0x1a",
      {{"f", "a\x1a"}}, {"--check", "--to-lf", "f"}, 1,
      "f: 0 CR-LF, 0 LF, 0 CR, 0x1A yes, NUL no: to LF\n", "", {{"f", "a\x1a"}}},
+    {"check_reports_a_folder",
+     {{"d/f", "x\n"}}, {"--check", "d"}, 1, "",
+     "quenlat-cli: d: Permission Denied\n1 failed.\n", {{"d/f", "x\n"}}},
     {"check_reports_a_missing_file",
      {{"lf", "a\n"}}, {"--check", "--to-crlf", "none", "lf"}, 1,
      "lf: 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n",
@@ -188,25 +191,110 @@ TEST_F(CliTest, SymbolicLinkIsFollowed) {
 // A failure inside the conversion reports the engine's path and sentence:
 // on a full disk, the temporary file and "No space left on device".
 TEST_F(CliTest, FullDiskReportsTheTemporaryFile) {
-  const std::string folder = SmallFilesystem();
-  if (folder.empty()) GTEST_SKIP() << "no small filesystem was mounted (needs root)";
+  const std::string fs = SmallFilesystem();
+  if (fs.empty()) GTEST_SKIP() << "no small filesystem was mounted (needs root)";
+  ScratchDir work(fs);
   std::string content;
   while (content.size() < 40000) content += "line\n";
-  WriteBytes(folder + "big.txt", content);
+  WriteBytes(work / "big.txt", content);
   Put("ok.txt", "a\n");
 
-  Outcome outcome = Run({"--to-crlf", folder + "big.txt", "ok.txt"});
+  Outcome outcome;
+  {
+    FreeSpaceLeft room(fs, 32 * 1024);
+    ASSERT_TRUE(room.ok()) << "cannot fill " << fs;
+    outcome = Run({"--to-crlf", work / "big.txt", "ok.txt"});
+  }
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.out, ConsoleText("1 files converted.\n"));
-  const std::string prefix = "quenlat-cli: " + folder + "tmp";
+  const std::string prefix = "quenlat-cli: " + work.path() + "tmp";
   const std::string suffix = ConsoleText(": No space left on device\n1 failed.\n");
   EXPECT_EQ(outcome.err.substr(0, prefix.size()), prefix) << outcome.err;
   ASSERT_GE(outcome.err.size(), suffix.size());
   EXPECT_EQ(outcome.err.substr(outcome.err.size() - suffix.size()), suffix);
-  EXPECT_EQ(ReadBytes(folder + "big.txt"), content);
+  EXPECT_EQ(ReadBytes(work / "big.txt"), content);
   EXPECT_EQ(ReadBytes(scratch_ / "ok.txt"), "a\r\n");
-  EXPECT_EQ(ListFolder(folder), (std::vector<std::string>{".mounted", "big.txt"}));
-  RemoveFile(folder + "big.txt");
+  EXPECT_EQ(ListFolder(work.path()), std::vector<std::string>{"big.txt"});
+}
+
+// One run over files that fail in different ways, between good ones: each
+// good file is converted, each bad one gets its line and keeps its content,
+// no temporary file is left, and the status says that some failed.
+TEST_F(CliTest, BatchWithFaultyFiles) {
+  const std::string kProbe = "This file cannot be opened for writing";
+  const std::string kDenied = "Permission Denied";
+  struct Item {
+    std::string arg;
+    std::string sentence;  // empty for a file that converts
+  };
+  std::vector<Item> items;
+  Files unchanged;
+
+  Put("good1.txt", "1\n");
+  items.push_back({"good1.txt", ""});
+  items.push_back({"missing.txt", kProbe});
+  MakeFolder(scratch_ / "folder");
+  items.push_back({"folder", kProbe});
+  Put("readonly.txt", "r\n");
+  if (MakeReadOnly(scratch_ / "readonly.txt")) {
+    items.push_back({"readonly.txt", kProbe});
+    unchanged.push_back({"readonly.txt", "r\n"});
+  }
+  Put("good2.txt", "2\n");
+  items.push_back({"good2.txt", ""});
+  items.push_back({std::string(300, 'n'), kProbe});  // a name longer than any system takes
+  // A file whose folder takes no new file. On POSIX the file itself may be
+  // written: the probe passes and the conversion cannot make its temporary
+  // file. The Windows build finds one on a read-only filesystem.
+  const std::string locked = FileInReadOnlyFolder(scratch_);
+#ifdef _WIN32
+  if (!locked.empty()) items.push_back({locked, kProbe});
+#else
+  if (!locked.empty()) items.push_back({locked, kDenied});
+#endif
+  // Files held open by another program: without write sharing the probe
+  // fails; with it, the replace does (after the tool's brief wait).
+  Put("held-read.txt", "h\n");
+  Put("held-read-write.txt", "h\n");
+  unchanged.push_back({"held-read.txt", "h\n"});
+  unchanged.push_back({"held-read-write.txt", "h\n"});
+  HeldByOtherProcess heldRead(scratch_ / "held-read.txt", Sharing::Read);
+  HeldByOtherProcess heldReadWrite(scratch_ / "held-read-write.txt", Sharing::ReadWrite);
+  if (heldRead.ok()) items.push_back({"held-read.txt", kProbe});
+  if (heldReadWrite.ok()) items.push_back({"held-read-write.txt", kDenied});
+  Put("good3.txt", "3\n");
+  items.push_back({"good3.txt", ""});
+
+  std::vector<std::string> args;
+  std::string err;
+  unsigned failed = 0;
+  for (const Item& item : items) {
+    args.push_back(item.arg);
+    if (item.sentence.empty()) continue;
+    err += "quenlat-cli: " + item.arg + ": " + item.sentence + "\n";
+    ++failed;
+  }
+  err += std::to_string(failed) + " failed.\n";
+
+  Outcome outcome = Run(args);
+  heldRead.Release();
+  heldReadWrite.Release();
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, ConsoleText("3 files converted.\n"));
+  EXPECT_EQ(outcome.err, ConsoleText(err));
+  EXPECT_EQ(ReadBytes(scratch_ / "good1.txt"), "1\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "good2.txt"), "2\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "good3.txt"), "3\r\n");
+  for (const auto& f : unchanged) EXPECT_EQ(ReadBytes(scratch_ / f.first), f.second) << f.first;
+  if (!locked.empty()) {
+    EXPECT_EQ(ReadBytes(locked), "a\r\nb\r\n");
+  }
+  EXPECT_TRUE(ListFolder(scratch_ / "folder").empty());
+  for (const std::string& folder : {scratch_.path(), locked.empty() ? "" : FolderOf(locked)}) {
+    for (const std::string& name : folder.empty() ? std::vector<std::string>() : ListFolder(folder)) {
+      EXPECT_NE(name.substr(0, 3), "tmp") << "a temporary file was left in " << folder;
+    }
+  }
 }
 
 }  // namespace

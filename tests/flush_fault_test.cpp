@@ -1,0 +1,133 @@
+// Flushes that fail. This program is linked so that the engine's calls to the
+// system's flush (fsync on POSIX, FlushFileBuffers on Windows) come here
+// first; a test makes them fail as a full disk or a failing device would, at
+// the moment the system writes the data out.
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <string>
+
+#include "file.h"
+#include "support.h"
+
+namespace {
+
+enum FlushKind { kFileFlush, kFolderFlush };
+
+struct FlushFault {
+  bool active;
+  FlushKind kind;
+  int error;  // errno on POSIX, a system error code on Windows
+} g_flushFault = {false, kFileFlush, 0};
+
+// Makes every flush of one kind fail with error while it lives.
+class FlushesFail {
+ public:
+  FlushesFail(FlushKind kind, int error) { g_flushFault = {true, kind, error}; }
+  ~FlushesFail() { g_flushFault.active = false; }
+};
+
+}  // namespace
+
+#ifdef _WIN32
+// The engine calls FlushFileBuffers through its import pointer; the linker
+// (--wrap=_imp__FlushFileBuffers@4) hands it this pointer instead. The names
+// are those of the 32-bit build, whose C names begin with an underscore.
+extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file);
+extern "C" BOOL(WINAPI* const g_realFlush)(HANDLE) __asm__("___real__imp__FlushFileBuffers@4");
+extern "C" BOOL(WINAPI* const g_wrappedFlush)(HANDLE) __asm__("___wrap__imp__FlushFileBuffers@4");
+BOOL(WINAPI* const g_wrappedFlush)(HANDLE) = FlushThatMayFail;
+
+extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file) {
+  // Windows has no flush of a folder: MOVEFILE_WRITE_THROUGH covers renames.
+  if (g_flushFault.active && g_flushFault.kind == kFileFlush) {
+    SetLastError(static_cast<DWORD>(g_flushFault.error));
+    return FALSE;
+  }
+  return g_realFlush(file);
+}
+#else
+extern "C" int __real_fsync(int fd);
+
+extern "C" int __wrap_fsync(int fd) {
+  struct stat st;
+  if (g_flushFault.active && fstat(fd, &st) == 0 &&
+      S_ISDIR(st.st_mode) == (g_flushFault.kind == kFolderFlush)) {
+    errno = g_flushFault.error;
+    return -1;
+  }
+  return __real_fsync(fd);
+}
+#endif
+
+namespace {
+
+// The flush of the new content fails. Nothing is replaced, and the report
+// names the temporary file, which is what could not be written.
+TEST(FlushFault, FlushOfTheNewContentFails) {
+  const struct {
+    const char* name;
+    int error;     // what the system says
+    int reported;  // the program's error number
+  } kCases[] = {
+#ifdef _WIN32
+      {"disk_full", ERROR_DISK_FULL, ENOSPC},
+      {"handle_disk_full", ERROR_HANDLE_DISK_FULL, ENOSPC},
+      {"device_error", ERROR_IO_DEVICE, EIO},
+#else
+      {"disk_full", ENOSPC, ENOSPC},
+      {"quota_exceeded", EDQUOT, ENOSPC},
+      {"input_output_error", EIO, EIO},
+#endif
+  };
+  for (const auto& c : kCases) {
+    for (TranslationMode mode : {ModeAutomatic, ModeLfToCrLf}) {
+      SCOPED_TRACE(std::string(c.name) + " in mode " + std::to_string(mode));
+      ScratchDir scratch;
+      CollectingReporter reporter;
+      const std::string path = scratch / "f.txt";
+      WriteBytes(path, "a\nb\n");
+      {
+        FlushesFail fault(kFileFlush, c.error);
+        EXPECT_FALSE(ConvertFile(path, mode, reporter));
+      }
+      ASSERT_EQ(reporter.reports.size(), 1u);
+      EXPECT_EQ(reporter.reports[0].first.substr(0, scratch.path().size() + 3), scratch / "tmp");
+      EXPECT_EQ(reporter.reports[0].second, c.reported);
+      EXPECT_EQ(ReadBytes(path), "a\nb\n");
+      EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
+    }
+  }
+}
+
+#ifndef _WIN32
+// The deferred flush of a folder fails: the files already hold their new
+// content, and the flush names the folder with the error.
+TEST(FlushFault, DeferredFolderFlushFails) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  DeferredFolderSync deferred;
+  WriteBytes(scratch / "f.txt", "a\n");
+  ASSERT_TRUE(ConvertFile(scratch / "f.txt", ModeLfToCrLf, reporter, &deferred));
+  std::string failed;
+  {
+    FlushesFail fault(kFolderFlush, ENOSPC);
+    errno = 0;
+    EXPECT_FALSE(deferred.Flush(&failed));
+    EXPECT_EQ(errno, ENOSPC);
+  }
+  EXPECT_EQ(failed, scratch.path());
+  EXPECT_EQ(ReadBytes(scratch / "f.txt"), "a\r\n");
+  EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
+  EXPECT_TRUE(reporter.reports.empty());
+}
+#endif
+
+}  // namespace
