@@ -335,20 +335,26 @@ TEST_F(TranslateDlgTest, EveryKindOfFailureBetweenGoodFilesLeavesTheBadOnesUntou
   std::vector<Bad> bad;
   bad.push_back({"missing", m_scratch / "missing.txt", "", false, ""});
   bad.push_back({"read-only", File("readonly.txt", kLf), "", false, kLf});
-  ::SetFileAttributesA(bad.back().path.c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(MakeReadOnly(bad.back().path));
+  // Held by another program: one that lets nobody write the file, and one
+  // that lets the probe through but keeps it from being replaced.
   bad.push_back({"locked", File("locked.txt", kLf), "", false, kLf});
-  auto locked = std::make_unique<Unreadable>(bad.back().path);
+  auto locked = std::make_unique<HeldByOtherProcess>(bad.back().path, Sharing::Read);
+  ASSERT_TRUE(locked->ok());
   MakeFolder(m_scratch / "folder.txt");
   bad.push_back({"a folder", m_scratch / "folder.txt", "", false, ""});
   bad.push_back({"path too long", m_scratch / (std::string(MAX_PATH, 'x') + ".txt"), "", false, ""});
   bad.push_back({"replace blocked", File("held.txt", kLf), "\n\nPermission Denied", false, kLf});
-  auto held = std::make_unique<ReplaceBlocked>(bad.back().path);
+  auto held = std::make_unique<HeldByOtherProcess>(bad.back().path, Sharing::ReadWrite);
   ASSERT_TRUE(held->ok());
+  std::unique_ptr<FreeSpaceLeft> full;
   if (!SmallFilesystem().empty()) {
     std::string big;
     while (big.size() < 40000) big += "line\n";
     std::string path = SmallFilesystem() + "dialog-big.txt";
     WriteBytes(path, big);
+    full = std::make_unique<FreeSpaceLeft>(SmallFilesystem(), 16 * 1024);
+    ASSERT_TRUE(full->ok());
     bad.push_back({"disk full", path, "\n\nNo space left on device", true, big});
   }
   if (!FileInReadOnlyFolder(m_scratch).empty()) {
@@ -398,6 +404,7 @@ TEST_F(TranslateDlgTest, EveryKindOfFailureBetweenGoodFilesLeavesTheBadOnesUntou
 
   locked.reset();
   held.reset();
+  full.reset();
   for (const std::string& path : good) EXPECT_EQ(kCrLf, ReadBytes(path)) << path;
   for (const Bad& b : bad) {
     EXPECT_EQ(b.content, ReadBytes(b.path)) << b.kind;
