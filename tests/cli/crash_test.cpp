@@ -1,0 +1,307 @@
+// The console tool killed with SIGKILL at random moments while it converts a
+// large file, again and again: whenever it dies, the file holds its old or its
+// new content, whole, with its permissions; the files beside it are untouched;
+// at most one temporary file is left over.
+//
+// QUENLAT_CRASH_SEED=N repeats a campaign's moments (the seed is printed);
+// QUENLAT_CRASH_KILLS=N sets the number of kills.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "child_posix.h"
+#include "run.h"
+#include "support.h"
+
+namespace {
+
+const size_t kFileSize = size_t(100) << 20;
+const int kDefaultKills = 100;
+const mode_t kFileMode = 0640;  // not what a new file gets, so a lost mode shows
+const char kName[] = "big.txt";
+
+typedef std::chrono::steady_clock Clock;
+
+// At least size bytes of printable lines of 20 to 68 characters (45 bytes a
+// line on average) with CR-LF breaks, the same every time.
+std::string CrLfLines(size_t size) {
+  std::string text;
+  text.reserve(size + 128);
+  uint64_t state = 0x9e3779b97f4a7c15u;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  while (text.size() < size) {
+    uint64_t r = next();
+    size_t length = 20 + r % 49;
+    for (size_t i = 0; i < length; ++i) {
+      if (i % 8 == 0) r = next();
+      text += static_cast<char>(' ' + (r >> (8 * (i % 8))) % 95);
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
+std::string WithoutCr(const std::string& crlf) {
+  std::string lf;
+  lf.reserve(crlf.size());
+  for (char c : crlf) {
+    if (c != '\r') lf += c;
+  }
+  return lf;
+}
+
+// Whether the file at path holds exactly these bytes.
+bool Holds(const std::string& path, const std::string& bytes) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool same = fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) == bytes.size();
+  std::vector<char> buf(4 << 20);
+  for (size_t at = 0; same && at < bytes.size();) {
+    ssize_t got = read(fd, buf.data(), buf.size());
+    if (got <= 0 || static_cast<size_t>(got) > bytes.size() - at ||
+        std::memcmp(buf.data(), bytes.data() + at, static_cast<size_t>(got)) != 0) {
+      same = false;
+    } else {
+      at += static_cast<size_t>(got);
+    }
+  }
+  close(fd);
+  return same;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+bool OnTmpfs(const std::string& folder) {
+  struct statfs fs;
+  return statfs(folder.c_str(), &fs) == 0 &&
+         (fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC);
+}
+
+uint64_t Setting(const char* name, uint64_t fallback) {
+  const char* value = getenv(name);
+  return value && *value ? strtoull(value, nullptr, 10) : fallback;
+}
+
+void SleepUntil(Clock::time_point when) {
+  auto since = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch());
+  timespec ts;
+  ts.tv_sec = static_cast<time_t>(since.count() / 1000000000);
+  ts.tv_nsec = static_cast<long>(since.count() % 1000000000);
+  // steady_clock is CLOCK_MONOTONIC on Linux.
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+  }
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+struct Bystander {
+  std::string name;
+  std::string content;
+  mode_t mode;
+  int64_t time = 0;  // recorded once written
+};
+
+class CrashTest : public ::testing::Test {
+ protected:
+  // The folder of the file, on the disk of the build tree: a tmpfs would
+  // neither flush nor take the time a disk takes.
+  CrashTest() : scratch_(CurrentFolder()), file_(scratch_ / kName) {}
+
+  void SetUp() override {
+    ASSERT_FALSE(OnTmpfs(scratch_.path())) << scratch_.path() << " is not on a disk";
+    formA_ = CrLfLines(kFileSize);
+    formB_ = WithoutCr(formA_);
+    WriteBytes(file_, formA_);
+    chmod(file_.c_str(), kFileMode);
+    holdsA_ = true;
+    bystanders_ = {{"notes.txt", "one\r\ntwo\r\n", 0644},
+                   {"run.sh", "#!/bin/sh\necho hi\n", 0755},
+                   {"empty", "", 0600},
+                   {std::string(kName) + ".orig", "old\r\n", 0644}};
+    for (Bystander& b : bystanders_) {
+      WriteBytes(scratch_ / b.name, b.content);
+      chmod((scratch_ / b.name).c_str(), b.mode);
+      SetOldModificationTime(scratch_ / b.name);
+      b.time = ModificationTime(scratch_ / b.name);
+    }
+  }
+
+  // Starts the tool on the file in the direction that changes it; the time
+  // it started is in *started.
+  pid_t Start(Clock::time_point* started) {
+    std::vector<std::string> args = {holdsA_ ? "--to-lf" : "--to-crlf", kName};
+    pid_t pid = StartChild(QUENLAT_CLI, args, scratch_.path(), "", errors_ / "err");
+    *started = Clock::now();
+    return pid;
+  }
+
+  // Checks the folder after a run that ended however it ended; *holdsA_
+  // becomes what the file now holds, *tempLeft whether a temporary file was
+  // left (it is deleted).
+  void Inspect(bool* tempLeft) {
+    std::vector<std::string> expected = {kName};
+    for (const Bystander& b : bystanders_) expected.push_back(b.name);
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::string> names = ListFolder(scratch_.path());
+    std::vector<std::string> extra;
+    std::set_difference(names.begin(), names.end(), expected.begin(), expected.end(),
+                        std::back_inserter(extra));
+    ASSERT_TRUE(std::includes(names.begin(), names.end(), expected.begin(), expected.end()))
+        << "the file or a file beside it is gone";
+    ASSERT_LE(extra.size(), 1u) << "more than one file left over";
+    *tempLeft = extra.size() == 1;
+    if (*tempLeft) {
+      ASSERT_EQ(extra[0].substr(0, 3), "tmp") << "left over: " << extra[0];
+      ASSERT_EQ(unlink((scratch_ / extra[0]).c_str()), 0);
+    }
+
+    if (Holds(file_, formA_)) {
+      holdsA_ = true;
+    } else if (Holds(file_, formB_)) {
+      holdsA_ = false;
+    } else {
+      FAIL() << "the file holds neither its old nor its new content (" << SizeOf(file_)
+             << " bytes)";
+    }
+    ASSERT_EQ(ModeOf(file_), kFileMode) << "the file's permissions changed";
+    for (const Bystander& b : bystanders_) {
+      ASSERT_EQ(ReadBytes(scratch_ / b.name), b.content) << b.name;
+      ASSERT_EQ(ModificationTime(scratch_ / b.name), b.time) << b.name;
+      ASSERT_EQ(ModeOf(scratch_ / b.name), b.mode) << b.name;
+    }
+  }
+
+  // One run left alone: it must convert the file and leave nothing else.
+  // Returns how long it took in seconds.
+  double RunWhole() {
+    const bool wasA = holdsA_;
+    Clock::time_point started;
+    pid_t pid = Start(&started);
+    EXPECT_GT(pid, 0);
+    int status = pid > 0 ? WaitChild(pid) : -1;
+    double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadBytes(errors_ / "err");
+    bool tempLeft = false;
+    Inspect(&tempLeft);
+    EXPECT_FALSE(tempLeft);
+    EXPECT_NE(holdsA_, wasA) << "the file was not converted";
+    return seconds;
+  }
+
+  ScratchDir scratch_;
+  ScratchDir errors_;  // the tool's standard error, kept apart from its folder
+  const std::string file_;
+  std::string formA_;  // the file's CR-LF form
+  std::string formB_;  // and its LF form
+  bool holdsA_ = true;
+  std::vector<Bystander> bystanders_;
+};
+
+TEST_F(CrashTest, KilledAtAnyMomentTheFileIsOldOrNewAndWhole) {
+  const uint64_t seed = Setting("QUENLAT_CRASH_SEED", std::random_device()() ^
+                                                          static_cast<uint64_t>(time(nullptr)));
+  const int kills = static_cast<int>(Setting("QUENLAT_CRASH_KILLS", kDefaultKills));
+  std::printf("crash campaign: QUENLAT_CRASH_SEED=%" PRIu64 ", %d kills, %zu-byte file\n", seed,
+              kills, formA_.size());
+  std::fflush(stdout);
+  RecordProperty("seed", std::to_string(seed));
+  std::mt19937_64 random(seed);
+
+  // How long a whole run takes, measured again now and then: the machine's
+  // load changes while the campaign goes on.
+  std::vector<double> wholeRuns;
+  for (int i = 0; i < 2; ++i) {
+    wholeRuns.push_back(RunWhole());
+    if (HasFailure()) return;
+  }
+
+  int landed = 0, old = 0, converted = 0, tempLeft = 0, finished = 0;
+  for (int k = 0; k < kills; ++k) {
+    if (k > 0 && k % 10 == 0) {
+      wholeRuns.push_back(RunWhole());
+      if (HasFailure()) return;
+    }
+    const double run =
+        Median(std::vector<double>(wholeRuns.end() - std::min<size_t>(wholeRuns.size(), 5),
+                                   wholeRuns.end()));
+    // Half the kills anywhere in the run or a little after it; a quarter in
+    // its first sixteenth, where the file is probed and scanned and the
+    // temporary file made; a quarter about its end, where the file is
+    // replaced and the folder flushed.
+    double from = 0, to = 1.1 * run;
+    if (k % 4 == 1) from = 0.75 * run;
+    if (k % 4 == 3) to = run / 16;
+    const double delay = std::uniform_real_distribution<double>(from, to)(random);
+    SCOPED_TRACE("kill " + std::to_string(k) + " after " + std::to_string(delay) +
+                 " s, seed " + std::to_string(seed));
+
+    const bool wasA = holdsA_;
+    Clock::time_point started;
+    pid_t pid = Start(&started);
+    ASSERT_GT(pid, 0);
+    SleepUntil(started + std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(delay)));
+    kill(pid, SIGKILL);
+    const int status = WaitChild(pid);
+
+    bool left = false;
+    Inspect(&left);
+    if (HasFailure()) return;
+    if (WIFEXITED(status)) {
+      ++finished;
+      EXPECT_EQ(WEXITSTATUS(status), 0) << ReadBytes(errors_ / "err");
+      EXPECT_NE(holdsA_, wasA) << "a finished run did not convert the file";
+      EXPECT_FALSE(left) << "a finished run left a temporary file";
+    } else {
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+      ++landed;
+      if (holdsA_ == wasA) {
+        ++old;
+      } else {
+        ++converted;
+      }
+      if (left) ++tempLeft;
+    }
+  }
+
+  std::printf(
+      "crash campaign: QUENLAT_CRASH_SEED=%" PRIu64 ": %d kills, a whole run %.3f s; "
+      "%d landed during a run (old content %d, new content %d, temporary file left %d), "
+      "%d after the run had finished\n",
+      seed, kills, Median(wholeRuns), landed, old, converted, tempLeft, finished);
+  EXPECT_GT(landed * 2, kills) << "most kills came after the run had ended";
+  EXPECT_GT(old, 0) << "no kill found the file with its old content";
+  EXPECT_GT(converted, 0) << "no kill found the file with its new content";
+}
+
+}  // namespace
