@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -203,12 +204,19 @@ TEST(Load, TenThousandFilesWithFailuresInOneRun) {
     }
   }
 
-  // A tenth of the files, converted back.
+  // A tenth of the files, converted back, forth and back again. The kernel's
+  // count of a process's pages may lag by a batch (32 pages a processor), so
+  // the figure for these runs is the highest of the three.
   std::vector<std::string> tenth = {"--auto"};
   for (size_t i = 0; i < kGoodFiles / 10; ++i) tenth.push_back(GoodPath(i));
-  const MeasuredRun small = RunMeasured(top, tenth);
-  EXPECT_EQ(small.status, 0) << small.err;
-  EXPECT_EQ(small.out, std::to_string(kGoodFiles / 10) + " files converted.\n");
+  long smallPeakKiB = 0;
+  for (int pass = 0; pass < 3; ++pass) {
+    const MeasuredRun small = RunMeasured(top, tenth);
+    EXPECT_EQ(small.status, 0) << small.err;
+    EXPECT_EQ(small.out, std::to_string(kGoodFiles / 10) + " files converted.\n");
+    ASSERT_GT(small.peakKiB, 0);
+    smallPeakKiB = std::max(smallPeakKiB, small.peakKiB);
+  }
   for (size_t i = 0; i < kGoodFiles / 10; ++i) {
     if (ReadBytes(top / GoodPath(i)) != GoodText(i, StartsCrLf(i))) {
       ADD_FAILURE() << GoodPath(i) << " was not converted back";
@@ -217,23 +225,22 @@ TEST(Load, TenThousandFilesWithFailuresInOneRun) {
   }
 
   ASSERT_GT(all.peakKiB, 0);
-  ASSERT_GT(small.peakKiB, 0);
   const size_t extraArgs = ArgumentBytes(args) - ArgumentBytes(tenth);
   std::printf("peak resident set: %ld KiB over %zu files, %ld KiB over %zu; the longer "
               "argument list holds %zu more bytes\n",
-              all.peakKiB, args.size() - 1, small.peakKiB, tenth.size() - 1, extraArgs);
+              all.peakKiB, args.size() - 1, smallPeakKiB, tenth.size() - 1, extraArgs);
   // The longer list costs the tool each name's bytes and a pointer to it on
   // the stack, and a string object for it in each of two lists (32 bytes;
   // names this short need no more): for these 9,005 more names about
-  // 756 KiB. Measured, 10,005 files peaked 568 to 612 KiB above 1,000 files.
+  // 756 KiB. Measured, 10,005 files peaked 530 to 610 KiB above 1,000 files.
   // 128 KiB more covers the allocator's and the kernel's rounding. A leak of
-  // 40 bytes a file, tried, went 172 KiB over the bound.
+  // 40 bytes a file, tried, went 300 KiB over the bound.
   const size_t extraNames = args.size() - tenth.size();
   const long allowedKiB =
       static_cast<long>((extraArgs + extraNames * (sizeof(char*) + 2 * sizeof(std::string))) /
                         1024) +
       128;
-  EXPECT_LE(all.peakKiB - small.peakKiB, allowedKiB);
+  EXPECT_LE(all.peakKiB - smallPeakKiB, allowedKiB);
 }
 
 }  // namespace
