@@ -136,9 +136,26 @@ class ConvertFailureTest : public ConvertFileTest {
     EXPECT_EQ(reporter_.reports[0].first, path);
     EXPECT_EQ(reporter_.reports[0].second, error) << ErrorSentence(reporter_.reports[0].second);
   }
+  // In every mode: the conversion fails with one report of error for path,
+  // the file keeps content and its folder holds just listing.
+  void ExpectRefusedInEveryMode(const std::string& path, int error, const std::string& content,
+                                const std::vector<std::string>& listing);
 };
 
 const TranslationMode kModes[] = {ModeAutomatic, ModeLfToCrLf, ModeCrLfToLf};
+
+void ConvertFailureTest::ExpectRefusedInEveryMode(const std::string& path, int error,
+                                                  const std::string& content,
+                                                  const std::vector<std::string>& listing) {
+  for (TranslationMode mode : kModes) {
+    SCOPED_TRACE(mode);
+    reporter_.reports.clear();
+    EXPECT_FALSE(ConvertFile(path, mode, reporter_));
+    ExpectOneReport(path, error);
+    EXPECT_EQ(ReadBytes(path), content);
+    EXPECT_EQ(ListFolder(FolderOf(path)), listing);
+  }
+}
 
 // The file or its folder is missing: never there, or gone between the check
 // that the file can be written and the conversion.
@@ -187,14 +204,7 @@ TEST_F(ConvertFailureTest, UnreadableFile) {
 TEST_F(ConvertFailureTest, FolderWhereNoFileCanBeMade) {
   const std::string path = FileInReadOnlyFolder(scratch_);
   if (path.empty()) GTEST_SKIP() << "no read-only filesystem was mounted (needs root)";
-  for (TranslationMode mode : kModes) {
-    SCOPED_TRACE(mode);
-    reporter_.reports.clear();
-    EXPECT_FALSE(ConvertFile(path, mode, reporter_));
-    ExpectOneReport(path, EACCES);
-    EXPECT_EQ(ReadBytes(path), "a\r\nb\r\n");
-    EXPECT_EQ(ListFolder(FolderOf(path)), std::vector<std::string>{"file.txt"});
-  }
+  ExpectRefusedInEveryMode(path, EACCES, "a\r\nb\r\n", {"file.txt"});
 }
 
 // n bytes of line repeated, the last one cut short.
@@ -318,14 +328,7 @@ TEST_F(ConvertFailureTest, ReadOnlyFile) {
   EXPECT_FALSE(ProbeWritable(path));
   EXPECT_EQ(errno, EACCES);
 #ifdef _WIN32
-  for (TranslationMode mode : kModes) {
-    SCOPED_TRACE(mode);
-    reporter_.reports.clear();
-    EXPECT_FALSE(ConvertFile(path, mode, reporter_));
-    ExpectOneReport(path, EACCES);
-    EXPECT_EQ(ReadBytes(path), "a\nb\n");
-    EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"ro.txt"});
-  }
+  ExpectRefusedInEveryMode(path, EACCES, "a\nb\n", {"ro.txt"});
   EXPECT_FALSE(ProbeWritable(path));  // still read-only
 #endif
 }
