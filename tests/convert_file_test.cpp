@@ -105,6 +105,36 @@ TEST_F(ConvertFileTest, RelativePathsMeanTheStartupDirectory) {
   EXPECT_TRUE(reporter_.reports.empty());
 }
 
+// Each file's folder becomes current, also when it was current already for
+// the previous file, and when something else changed it in between.
+TEST_F(ConvertFileTest, EachFilesFolderBecomesCurrent) {
+  ScratchDir other;
+  WriteBytes(scratch_ / "a.txt", "a\n");
+  WriteBytes(scratch_ / "b.txt", "b\n");
+  WriteBytes(other / "c.txt", "c\n");
+  const std::string saved = CurrentFolder();
+  const struct {
+    std::string path;
+    std::string folder;  // current after the conversion
+    std::string enterBefore;  // made current before it, unless empty
+  } kSteps[] = {
+      {scratch_ / "a.txt", scratch_.path(), ""},
+      {scratch_ / "b.txt", scratch_.path(), ""},
+      {other / "c.txt", other.path(), ""},
+      {scratch_ / "a.txt", scratch_.path(), ""},
+      {scratch_ / "b.txt", scratch_.path(), other.path()},
+  };
+  for (const auto& step : kSteps) {
+    SCOPED_TRACE(step.path);
+    if (!step.enterBefore.empty()) EnterFolder(step.enterBefore);
+    EXPECT_TRUE(ConvertFile(step.path, ModeLfToCrLf, reporter_));
+    EXPECT_EQ(CurrentFolder(), step.folder);
+  }
+  EnterFolder(saved);
+  EXPECT_EQ(ReadBytes(scratch_ / "b.txt"), "b\r\n");
+  EXPECT_TRUE(reporter_.reports.empty());
+}
+
 TEST(ErrorText, PathBlankLineAndSentence) {
   EXPECT_EQ(FileErrorText("C:\\a.txt", ENOENT), "C:\\a.txt\n\nFile or directory does not exist");
   EXPECT_STREQ(ErrorSentence(EACCES), "Permission Denied");

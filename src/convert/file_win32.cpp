@@ -163,6 +163,12 @@ std::string ResolveTarget(const std::string& path) {
 
 bool ChangeDirectory(const std::string& folder) {
   if (folder.empty()) return true;
+  // Setting the directory again costs the system an open of it, for every
+  // file of a batch in one folder. Only an exact match is skipped: the
+  // current directory, with or without its separator at the end ("X:" may
+  // stand for another directory of drive X).
+  const std::string current = CurrentDirectory();
+  if (!current.empty() && (folder == current || folder == current + '\\')) return true;
   return SetCurrentDirectoryA(folder.c_str()) || Fail();
 }
 
