@@ -135,6 +135,41 @@ TEST_F(ConvertFileTest, EachFilesFolderBecomesCurrent) {
   EXPECT_TRUE(reporter_.reports.empty());
 }
 
+// The caller's open file is read from its start wherever the caller left it,
+// and is closed when the conversion returns.
+TEST_F(ConvertFileTest, ReadsThroughTheCallersOpenFile) {
+  const std::string longer = std::string(kFileBlockSize, 'x') + "\r\n";
+  const struct {
+    const char* name;
+    std::string input;
+    TranslationMode mode;
+    size_t readBefore;
+    std::string expected;
+  } kCases[] = {
+      {"unread", "a\nb\n", ModeLfToCrLf, 0, "a\r\nb\r\n"},
+      {"read_to_the_end", "a\r\nb\r\n", ModeCrLfToLf, 100, "a\nb\n"},
+      {"automatic_after_a_pair", "a\r\nb\n", ModeAutomatic, 3, "a\nb\n"},
+      {"automatic_read_partly", "a\nb\r", ModeAutomatic, 2, "a\r\nb\r"},
+      {"more_than_a_block", longer, ModeCrLfToLf, kFileBlockSize + 1,
+       std::string(kFileBlockSize, 'x') + "\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = scratch_ / "file.txt";
+    WriteBytes(path, c.input);
+    File source;
+    ASSERT_TRUE(source.OpenRead(path));
+    std::string buf(c.readBefore + 1, '\0');
+    size_t got = 0;
+    ASSERT_TRUE(source.Read(&buf[0], c.readBefore, &got));
+    EXPECT_TRUE(ConvertFile(path, c.mode, reporter_, nullptr, source));
+    EXPECT_FALSE(source.IsOpen());
+    EXPECT_EQ(ReadBytes(path), c.expected);
+    EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"file.txt"});
+  }
+  EXPECT_TRUE(reporter_.reports.empty());
+}
+
 TEST(ErrorText, PathBlankLineAndSentence) {
   EXPECT_EQ(FileErrorText("C:\\a.txt", ENOENT), "C:\\a.txt\n\nFile or directory does not exist");
   EXPECT_STREQ(ErrorSentence(EACCES), "Permission Denied");
@@ -349,12 +384,17 @@ TEST_F(ConvertFailureTest, ReadOnlyFile) {
   EXPECT_EQ(errno, EACCES);
 #ifdef _WIN32
   for (TranslationMode mode : kModes) {
-    SCOPED_TRACE(mode);
-    reporter_.reports.clear();
-    EXPECT_FALSE(ConvertFile(path, mode, reporter_));
-    ExpectOneReport(path, EACCES);
-    EXPECT_EQ(ReadBytes(path), "a\nb\n");
-    EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"ro.txt"});
+    for (bool opened : {false, true}) {
+      SCOPED_TRACE(std::to_string(mode) + (opened ? " through the caller's open file" : ""));
+      reporter_.reports.clear();
+      File source;
+      if (opened) ASSERT_TRUE(source.OpenRead(path));
+      EXPECT_FALSE(ConvertFile(path, mode, reporter_, nullptr, source));
+      EXPECT_FALSE(source.IsOpen());
+      ExpectOneReport(path, EACCES);
+      EXPECT_EQ(ReadBytes(path), "a\nb\n");
+      EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"ro.txt"});
+    }
   }
   EXPECT_FALSE(ProbeWritable(path));  // still read-only
 #endif

@@ -308,16 +308,25 @@ bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& r
 
 bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& reporter,
                  DeferredFolderSync* deferred) {
+  File source;
+  return ConvertFile(path, mode, reporter, deferred, source);
+}
+
+bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& reporter,
+                 DeferredFolderSync* deferred, File& source) {
   const std::string target = ResolveTarget(path);
+  // Opened here when the caller did not: before the detection read, or, with
+  // no detection, after the temporary file is made.
+  const auto openSource = [&] {
+    if (source.IsOpen() || source.OpenRead(target)) return true;
+    Report(reporter, path);
+    return false;
+  };
 
   bool firstCrIsCrLf = false;
   if (mode == ModeAutomatic) {
-    File probe;
-    if (!probe.OpenRead(target)) {
-      Report(reporter, path);
-      return false;
-    }
-    firstCrIsCrLf = IsCrLfFile(probe);
+    if (!openSource()) return false;
+    firstCrIsCrLf = IsCrLfFile(source);
   }
   const Direction direction = ResolveDirection(mode, firstCrIsCrLf);
 
@@ -326,14 +335,19 @@ bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& r
   std::string temp;
   if (!CreateTempFileFor(target, &temp)) {
     Report(reporter, path);
+    source.Close();
     return false;
   }
 
   bool copied;
   {
-    File source;
-    if (!source.OpenRead(target)) {
+    if (!openSource()) {
+      RemoveFile(temp);
+      return false;
+    }
+    if (!source.Seek(0)) {
       Report(reporter, path);
+      source.Close();
       RemoveFile(temp);
       return false;
     }

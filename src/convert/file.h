@@ -125,6 +125,12 @@ class DeferredFolderSync {
 bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& reporter,
                  DeferredFolderSync* deferred);
 
+// As above, reading the file through source, which the caller opened on path
+// with OpenRead and may have read from: the file is then not opened again.
+// Source is closed before the file is replaced, and in every case on return.
+bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& reporter,
+                 DeferredFolderSync* deferred, File& source);
+
 // Opens the file for writing and closes it again, changing nothing. False
 // (with errno set) when the file cannot be opened for writing.
 bool ProbeWritable(const std::string& path);
