@@ -105,6 +105,71 @@ TEST_F(ConvertFileTest, RelativePathsMeanTheStartupDirectory) {
   EXPECT_TRUE(reporter_.reports.empty());
 }
 
+// Each file's folder becomes current, also when it was current already for
+// the previous file, and when something else changed it in between.
+TEST_F(ConvertFileTest, EachFilesFolderBecomesCurrent) {
+  ScratchDir other;
+  WriteBytes(scratch_ / "a.txt", "a\n");
+  WriteBytes(scratch_ / "b.txt", "b\n");
+  WriteBytes(other / "c.txt", "c\n");
+  const std::string saved = CurrentFolder();
+  const struct {
+    std::string path;
+    std::string folder;  // current after the conversion
+    std::string enterBefore;  // made current before it, unless empty
+  } kSteps[] = {
+      {scratch_ / "a.txt", scratch_.path(), ""},
+      {scratch_ / "b.txt", scratch_.path(), ""},
+      {other / "c.txt", other.path(), ""},
+      {scratch_ / "a.txt", scratch_.path(), ""},
+      {scratch_ / "b.txt", scratch_.path(), other.path()},
+  };
+  for (const auto& step : kSteps) {
+    SCOPED_TRACE(step.path);
+    if (!step.enterBefore.empty()) EnterFolder(step.enterBefore);
+    EXPECT_TRUE(ConvertFile(step.path, ModeLfToCrLf, reporter_));
+    EXPECT_EQ(CurrentFolder(), step.folder);
+  }
+  EnterFolder(saved);
+  EXPECT_EQ(ReadBytes(scratch_ / "b.txt"), "b\r\n");
+  EXPECT_TRUE(reporter_.reports.empty());
+}
+
+// The caller's open file is read from its start wherever the caller left it,
+// and is closed when the conversion returns.
+TEST_F(ConvertFileTest, ReadsThroughTheCallersOpenFile) {
+  const std::string longer = std::string(kFileBlockSize, 'x') + "\r\n";
+  const struct {
+    const char* name;
+    std::string input;
+    TranslationMode mode;
+    size_t readBefore;
+    std::string expected;
+  } kCases[] = {
+      {"unread", "a\nb\n", ModeLfToCrLf, 0, "a\r\nb\r\n"},
+      {"read_to_the_end", "a\r\nb\r\n", ModeCrLfToLf, 100, "a\nb\n"},
+      {"automatic_after_a_pair", "a\r\nb\n", ModeAutomatic, 3, "a\nb\n"},
+      {"automatic_read_partly", "a\nb\r", ModeAutomatic, 2, "a\r\nb\r"},
+      {"more_than_a_block", longer, ModeCrLfToLf, kFileBlockSize + 1,
+       std::string(kFileBlockSize, 'x') + "\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = scratch_ / "file.txt";
+    WriteBytes(path, c.input);
+    File source;
+    ASSERT_TRUE(source.OpenRead(path));
+    std::string buf(c.readBefore + 1, '\0');
+    size_t got = 0;
+    ASSERT_TRUE(source.Read(&buf[0], c.readBefore, &got));
+    EXPECT_TRUE(ConvertFile(path, c.mode, reporter_, nullptr, source));
+    EXPECT_FALSE(source.IsOpen());
+    EXPECT_EQ(ReadBytes(path), c.expected);
+    EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"file.txt"});
+  }
+  EXPECT_TRUE(reporter_.reports.empty());
+}
+
 TEST(ErrorText, PathBlankLineAndSentence) {
   EXPECT_EQ(FileErrorText("C:\\a.txt", ENOENT), "C:\\a.txt\n\nFile or directory does not exist");
   EXPECT_STREQ(ErrorSentence(EACCES), "Permission Denied");
@@ -328,7 +393,19 @@ TEST_F(ConvertFailureTest, ReadOnlyFile) {
   EXPECT_FALSE(ProbeWritable(path));
   EXPECT_EQ(errno, EACCES);
 #ifdef _WIN32
-  ExpectRefusedInEveryMode(path, EACCES, "a\nb\n", {"ro.txt"});
+  for (TranslationMode mode : kModes) {
+    for (bool opened : {false, true}) {
+      SCOPED_TRACE(std::to_string(mode) + (opened ? " through the caller's open file" : ""));
+      reporter_.reports.clear();
+      File source;
+      if (opened) ASSERT_TRUE(source.OpenRead(path));
+      EXPECT_FALSE(ConvertFile(path, mode, reporter_, nullptr, source));
+      EXPECT_FALSE(source.IsOpen());
+      ExpectOneReport(path, EACCES);
+      EXPECT_EQ(ReadBytes(path), "a\nb\n");
+      EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"ro.txt"});
+    }
+  }
   EXPECT_FALSE(ProbeWritable(path));  // still read-only
 #endif
 }

@@ -25,14 +25,25 @@ struct FlushFault {
   bool active;
   FlushKind kind;
   int error;  // errno on POSIX, a system error code on Windows
-} g_flushFault = {false, kFileFlush, 0};
+  int times;  // how many more flushes fail; -1: all of them
+} g_flushFault = {false, kFileFlush, 0, -1};
 
-// Makes every flush of one kind fail with error while it lives.
+// Makes flushes of one kind fail with error while it lives: every one, or
+// only the first times.
 class FlushesFail {
  public:
-  FlushesFail(FlushKind kind, int error) { g_flushFault = {true, kind, error}; }
+  FlushesFail(FlushKind kind, int error, int times = -1) {
+    g_flushFault = {true, kind, error, times};
+  }
   ~FlushesFail() { g_flushFault.active = false; }
 };
+
+// True when the flush about to be made should fail, counting it.
+bool FlushShouldFail(FlushKind kind) {
+  if (!g_flushFault.active || g_flushFault.kind != kind || g_flushFault.times == 0) return false;
+  if (g_flushFault.times > 0) --g_flushFault.times;
+  return true;
+}
 
 }  // namespace
 
@@ -47,7 +58,7 @@ BOOL(WINAPI* const g_wrappedFlush)(HANDLE) = FlushThatMayFail;
 
 extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file) {
   // Windows has no flush of a folder: MOVEFILE_WRITE_THROUGH covers renames.
-  if (g_flushFault.active && g_flushFault.kind == kFileFlush) {
+  if (FlushShouldFail(kFileFlush)) {
     SetLastError(static_cast<DWORD>(g_flushFault.error));
     return FALSE;
   }
@@ -58,8 +69,7 @@ extern "C" int __real_fsync(int fd);
 
 extern "C" int __wrap_fsync(int fd) {
   struct stat st;
-  if (g_flushFault.active && fstat(fd, &st) == 0 &&
-      S_ISDIR(st.st_mode) == (g_flushFault.kind == kFolderFlush)) {
+  if (fstat(fd, &st) == 0 && FlushShouldFail(S_ISDIR(st.st_mode) ? kFolderFlush : kFileFlush)) {
     errno = g_flushFault.error;
     return -1;
   }
@@ -105,6 +115,31 @@ TEST(FlushFault, FlushOfTheNewContentFails) {
       EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
     }
   }
+}
+
+// A file large enough to be flushed while it is written, whose first flush
+// alone fails: data that a failed flush could not write may be gone whatever
+// later flushes say, so the conversion fails as above.
+TEST(FlushFault, FirstOfSeveralFlushesFails) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  const std::string path = scratch / "big.txt";
+  std::string content;
+  while (content.size() < kBackgroundFlushBytes + (1 << 20)) content += "line\n";
+  WriteBytes(path, content);
+  {
+#ifdef _WIN32
+    FlushesFail fault(kFileFlush, ERROR_IO_DEVICE, 1);
+#else
+    FlushesFail fault(kFileFlush, EIO, 1);
+#endif
+    EXPECT_FALSE(ConvertFile(path, ModeLfToCrLf, reporter));
+  }
+  ASSERT_EQ(reporter.reports.size(), 1u);
+  EXPECT_EQ(reporter.reports[0].first.substr(0, scratch.path().size() + 3), scratch / "tmp");
+  EXPECT_EQ(reporter.reports[0].second, EIO);
+  EXPECT_EQ(SizeOf(path), content.size());
+  EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"big.txt"});
 }
 
 #ifndef _WIN32

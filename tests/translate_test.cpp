@@ -124,6 +124,29 @@ TEST(Translate, RandomBlocksMatchTheModel) {
   }
 }
 
+// Text as files hold it: lines of random lengths (none, short, longer than 16
+// bytes) ended by assorted breaks, in blocks large enough for the 16-byte
+// stretches, so that a stretch holds no break, one, or several, and breaks
+// fall on every offset of a stretch and across its edges.
+TEST(Translate, LinesInLargeBlocksMatchTheModel) {
+  std::mt19937 rng(20261211);
+  const char* const breaks[] = {"\n", "\r\n", "\r", "\r\r\n", "\n\r", "\x1a", "\r\n\x1a"};
+  for (int round = 0; round < 2000; ++round) {
+    std::string input;
+    const size_t size = rng() % 3000;
+    const unsigned longest = 1 + rng() % 60;
+    while (input.size() < size) {
+      input.append(rng() % (longest + 1), static_cast<char>('a' + rng() % 26));
+      input += breaks[rng() % 3 == 0 ? rng() % 7 : rng() % 2];
+    }
+    for (Direction direction : {DirectionLfToCrLf, DirectionCrLfToLf}) {
+      const size_t blockSize = 1 + rng() % 700;
+      ASSERT_EQ(Translate(input, direction, blockSize), TranslateModel(input, direction))
+          << "round " << round << " direction " << direction << " block " << blockSize;
+    }
+  }
+}
+
 TEST(FindEither, FindsTheFirstOfTwoBytesAtEveryOffset) {
   std::string s(70, 'x');
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());

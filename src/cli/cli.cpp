@@ -152,12 +152,11 @@ class ConsoleReporter : public ErrorReporter {
 
 const char kProbeSentence[] = "This file cannot be opened for writing";
 
-// Reads the file at path through scanner. With stopWhenChanged, stops as soon
-// as the bytes read prove that mode changes the file. False with errno set
-// when the file cannot be read.
+// Opens the file at path into file and reads it through scanner. With
+// stopWhenChanged, stops as soon as the bytes read prove that mode changes the
+// file. False with errno set when the file cannot be read.
 bool ScanFile(const std::string& path, TranslationMode mode, bool stopWhenChanged,
-              LinebreakScanner& scanner, unsigned char* buf) {
-  File file;
+              LinebreakScanner& scanner, unsigned char* buf, File& file) {
   if (!file.OpenRead(ResolveTarget(path))) return false;
   for (;;) {
     size_t got = 0;
@@ -209,14 +208,15 @@ int ConvertFiles(const CliOptions& options) {
     // A file that the mode would not change is not rewritten: it keeps its
     // times, and nothing is written to the disk for it.
     LinebreakScanner scanner;
-    if (!ScanFile(path, options.mode, true, scanner, buf.get())) {
+    File file;  // the conversion reads through it too: one open per file
+    if (!ScanFile(path, options.mode, true, scanner, buf.get(), file)) {
       reporter.ReportFileError(path, errno);
       ++failed;
       continue;
     }
     bool changes = scanner.WillChange(options.mode) ||
                    EffectOf(scanner.Finish(), options.mode) != EffectUnchanged;
-    if (changes && !ConvertFile(path, options.mode, reporter, &folders)) {
+    if (changes && !ConvertFile(path, options.mode, reporter, &folders, file)) {
       ++failed;
       continue;
     }
@@ -245,7 +245,8 @@ int CheckFiles(const CliOptions& options) {
     const std::string& path = options.files[i];
     progress.Update(i, bytes, path);
     LinebreakScanner scanner;
-    if (!ScanFile(path, options.mode, false, scanner, buf.get())) {
+    File file;
+    if (!ScanFile(path, options.mode, false, scanner, buf.get(), file)) {
       reporter.ReportFileError(path, errno);
       ++failed;
       continue;

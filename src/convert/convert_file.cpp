@@ -138,9 +138,92 @@ class BlockWriter {
   int error_ = 0;
 };
 
-}  // namespace
+// Flushes a file that is being written, on a thread of its own and through a
+// handle of its own (on Windows, requests on one handle wait for each other),
+// each time another kBackgroundFlushBytes have been written. The thread starts
+// at the first such point: a small file never gets one.
+class BackgroundFlusher {
+ public:
+  explicit BackgroundFlusher(const std::string& path) : path_(path) {}
+  ~BackgroundFlusher() { Stop(); }
+  BackgroundFlusher(const BackgroundFlusher&) = delete;
+  BackgroundFlusher& operator=(const BackgroundFlusher&) = delete;
 
-bool CopyStream(File& destination, File& source, Direction direction) {
+  // Counts n more bytes written, and asks for a flush when they complete an
+  // interval. A flush asked for while one runs is merged with the next.
+  void Wrote(size_t n) {
+    written_ += n;
+    if (written_ < next_) return;
+    next_ = written_ + kBackgroundFlushBytes;
+    if (!thread_.joinable() && !Start()) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    wanted_ = true;
+    changed_.notify_all();
+  }
+
+  // Waits for a running flush, ends the thread and closes its handle. False
+  // (errno set) when a flush failed: what it could not write may be lost
+  // even if a later flush succeeds.
+  bool Stop() {
+    if (thread_.joinable()) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closing_ = true;
+        changed_.notify_all();
+      }
+      thread_.join();
+    }
+    file_.Close();
+    if (failed_) errno = error_;
+    return !failed_;
+  }
+
+ private:
+  bool Start() {
+    // Without a handle or a thread the file is flushed only at the end.
+    if (!file_.OpenWrite(path_)) return false;
+    try {
+      thread_ = std::thread(&BackgroundFlusher::Run, this);
+      return true;
+    } catch (const std::system_error&) {
+      file_.Close();
+      return false;
+    }
+  }
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return wanted_ || closing_; });
+      if (closing_) return;
+      wanted_ = false;
+      lock.unlock();
+      bool ok = file_.Sync();
+      int error = errno;
+      lock.lock();
+      if (!ok && !failed_) {
+        failed_ = true;
+        error_ = error;
+      }
+    }
+  }
+
+  const std::string path_;
+  File file_;
+  uint64_t written_ = 0;
+  uint64_t next_ = kBackgroundFlushBytes;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool wanted_ = false;
+  bool closing_ = false;
+  bool failed_ = false;
+  int error_ = 0;
+};
+
+// CopyStream, telling flusher (when given) of every block written.
+bool CopyBlocks(File& destination, File& source, Direction direction,
+                BackgroundFlusher* flusher) {
   LinebreakTranslator translator(direction);
   const size_t outSize = LinebreakTranslator::OutputCapacity(kFileBlockSize);
   std::unique_ptr<unsigned char[]> in(new unsigned char[kFileBlockSize]);
@@ -164,7 +247,14 @@ bool CopyStream(File& destination, File& source, Direction direction) {
     }
     size_t produced = translator.Translate(in.get(), got, out[k].get());
     if (!writer.Submit(out[k].get(), produced)) return false;
+    if (flusher) flusher->Wrote(produced);
   }
+}
+
+}  // namespace
+
+bool CopyStream(File& destination, File& source, Direction direction) {
+  return CopyBlocks(destination, source, direction, nullptr);
 }
 
 Direction ResolveDirection(TranslationMode mode, bool firstCrIsCrLf) {
@@ -218,16 +308,25 @@ bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& r
 
 bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& reporter,
                  DeferredFolderSync* deferred) {
+  File source;
+  return ConvertFile(path, mode, reporter, deferred, source);
+}
+
+bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& reporter,
+                 DeferredFolderSync* deferred, File& source) {
   const std::string target = ResolveTarget(path);
+  // Opened here when the caller did not: before the detection read, or, with
+  // no detection, after the temporary file is made.
+  const auto openSource = [&] {
+    if (source.IsOpen() || source.OpenRead(target)) return true;
+    Report(reporter, path);
+    return false;
+  };
 
   bool firstCrIsCrLf = false;
   if (mode == ModeAutomatic) {
-    File probe;
-    if (!probe.OpenRead(target)) {
-      Report(reporter, path);
-      return false;
-    }
-    firstCrIsCrLf = IsCrLfFile(probe);
+    if (!openSource()) return false;
+    firstCrIsCrLf = IsCrLfFile(source);
   }
   const Direction direction = ResolveDirection(mode, firstCrIsCrLf);
 
@@ -236,14 +335,19 @@ bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& r
   std::string temp;
   if (!CreateTempFileFor(target, &temp)) {
     Report(reporter, path);
+    source.Close();
     return false;
   }
 
   bool copied;
   {
-    File source;
-    if (!source.OpenRead(target)) {
+    if (!openSource()) {
+      RemoveFile(temp);
+      return false;
+    }
+    if (!source.Seek(0)) {
       Report(reporter, path);
+      source.Close();
       RemoveFile(temp);
       return false;
     }
@@ -254,8 +358,18 @@ bool ConvertFile(const std::string& path, TranslationMode mode, ErrorReporter& r
       RemoveFile(temp);
       return false;
     }
-    copied = CopyStream(destination, source, direction) && destination.Sync();
+    BackgroundFlusher flusher(temp);
+    copied = CopyBlocks(destination, source, direction, kFlushInBackground ? &flusher : nullptr);
     int error = errno;
+    // Every flush ends before the last one, which finds the file complete.
+    if (!flusher.Stop() && copied) {
+      copied = false;
+      error = errno;
+    }
+    if (copied && !destination.Sync()) {
+      copied = false;
+      error = errno;
+    }
     source.Close();
     if (!destination.Close() && copied) {
       copied = false;

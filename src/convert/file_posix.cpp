@@ -61,6 +61,7 @@ const std::string g_startupDirectory = CurrentDirectory();
 }  // namespace
 
 const bool kWriteInBackground = true;
+const bool kFlushInBackground = false;
 
 File::File() : handle_(-1) {}
 
@@ -88,6 +89,12 @@ bool File::OpenRead(const std::string& path) {
 bool File::OpenWriteTruncate(const std::string& path) {
   Close();
   handle_ = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  return Fd(handle_) >= 0 || Fail();
+}
+
+bool File::OpenWrite(const std::string& path) {
+  Close();
+  handle_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);
   return Fd(handle_) >= 0 || Fail();
 }
 

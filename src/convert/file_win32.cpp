@@ -58,6 +58,7 @@ const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
 }  // namespace
 
 const bool kWriteInBackground = false;
+const bool kFlushInBackground = true;
 
 File::File() : handle_(kNoHandle) {}
 
@@ -74,6 +75,13 @@ bool File::OpenWriteTruncate(const std::string& path) {
   Close();
   handle_ = reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, TRUNCATE_EXISTING,
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return handle_ != kNoHandle || Fail();
+}
+
+bool File::OpenWrite(const std::string& path) {
+  Close();
+  handle_ = reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   return handle_ != kNoHandle || Fail();
 }
 
@@ -155,6 +163,12 @@ std::string ResolveTarget(const std::string& path) {
 
 bool ChangeDirectory(const std::string& folder) {
   if (folder.empty()) return true;
+  // Setting the directory again costs the system an open of it, for every
+  // file of a batch in one folder. Only an exact match is skipped: the
+  // current directory, with or without its separator at the end ("X:" may
+  // stand for another directory of drive X).
+  const std::string current = CurrentDirectory();
+  if (!current.empty() && (folder == current || folder == current + '\\')) return true;
   return SetCurrentDirectoryA(folder.c_str()) || Fail();
 }
 
