@@ -62,9 +62,10 @@ fi
 # --- Wine: a prefix of the benchmark's own, kept running between commands ---
 ensure_display
 export QUENLAT_WINEPREFIX="$out/wineprefix"
-mkdir -p "$QUENLAT_WINEPREFIX"
-WINEPREFIX="$QUENLAT_WINEPREFIX" wineserver -p 2>/dev/null || true  # fails if one runs already
+# The prefix is made first: making it waits for every Wine program to end,
+# which a persistent server never does.
 "$wine" cmd /c exit >/dev/null 2>&1 || true
+"$wine" --persistent-server 2>/dev/null || true  # fails if one runs already
 stop_bench() { WINEPREFIX="$QUENLAT_WINEPREFIX" wineserver -k >/dev/null 2>&1 || true; stop_display; }
 trap stop_bench EXIT
 
