@@ -18,8 +18,12 @@
 
 #include "translate.h"
 
-// Size of the blocks read from and written to files.
-const size_t kFileBlockSize = 256 * 1024;
+// Size of the blocks read from and written to files: 1 MiB on Linux, where
+// fewer and larger writes let the disk take the data sooner (a 512 MiB file
+// converts in about a fifth less time than with 256 KiB), and 256 KiB on
+// Windows, where larger blocks gained little under Wine and would cost the
+// program another 4 MiB of memory.
+extern const size_t kFileBlockSize;
 
 // Whether CopyStream writes on a second thread while it reads and translates
 // the next block. On Linux that overlap shortens a conversion by about a fifth;

@@ -60,6 +60,7 @@ const std::string g_startupDirectory = CurrentDirectory();
 
 }  // namespace
 
+const size_t kFileBlockSize = 1024 * 1024;
 const bool kWriteInBackground = true;
 const bool kFlushInBackground = false;
 

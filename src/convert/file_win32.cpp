@@ -57,6 +57,7 @@ HANDLE Handle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
 }  // namespace
 
+const size_t kFileBlockSize = 256 * 1024;
 const bool kWriteInBackground = false;
 const bool kFlushInBackground = true;
 
