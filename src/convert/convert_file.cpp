@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <memory>
@@ -221,12 +222,22 @@ class BackgroundFlusher {
   int error_ = 0;
 };
 
+// The smallest block CopyBlocks reads in, however small the file says it is.
+const size_t kSmallestBlock = 16 * 1024;
+
 // CopyStream, telling flusher (when given) of every block written.
 bool CopyBlocks(File& destination, File& source, Direction direction,
                 BackgroundFlusher* flusher) {
   LinebreakTranslator translator(direction);
-  const size_t outSize = LinebreakTranslator::OutputCapacity(kFileBlockSize);
-  std::unique_ptr<unsigned char[]> in(new unsigned char[kFileBlockSize]);
+  // A small file gets blocks of its own size: large ones would cost more to
+  // get from the system than the file costs to copy. The size is only a
+  // hint; a file that grows meanwhile is still copied whole.
+  size_t blockSize = kFileBlockSize;
+  uint64_t fileSize = 0;
+  if (source.Size(&fileSize) && fileSize < blockSize)
+    blockSize = std::max<size_t>(static_cast<size_t>(fileSize) + 1, kSmallestBlock);
+  const size_t outSize = LinebreakTranslator::OutputCapacity(blockSize);
+  std::unique_ptr<unsigned char[]> in(new unsigned char[blockSize]);
   // While the writer takes one output buffer, the next block goes to the other.
   std::unique_ptr<unsigned char[]> out[2] = {
       std::unique_ptr<unsigned char[]>(new unsigned char[outSize]),
@@ -234,7 +245,7 @@ bool CopyBlocks(File& destination, File& source, Direction direction,
   BlockWriter writer(destination);
   for (int k = 0;; k ^= 1) {
     size_t got = 0;
-    if (!source.Read(in.get(), kFileBlockSize, &got)) {
+    if (!source.Read(in.get(), blockSize, &got)) {
       int error = errno;
       writer.Close();
       errno = error;

@@ -62,6 +62,8 @@ class File {
   // Writes all n bytes, going on after short writes.
   bool Write(const void* buf, size_t n);
   bool Tell(uint64_t* pos);
+  // The file's size now; it may change while the file is open.
+  bool Size(uint64_t* size);
   bool Seek(uint64_t pos);
   // Flushes the file's data to the disk.
   bool Sync();

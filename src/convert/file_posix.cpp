@@ -139,6 +139,13 @@ bool File::Tell(uint64_t* pos) {
   return true;
 }
 
+bool File::Size(uint64_t* size) {
+  struct stat st;
+  if (fstat(Fd(handle_), &st) != 0) return Fail();
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
 bool File::Seek(uint64_t pos) {
   return lseek(Fd(handle_), static_cast<off_t>(pos), SEEK_SET) >= 0 || Fail();
 }

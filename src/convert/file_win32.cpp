@@ -118,6 +118,13 @@ bool File::Tell(uint64_t* pos) {
   return true;
 }
 
+bool File::Size(uint64_t* size) {
+  LARGE_INTEGER got;
+  if (!GetFileSizeEx(Handle(handle_), &got)) return Fail();
+  *size = static_cast<uint64_t>(got.QuadPart);
+  return true;
+}
+
 bool File::Seek(uint64_t pos) {
   LARGE_INTEGER to;
   to.QuadPart = static_cast<LONGLONG>(pos);
