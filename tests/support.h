@@ -64,7 +64,7 @@ class Unreadable {
 
  private:
   std::string path_;
-  intptr_t handle_;
+  [[maybe_unused]] intptr_t handle_;  // the holding handle on Windows
 };
 
 // Makes replacing the file fail until destroyed: on Windows another handle
@@ -78,7 +78,7 @@ class ReplaceBlocked {
 
  private:
   std::string path_;
-  intptr_t handle_;
+  [[maybe_unused]] intptr_t handle_;  // the holding handle on Windows
   bool ok_;
 };
 
@@ -105,8 +105,8 @@ class HeldByOtherProcess {
   void Release();
 
  private:
-  intptr_t process_;  // the helper's process handle on Windows
-  intptr_t input_;    // the write end of the helper's standard input
+  [[maybe_unused]] intptr_t process_;  // the helper's process handle on Windows
+  [[maybe_unused]] intptr_t input_;    // the write end of the helper's standard input
   bool ok_;
 };
 
@@ -120,7 +120,7 @@ bool MakeReadOnly(const std::string& path);
 // setup mounted). Empty when there is none.
 std::string FileInReadOnlyFolder(const ScratchDir& scratch);
 
-// The root folder of a small filesystem (a few MiB) that the test setup
+// The root folder of a small filesystem (16 MiB) that the test setup
 // mounted, or empty. One test program at a time uses it.
 std::string SmallFilesystem();
 
