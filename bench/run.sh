@@ -16,14 +16,15 @@
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
 "$root/scripts/build.sh" all >/dev/null
+choose_windows_build  # the 32-bit programs, or the 64-bit ones where they cannot run
 
 out="$root/bench/out"
 runs=${BENCH_RUNS:-7}
 small_runs=${BENCH_RUNS:-3}
 cli="$build_native/quenlat-cli"
-cli_exe="$build_windows/quenlat-cli.exe"
+cli_exe="$windows_build/quenlat-cli.exe"
 replace_each="$build_native/bench-replace-each"
-wine="$build_windows/wine-run.sh"
+wine="$windows_build/wine-run.sh"
 for tool in hyperfine dos2unix unix2dos /usr/bin/time awk; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
@@ -61,7 +62,7 @@ fi
 
 # --- Wine: a prefix of the benchmark's own, kept running between commands ---
 ensure_display
-export QUENLAT_WINEPREFIX="$out/wineprefix"
+export QUENLAT_WINEPREFIX="$out/wineprefix${windows_build##*/windows}"  # a 64-bit prefix apart
 # The prefix is made first: making it waits for every Wine program to end,
 # which a persistent server never does.
 "$wine" cmd /c exit >/dev/null 2>&1 || true
@@ -98,7 +99,7 @@ restore_small="rm -rf small && cp -r small.orig small && sync"
 copy_new="rm -f copy.txt && sync"
 copy_over="cp big.crlf.orig copy.txt && sync"
 dd_copy="dd if=big.crlf.orig of=copy.txt bs=1M conv=fsync status=none"
-exe_copy="$wine $build_windows/bench-durable-copy.exe big.crlf.orig copy.txt"
+exe_copy="$wine $windows_build/bench-durable-copy.exe big.crlf.orig copy.txt"
 # Windows command lines hold at most 32767 characters: the .exe gets the small
 # files in batches, and its baseline the same batches.
 batch="ls | xargs -s 30000"
@@ -120,9 +121,9 @@ measure small_copy_folder "$small_runs" "$restore_small" \
 measure small_cli "$small_runs" "$restore_small" "cd small && $cli --to-lf --quiet f*"
 measure small_dos2unix "$small_runs" "$restore_small" "cd small && dos2unix -q f*"
 measure wine_small_copy "$small_runs" "$restore_small" \
-  "cd small && $batch $wine $build_windows/bench-replace-each.exe"
+  "cd small && $batch $wine $windows_build/bench-replace-each.exe"
 measure wine_small_copy_temp "$small_runs" "$restore_small" \
-  "cd small && $batch $wine $build_windows/bench-replace-each.exe --temp-name"
+  "cd small && $batch $wine $windows_build/bench-replace-each.exe --temp-name"
 measure wine_small_cli "$small_runs" "$restore_small" \
   "cd small && $batch $wine $cli_exe --to-lf --quiet"
 
@@ -130,7 +131,7 @@ measure wine_small_cli "$small_runs" "$restore_small" \
 # GetTempFileNameA makes and by the baseline's long name.
 echo "bench: new names" >&2
 sh -c "$restore_small"
-(cd small && "$wine" "$build_windows/bench-new-name.exe" 500) >new_name.ms
+(cd small && "$wine" "$windows_build/bench-new-name.exe" 500) >new_name.ms
 
 # Peak memory against file size: 10 MiB and 1 GiB files.
 echo "bench: memory" >&2
@@ -163,7 +164,7 @@ cache warm. Times are medians of $runs runs (small files: $small_runs), fastest 
 run in brackets; every run starts from a fresh copy of its input, flushed to the disk. A
 ratio is a median over the median of the durable copy in the same run: lower is better, the
 target is at most 1.3. Peak memory is the maximum resident set (\`/usr/bin/time\`); under Wine
-it includes Wine itself.
+it includes Wine itself. The Wine rows are of the $([ "$windows_build" = "$build_windows" ] && echo 32 || echo 64)-bit build.
 
 **512 MiB text file, lines of 45 bytes on average**
 

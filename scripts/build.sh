@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds Quenlat: `build.sh` builds native and windows, `build.sh native`,
-# `build.sh windows` or `build.sh sanitize` one of them.
+# Builds Quenlat: `build.sh` builds native, windows and windows64;
+# `build.sh native`, `build.sh windows`, `build.sh windows64` or
+# `build.sh sanitize` one of them.
 #   build/native    engine, console tool and their tests for this machine
 #   build/windows   every program and test for 32-bit Windows (QUENLAT.EXE)
+#   build/windows64 the same for 64-bit Windows: it runs the Windows tests
+#                   where the kernel runs no 32-bit programs
 #   build/sanitize  the native build again with clang, AddressSanitizer and
 #                   UndefinedBehaviorSanitizer, plus the fuzzers
 set -euo pipefail
@@ -19,6 +22,11 @@ if [ "$which" = all ] || [ "$which" = windows ]; then
   cmake -S "$root" -B "$build_windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
   cmake --build "$build_windows" -j "$jobs"
+fi
+if [ "$which" = all ] || [ "$which" = windows64 ]; then
+  cmake -S "$root" -B "$build_windows64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
+  cmake --build "$build_windows64" -j "$jobs"
 fi
 if [ "$which" = sanitize ]; then
   cmake -S "$root" -B "$build_sanitize" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -11,6 +11,7 @@ packages=(
   googletest
   clang-14 libclang-rt-14-dev llvm-14  # sanitizer build, fuzzers, readable reports
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
   dos2unix hyperfine time

@@ -49,11 +49,11 @@ bool FlushShouldFail(FlushKind kind) {
 
 #ifdef _WIN32
 // The engine calls FlushFileBuffers through its import pointer; the linker
-// (--wrap=_imp__FlushFileBuffers@4) hands it this pointer instead. The names
-// are those of the 32-bit build, whose C names begin with an underscore.
+// (--wrap with the pointer's name) hands it this pointer instead. The build
+// gives the assembly names of both, which differ by word size.
 extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file);
-extern "C" BOOL(WINAPI* const g_realFlush)(HANDLE) __asm__("___real__imp__FlushFileBuffers@4");
-extern "C" BOOL(WINAPI* const g_wrappedFlush)(HANDLE) __asm__("___wrap__imp__FlushFileBuffers@4");
+extern "C" BOOL(WINAPI* const g_realFlush)(HANDLE) __asm__(QUENLAT_REAL_FLUSH);
+extern "C" BOOL(WINAPI* const g_wrappedFlush)(HANDLE) __asm__(QUENLAT_WRAPPED_FLUSH);
 BOOL(WINAPI* const g_wrappedFlush)(HANDLE) = FlushThatMayFail;
 
 extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file) {

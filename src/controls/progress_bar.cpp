@@ -45,7 +45,7 @@ LRESULT CALLBACK ProgressBarWndProc(HWND hWnd, UINT message, WPARAM wParam, LPAR
     return ::DefWindowProcA(hWnd, message, wParam, lParam);
   }
   pBar->m_bAutoDelete = TRUE;
-  ::SetWindowLongA(hWnd, GWL_WNDPROC, reinterpret_cast<LONG>(AfxWndProc));
+  ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(AfxWndProc));
   return ::CallWindowProcA(AfxWndProc, hWnd, message, wParam, lParam);
 }
 

@@ -221,7 +221,7 @@ class BarDlg : public CDialog {
       EXPECT_EQ(m_pBar, CWnd::FromHandlePermanent(m_hBar));
       EXPECT_EQ(0, m_pBar->GetPos());
       m_pBar->SetPos(40, FALSE);
-      EXPECT_EQ(reinterpret_cast<LONG>(AfxWndProc), ::GetWindowLongA(m_hBar, GWL_WNDPROC));
+      EXPECT_EQ(reinterpret_cast<LONG_PTR>(AfxWndProc), ::GetWindowLongPtrA(m_hBar, GWLP_WNDPROC));
     }
     g_pWatched = m_pBar;
     g_bWatchedDeleted = false;
