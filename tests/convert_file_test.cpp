@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <optional>
 #include <string>
 
 #include "file.h"
@@ -47,7 +48,7 @@ TEST_F(ConvertFileTest, ConvertsInPlaceAndLeavesNothingBehind) {
     SCOPED_TRACE(c.name);
     const std::string path = scratch_ / "file.txt";
     WriteBytes(path, c.input);
-    EXPECT_TRUE(ConvertFile(path, c.mode, reporter_));
+    EXPECT_TRUE(ConvertWithMode(path, c.mode, reporter_));
     EXPECT_EQ(ReadBytes(path), c.expected);
     EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"file.txt"});
   }
@@ -57,9 +58,9 @@ TEST_F(ConvertFileTest, ConvertsInPlaceAndLeavesNothingBehind) {
 TEST_F(ConvertFileTest, AutomaticModeTogglesBackAndForth) {
   const std::string path = scratch_ / "toggle.txt";
   WriteBytes(path, "a\nb\n");
-  ASSERT_TRUE(ConvertFile(path, ModeAutomatic, reporter_));
+  ASSERT_TRUE(ConvertWithMode(path, ModeAutomatic, reporter_));
   EXPECT_EQ(ReadBytes(path), "a\r\nb\r\n");
-  ASSERT_TRUE(ConvertFile(path, ModeAutomatic, reporter_));
+  ASSERT_TRUE(ConvertWithMode(path, ModeAutomatic, reporter_));
   EXPECT_EQ(ReadBytes(path), "a\nb\n");
 }
 
@@ -79,7 +80,7 @@ TEST_F(ConvertFileTest, BlockBoundariesDoNotMatter) {
   }
   const std::string path = scratch_ / "big.txt";
   WriteBytes(path, input);
-  ASSERT_TRUE(ConvertFile(path, ModeCrLfToLf, reporter_));
+  ASSERT_TRUE(ConvertWithMode(path, ModeCrLfToLf, reporter_));
   EXPECT_EQ(ReadBytes(path), expected);
 }
 
@@ -95,9 +96,9 @@ TEST_F(ConvertFileTest, RelativePathsMeanTheStartupDirectory) {
   MakeFolder(elsewhere.path() + name);
   WriteBytes(elsewhere.path() + name + "f.txt", "decoy\n");
 
-  EXPECT_TRUE(ConvertFile(name + "f.txt", ModeLfToCrLf, reporter_));
+  EXPECT_TRUE(ConvertWithMode(name + "f.txt", ModeLfToCrLf, reporter_));
   EXPECT_EQ(CurrentFolder(), near.path());  // the file's folder becomes current
-  EXPECT_TRUE(ConvertFile(name + "f.txt", ModeCrLfToLf, reporter_));
+  EXPECT_TRUE(ConvertWithMode(name + "f.txt", ModeCrLfToLf, reporter_));
   EnterFolder(saved);
 
   EXPECT_EQ(ReadBytes(near / "f.txt"), "a\n");
@@ -127,7 +128,7 @@ TEST_F(ConvertFileTest, EachFilesFolderBecomesCurrent) {
   for (const auto& step : kSteps) {
     SCOPED_TRACE(step.path);
     if (!step.enterBefore.empty()) EnterFolder(step.enterBefore);
-    EXPECT_TRUE(ConvertFile(step.path, ModeLfToCrLf, reporter_));
+    EXPECT_TRUE(ConvertWithMode(step.path, ModeLfToCrLf, reporter_));
     EXPECT_EQ(CurrentFolder(), step.folder);
   }
   EnterFolder(saved);
@@ -139,30 +140,42 @@ TEST_F(ConvertFileTest, EachFilesFolderBecomesCurrent) {
 // and is closed when the conversion returns.
 TEST_F(ConvertFileTest, ReadsThroughTheCallersOpenFile) {
   const std::string longer = std::string(kFileBlockSize, 'x') + "\r\n";
+  const std::optional<Direction> kByMode;
   const struct {
     const char* name;
     std::string input;
     TranslationMode mode;
-    size_t readBefore;
+    std::optional<Direction> direction;  // decided by the caller's scan
+    bool scanned;                        // the caller has read its first block
     std::string expected;
   } kCases[] = {
-      {"unread", "a\nb\n", ModeLfToCrLf, 0, "a\r\nb\r\n"},
-      {"read_to_the_end", "a\r\nb\r\n", ModeCrLfToLf, 100, "a\nb\n"},
-      {"automatic_after_a_pair", "a\r\nb\n", ModeAutomatic, 3, "a\nb\n"},
-      {"automatic_read_partly", "a\nb\r", ModeAutomatic, 2, "a\r\nb\r"},
-      {"more_than_a_block", longer, ModeCrLfToLf, kFileBlockSize + 1,
+      {"unread", "a\nb\n", ModeLfToCrLf, kByMode, false, "a\r\nb\r\n"},
+      {"read_to_the_end", "a\r\nb\r\n", ModeCrLfToLf, kByMode, true, "a\nb\n"},
+      {"automatic_after_a_pair", "a\r\nb\n", ModeAutomatic, kByMode, true, "a\nb\n"},
+      {"automatic_unread", "a\nb\r", ModeAutomatic, kByMode, false, "a\r\nb\r"},
+      {"more_than_a_block", longer, ModeCrLfToLf, kByMode, true,
        std::string(kFileBlockSize, 'x') + "\n"},
+      // A decided direction wins over the mode, and nothing else decides it.
+      {"direction_over_mode", "a\r\nb\n", ModeAutomatic, DirectionLfToCrLf, true,
+       "a\r\nb\r\n"},
+      {"direction_unread", "a\r\nb\n", ModeLfToCrLf, DirectionCrLfToLf, false, "a\nb\n"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     const std::string path = scratch_ / "file.txt";
     WriteBytes(path, c.input);
-    File source;
-    ASSERT_TRUE(source.OpenRead(path));
-    std::string buf(c.readBefore + 1, '\0');
-    size_t got = 0;
-    ASSERT_TRUE(source.Read(&buf[0], c.readBefore, &got));
-    EXPECT_TRUE(ConvertFile(path, c.mode, reporter_, nullptr, source));
+    SourceFile source;
+    ASSERT_EQ(source.Open(path), 0);
+    if (c.scanned) {
+      LinebreakScanner scanner;
+      ASSERT_EQ(source.Scan(scanner, [](const LinebreakScanner&) { return true; }), 0);
+    }
+    ConvertOptions options;
+    options.reporter = &reporter_;
+    options.mode = c.mode;
+    options.direction = c.direction;
+    options.source = &source;
+    EXPECT_TRUE(ConvertFile(path, options));
     EXPECT_FALSE(source.IsOpen());
     EXPECT_EQ(ReadBytes(path), c.expected);
     EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"file.txt"});
@@ -216,11 +229,11 @@ void ConvertFailureTest::ExpectRefusedInEveryMode(const std::string& path, int e
     for (bool opened : {false, true}) {
       SCOPED_TRACE(std::to_string(mode) + (opened ? " through the caller's open file" : ""));
       reporter_.reports.clear();
-      File source;
+      SourceFile source;
       if (opened) {
-        ASSERT_TRUE(source.OpenRead(path));
+        ASSERT_EQ(source.Open(path), 0);
       }
-      EXPECT_FALSE(ConvertFile(path, mode, reporter_, nullptr, source));
+      EXPECT_FALSE(ConvertWithMode(path, mode, reporter_, nullptr, &source));
       EXPECT_FALSE(source.IsOpen());
       ExpectOneReport(path, error);
       EXPECT_EQ(ReadBytes(path), content);
@@ -249,9 +262,9 @@ TEST_F(ConvertFailureTest, MissingFileOrFolder) {
       if (c.thereAtProbe) {
         WriteBytes(path, "a\n");
         ASSERT_TRUE(ProbeWritable(path));
-        ASSERT_TRUE(RemoveFile(path));
+        ASSERT_EQ(RemoveFile(path), 0);
       }
-      EXPECT_FALSE(ConvertFile(path, mode, reporter_));
+      EXPECT_FALSE(ConvertWithMode(path, mode, reporter_));
       ExpectOneReport(path, ENOENT);
       EXPECT_TRUE(ListFolder(scratch_.path()).empty());
     }
@@ -265,7 +278,7 @@ TEST_F(ConvertFailureTest, UnreadableFile) {
     reporter_.reports.clear();
     {
       Unreadable locked(path);
-      EXPECT_FALSE(ConvertFile(path, mode, reporter_));
+      EXPECT_FALSE(ConvertWithMode(path, mode, reporter_));
     }
     ExpectOneReport(path, EACCES);
     EXPECT_EQ(ReadBytes(path), "a\nb\n");
@@ -331,7 +344,7 @@ TEST_F(ConvertFailureTest, FullDisk) {
     {
       FreeSpaceLeft room(fs, c.free);
       ASSERT_TRUE(room.ok()) << "cannot leave " << c.free << " bytes free in " << fs;
-      EXPECT_FALSE(ConvertFile(path, c.mode, reporter_));
+      EXPECT_FALSE(ConvertWithMode(path, c.mode, reporter_));
     }
     ASSERT_EQ(reporter_.reports.size(), 1u);
     const std::string& reported = reporter_.reports[0].first;
@@ -348,7 +361,7 @@ TEST_F(ConvertFailureTest, ReplaceThatFails) {
   {
     ReplaceBlocked blocked(path);
     if (!blocked.ok()) GTEST_SKIP() << "cannot arrange a failing replace here (needs root)";
-    EXPECT_FALSE(ConvertFile(path, ModeLfToCrLf, reporter_));
+    EXPECT_FALSE(ConvertWithMode(path, ModeLfToCrLf, reporter_));
   }
   ExpectOneReport(path, EACCES);
   EXPECT_EQ(ReadBytes(path), "a\nb\n");
@@ -375,12 +388,10 @@ TEST_F(ConvertFailureTest, FileHeldByAnotherProcess) {
     {
       HeldByOtherProcess held(path, c.sharing);
       if (!held.ok()) GTEST_SKIP() << "no share modes here";
-      errno = 0;
-      EXPECT_EQ(ProbeWritable(path), c.probeOk);
-      if (!c.probeOk) {
-        EXPECT_EQ(errno, EACCES);
-      }
-      EXPECT_FALSE(ConvertFile(path, ModeLfToCrLf, reporter_));
+      int error = 0;
+      EXPECT_EQ(ProbeWritable(path, &error), c.probeOk);
+      EXPECT_EQ(error, c.probeOk ? 0 : EACCES);
+      EXPECT_FALSE(ConvertWithMode(path, ModeLfToCrLf, reporter_));
     }
     ExpectOneReport(path, EACCES);
     EXPECT_EQ(ReadBytes(path), "a\nb\n");
@@ -396,9 +407,9 @@ TEST_F(ConvertFailureTest, ReadOnlyFile) {
   const std::string path = scratch_ / "ro.txt";
   WriteBytes(path, "a\nb\n");
   if (!MakeReadOnly(path)) GTEST_SKIP() << "this process may write read-only files";
-  errno = 0;
-  EXPECT_FALSE(ProbeWritable(path));
-  EXPECT_EQ(errno, EACCES);
+  int error = 0;
+  EXPECT_FALSE(ProbeWritable(path, &error));
+  EXPECT_EQ(error, EACCES);
 #ifdef _WIN32
   ExpectRefusedInEveryMode(path, EACCES, "a\nb\n", {"ro.txt"});
   EXPECT_FALSE(ProbeWritable(path));  // still read-only
@@ -416,10 +427,10 @@ TEST_F(ConvertFailureTest, FolderInsteadOfAFile) {
     for (TranslationMode mode : kModes) {
       SCOPED_TRACE(path + " in mode " + std::to_string(mode));
       reporter_.reports.clear();
-      errno = 0;
-      EXPECT_FALSE(ProbeWritable(path));
-      EXPECT_EQ(errno, EACCES);
-      EXPECT_FALSE(ConvertFile(path, mode, reporter_));
+      int error = 0;
+      EXPECT_FALSE(ProbeWritable(path, &error));
+      EXPECT_EQ(error, EACCES);
+      EXPECT_FALSE(ConvertWithMode(path, mode, reporter_));
       ExpectOneReport(path, EACCES);
       EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"dir"});
       EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"inner.txt"});
@@ -475,7 +486,7 @@ TEST_F(ConvertFailureTest, PathTooLong) {
       SCOPED_TRACE(std::string(c.name) + " in mode " + std::to_string(mode));
       reporter_.reports.clear();
       EXPECT_EQ(ProbeWritable(c.path), c.probeOk);
-      EXPECT_FALSE(ConvertFile(c.path, mode, reporter_));
+      EXPECT_FALSE(ConvertWithMode(c.path, mode, reporter_));
       ExpectOneReport(c.path, kTooLong);
       EXPECT_EQ(ListFolder(base), std::vector<std::string>{top});
       EXPECT_EQ(ListFolder(deep), std::vector<std::string>{"a"});
@@ -489,9 +500,9 @@ TEST_F(ConvertFailureTest, ProbeTellsWhetherAFileCanBeWritten) {
   WriteBytes(path, "x\n");
   EXPECT_TRUE(ProbeWritable(path));
   EXPECT_EQ(ReadBytes(path), "x\n");
-  errno = 0;
-  EXPECT_FALSE(ProbeWritable(scratch_ / "none.txt"));
-  EXPECT_EQ(errno, ENOENT);
+  int error = 0;
+  EXPECT_FALSE(ProbeWritable(scratch_ / "none.txt", &error));
+  EXPECT_EQ(error, ENOENT);
   EXPECT_FALSE(ProbeWritable(scratch_.path()));  // a folder
 }
 

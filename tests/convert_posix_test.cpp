@@ -16,7 +16,7 @@ TEST(ConvertPosix, KeepsPermissionBits) {
   const std::string path = scratch / "script.sh";
   WriteBytes(path, "echo hi\r\n");
   chmod(path.c_str(), 0751);
-  ASSERT_TRUE(ConvertFile(path, ModeCrLfToLf, reporter));
+  ASSERT_TRUE(ConvertWithMode(path, ModeCrLfToLf, reporter));
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0751u);
@@ -29,7 +29,7 @@ TEST(ConvertPosix, FollowsASymbolicLinkAndKeepsIt) {
   MakeFolder(scratch / "real");
   WriteBytes(scratch / "real/target.txt", "a\n");
   ASSERT_EQ(symlink("real/target.txt", (scratch / "link.txt").c_str()), 0);
-  ASSERT_TRUE(ConvertFile(scratch / "link.txt", ModeLfToCrLf, reporter));
+  ASSERT_TRUE(ConvertWithMode(scratch / "link.txt", ModeLfToCrLf, reporter));
   struct stat st;
   ASSERT_EQ(lstat((scratch / "link.txt").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -49,7 +49,7 @@ TEST(ConvertPosix, ReplacesTheFileInOneStep) {
   ASSERT_EQ(stat(path.c_str(), &before), 0);
   FILE* reader = fopen(path.c_str(), "rb");
   ASSERT_NE(reader, nullptr);
-  ASSERT_TRUE(ConvertFile(path, ModeLfToCrLf, reporter));
+  ASSERT_TRUE(ConvertWithMode(path, ModeLfToCrLf, reporter));
   char buf[16] = {};
   EXPECT_EQ(fread(buf, 1, sizeof buf, reader), 4u);
   EXPECT_EQ(std::string(buf), "a\nb\n");
@@ -68,18 +68,16 @@ TEST(ConvertPosix, DeferredFolderSyncFlushesTheFoldersAtTheEnd) {
   MakeFolder(scratch / "b");
   for (const char* name : {"a/x", "a/y", "b/z"}) {
     WriteBytes(scratch / name, "1\n");
-    ASSERT_TRUE(ConvertFile(scratch / name, ModeLfToCrLf, reporter, &deferred));
+    ASSERT_TRUE(ConvertWithMode(scratch / name, ModeLfToCrLf, reporter, &deferred));
     EXPECT_EQ(ReadBytes(scratch / name), "1\r\n");
   }
   // A folder that is gone by the time of the flush is named; the rest is flushed.
   ASSERT_EQ(unlink((scratch / "b/z").c_str()), 0);
   ASSERT_EQ(rmdir((scratch / "b").c_str()), 0);
   std::string failed;
-  errno = 0;
-  EXPECT_FALSE(deferred.Flush(&failed));
+  EXPECT_EQ(deferred.Flush(&failed), ENOENT);
   EXPECT_EQ(failed, scratch / "b/");
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_TRUE(deferred.Flush(&failed));  // flushed folders are forgotten
+  EXPECT_EQ(deferred.Flush(&failed), 0);  // flushed folders are forgotten
   EXPECT_TRUE(reporter.reports.empty());
 }
 

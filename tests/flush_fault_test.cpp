@@ -106,7 +106,7 @@ TEST(FlushFault, FlushOfTheNewContentFails) {
       WriteBytes(path, "a\nb\n");
       {
         FlushesFail fault(kFileFlush, c.error);
-        EXPECT_FALSE(ConvertFile(path, mode, reporter));
+        EXPECT_FALSE(ConvertWithMode(path, mode, reporter));
       }
       ASSERT_EQ(reporter.reports.size(), 1u);
       EXPECT_EQ(reporter.reports[0].first.substr(0, scratch.path().size() + 3), scratch / "tmp");
@@ -133,7 +133,7 @@ TEST(FlushFault, FirstOfSeveralFlushesFails) {
 #else
     FlushesFail fault(kFileFlush, EIO, 1);
 #endif
-    EXPECT_FALSE(ConvertFile(path, ModeLfToCrLf, reporter));
+    EXPECT_FALSE(ConvertWithMode(path, ModeLfToCrLf, reporter));
   }
   ASSERT_EQ(reporter.reports.size(), 1u);
   EXPECT_EQ(reporter.reports[0].first.substr(0, scratch.path().size() + 3), scratch / "tmp");
@@ -150,13 +150,11 @@ TEST(FlushFault, DeferredFolderFlushFails) {
   CollectingReporter reporter;
   DeferredFolderSync deferred;
   WriteBytes(scratch / "f.txt", "a\n");
-  ASSERT_TRUE(ConvertFile(scratch / "f.txt", ModeLfToCrLf, reporter, &deferred));
+  ASSERT_TRUE(ConvertWithMode(scratch / "f.txt", ModeLfToCrLf, reporter, &deferred));
   std::string failed;
   {
     FlushesFail fault(kFolderFlush, ENOSPC);
-    errno = 0;
-    EXPECT_FALSE(deferred.Flush(&failed));
-    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(deferred.Flush(&failed), ENOSPC);
   }
   EXPECT_EQ(failed, scratch.path());
   EXPECT_EQ(ReadBytes(scratch / "f.txt"), "a\r\n");

@@ -19,7 +19,7 @@ TEST(LargeFile, SparseFileOverFourGiB) {
   WriteAt(path, size - 6, "tail\r\n");
 
   CollectingReporter reporter;
-  ASSERT_TRUE(ConvertFile(path, ModeAutomatic, reporter));
+  ASSERT_TRUE(ConvertWithMode(path, ModeAutomatic, reporter));
   EXPECT_EQ(SizeOf(path), size - 4);
   EXPECT_EQ(ReadAt(path, 0, 5), "head\n");
   EXPECT_EQ(ReadAt(path, middle - 3, 6), std::string("\0\nmid\n", 6));

@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "scan.h"
+#include "convert/scan.h"
 
 namespace {
 
@@ -125,11 +126,16 @@ TEST(Scan, AgreesWithTheTranslator) {
 
     LinebreakScanner scanner;
     std::vector<bool> early(3, false);
+    std::vector<std::optional<Direction>> settled(3);  // the first settled direction
     for (size_t at = 0; at < input.size();) {
       size_t n = std::min<size_t>(1 + rng() % 40, input.size() - at);
       scanner.Scan(Bytes(input) + at, n);
       at += n;
-      for (TranslationMode mode : {0, 1, 2}) early[mode] = early[mode] || scanner.WillChange(mode);
+      for (TranslationMode mode : {0, 1, 2}) {
+        early[mode] = early[mode] || scanner.WillChange(mode);
+        if (!settled[mode] && scanner.DirectionSettled(mode))
+          settled[mode] = scanner.DirectionFor(mode);
+      }
     }
     LinebreakCounts got = scanner.Finish();
     ASSERT_EQ(got.crLf, want.crLf) << "round " << round;
@@ -151,6 +157,10 @@ TEST(Scan, AgreesWithTheTranslator) {
       if (early[mode]) {
         ASSERT_TRUE(changes) << "round " << round << " mode " << mode;
       }
+      if (settled[mode]) {
+        ASSERT_EQ(*settled[mode], direction) << "round " << round << " mode " << mode;
+      }
+      ASSERT_EQ(ResolveDirection(mode, got.firstCrIsCrLf), direction);
     }
   }
 }

@@ -38,6 +38,18 @@ void EnterFolder(const std::string& path);
 // A Unix path as this platform's programs name it.
 std::string HostPath(const std::string& unixPath);
 
+// ConvertFile by mode, reporting to reporter.
+inline bool ConvertWithMode(const std::string& path, TranslationMode mode, ErrorReporter& reporter,
+                            DeferredFolderSync* deferred = nullptr,
+                            SourceFile* source = nullptr) {
+  ConvertOptions options;
+  options.reporter = &reporter;
+  options.mode = mode;
+  options.deferred = deferred;
+  options.source = source;
+  return ConvertFile(path, options);
+}
+
 // Collects the reports of a conversion.
 class CollectingReporter : public ErrorReporter {
  public:

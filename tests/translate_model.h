@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "translate.h"
+#include "convert/translate.h"
 
 // What translating the whole stream in in the given direction must give.
 inline std::string TranslateModel(const std::string& in, Direction direction) {

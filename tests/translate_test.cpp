@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "translate.h"
+#include "convert/translate.h"
 #include "translate_model.h"
 
 namespace {

@@ -1,14 +1,13 @@
 #include "cli.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
+#include <functional>
 
-#include "file.h"
+#include "convert/convert.h"
+#include "convert/scan.h"
 #include "platform.h"
-#include "scan.h"
 
 const char kUsageLine[] =
     "Usage: quenlat-cli [--auto | --to-crlf | --to-lf] [--check] [--quiet] [--] FILE...\n";
@@ -152,19 +151,14 @@ class ConsoleReporter : public ErrorReporter {
 
 const char kProbeSentence[] = "This file cannot be opened for writing";
 
-// Opens the file at path into file and reads it through scanner. With
-// stopWhenChanged, stops as soon as the bytes read prove that mode changes the
-// file. False with errno set when the file cannot be read.
-bool ScanFile(const std::string& path, TranslationMode mode, bool stopWhenChanged,
-              LinebreakScanner& scanner, unsigned char* buf, File& file) {
-  if (!file.OpenRead(ResolveTarget(path))) return false;
-  for (;;) {
-    size_t got = 0;
-    if (!file.Read(buf, kFileBlockSize, &got)) return false;
-    if (got == 0) return true;
-    scanner.Scan(buf, got);
-    if (stopWhenChanged && scanner.WillChange(mode)) return true;
-  }
+// Opens the file at path into file and reads it through scanner, to its end
+// or until enough is true. 0, or the error number with file closed.
+int ScanFile(const std::string& path, LinebreakScanner& scanner, SourceFile& file,
+             const std::function<bool(const LinebreakScanner&)>& enough = nullptr) {
+  int error = file.Open(path);
+  if (error == 0) error = file.Scan(scanner, enough);
+  if (error != 0) file.Close();
+  return error;
 }
 
 void PrintSummary(const CliOptions& options, unsigned long converted, unsigned long failed) {
@@ -184,7 +178,6 @@ const char* EffectText(ModeEffect effect) {
 }  // namespace
 
 int ConvertFiles(const CliOptions& options) {
-  std::unique_ptr<unsigned char[]> buf(new unsigned char[kFileBlockSize]);
   ProgressLine progress(options.files.size());
   ConsoleReporter reporter(progress);
   // Each folder's renames are flushed once, at the end, rather than after
@@ -194,6 +187,17 @@ int ConvertFiles(const CliOptions& options) {
   unsigned long failed = 0;
   bool unflushed = false;
   uint64_t bytes = 0;
+  SourceFile file;  // the conversion reads through it too: one open per file
+  ConvertOptions convert;
+  convert.reporter = &reporter;
+  convert.deferred = &folders;
+  convert.source = &file;
+  // The scan stops once the bytes read prove that the mode changes the file
+  // and settle the direction it is converted in.
+  const TranslationMode mode = options.mode;
+  const auto settled = [mode](const LinebreakScanner& scanner) {
+    return scanner.WillChange(mode) && scanner.DirectionSettled(mode);
+  };
 
   for (size_t i = 0; i < options.files.size(); ++i) {
     const std::string& path = options.files[i];
@@ -203,29 +207,35 @@ int ConvertFiles(const CliOptions& options) {
       ++failed;
       continue;
     }
-    const uint64_t size = progress.enabled() ? FileSizeOf(ResolveTarget(path)) : 0;
 
     // A file that the mode would not change is not rewritten: it keeps its
     // times, and nothing is written to the disk for it.
     LinebreakScanner scanner;
-    File file;  // the conversion reads through it too: one open per file
-    if (!ScanFile(path, options.mode, true, scanner, buf.get(), file)) {
-      reporter.ReportFileError(path, errno);
+    if (int error = ScanFile(path, scanner, file, settled)) {
+      reporter.ReportFileError(path, error);
       ++failed;
       continue;
     }
-    bool changes = scanner.WillChange(options.mode) ||
-                   EffectOf(scanner.Finish(), options.mode) != EffectUnchanged;
-    if (changes && !ConvertFile(path, options.mode, reporter, &folders, file)) {
+    const uint64_t size = progress.enabled() ? file.Size() : 0;
+    bool changes = true;
+    if (settled(scanner)) {
+      convert.direction = scanner.DirectionFor(mode);
+    } else {
+      const LinebreakCounts counts = scanner.Finish();
+      changes = EffectOf(counts, mode) != EffectUnchanged;
+      convert.direction = ResolveDirection(mode, counts.firstCrIsCrLf);
+    }
+    if (changes && !ConvertFile(path, convert)) {
       ++failed;
       continue;
     }
+    file.Close();
     ++converted;
     bytes += size;
   }
   std::string folder;
-  if (!folders.Flush(&folder)) {
-    reporter.ReportFileError(folder, errno);
+  if (int error = folders.Flush(&folder)) {
+    reporter.ReportFileError(folder, error);
     unflushed = true;
   }
   progress.Clear();
@@ -234,27 +244,27 @@ int ConvertFiles(const CliOptions& options) {
 }
 
 int CheckFiles(const CliOptions& options) {
-  std::unique_ptr<unsigned char[]> buf(new unsigned char[kFileBlockSize]);
   ProgressLine progress(options.files.size());
   ConsoleReporter reporter(progress);
   unsigned long failed = 0;
   unsigned long changing = 0;
   uint64_t bytes = 0;
+  SourceFile file;
 
   for (size_t i = 0; i < options.files.size(); ++i) {
     const std::string& path = options.files[i];
     progress.Update(i, bytes, path);
     LinebreakScanner scanner;
-    File file;
-    if (!ScanFile(path, options.mode, false, scanner, buf.get(), file)) {
-      reporter.ReportFileError(path, errno);
+    if (int error = ScanFile(path, scanner, file)) {
+      reporter.ReportFileError(path, error);
       ++failed;
       continue;
     }
     const LinebreakCounts counts = scanner.Finish();
     const ModeEffect effect = EffectOf(counts, options.mode);
     if (effect != EffectUnchanged) ++changing;
-    if (progress.enabled()) bytes += FileSizeOf(ResolveTarget(path));
+    if (progress.enabled()) bytes += file.Size();
+    file.Close();
 
     progress.Clear();
     std::string line = path + ": " + std::to_string(counts.crLf) + " CR-LF, " +

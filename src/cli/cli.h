@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "translate.h"
+#include "convert/translate.h"
 
 // Exit statuses.
 enum {

@@ -3,7 +3,6 @@
 #ifndef QUENLAT_CLI_PLATFORM_H
 #define QUENLAT_CLI_PLATFORM_H
 
-#include <cstdint>
 #include <string>
 
 // True when standard error is an interactive terminal (not a pipe or a file).
@@ -12,9 +11,6 @@ bool StandardErrorIsTerminal();
 // The width of the terminal behind standard error in characters; 80 when the
 // system does not say.
 int TerminalColumns();
-
-// The size of the file at path, or 0 when it cannot be found out.
-uint64_t FileSizeOf(const std::string& path);
 
 // The program's product name, version and copyright, as its version data
 // holds them. False when they cannot be read.

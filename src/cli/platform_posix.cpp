@@ -1,5 +1,4 @@
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform.h"
@@ -11,11 +10,6 @@ int TerminalColumns() {
   winsize size;
   if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
   return 80;
-}
-
-uint64_t FileSizeOf(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
 // There is no resource section here: the version data is the shared header's.

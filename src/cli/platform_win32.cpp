@@ -19,12 +19,6 @@ int TerminalColumns() {
   return 80;
 }
 
-uint64_t FileSizeOf(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 namespace {
 
 bool QueryString(const std::vector<char>& data, const char* block, const char* entry,

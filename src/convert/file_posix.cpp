@@ -31,10 +31,8 @@ int MapError(int error) {
 
 int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
-bool Fail() {
-  errno = MapError(errno);
-  return false;
-}
+// The program's error number for the call that just failed.
+int LastError() { return MapError(errno); }
 
 // Asks the system to start writing the file's changed pages to the disk now,
 // without waiting for it: the copy and the disk then work at the same time,
@@ -68,95 +66,84 @@ File::File() : handle_(-1) {}
 
 File::~File() { Close(); }
 
-bool File::OpenRead(const std::string& path) {
+int File::OpenRead(const std::string& path) {
   Close();
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Fail();
+  if (fd < 0) return LastError();
   // A folder opens for reading here, and only its first read would fail, long
   // after a temporary file was made; Windows refuses to open it at all.
   struct stat st;
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     close(fd);
-    errno = EACCES;
-    return false;
+    return EACCES;
   }
   handle_ = fd;
 #ifdef POSIX_FADV_SEQUENTIAL
   posix_fadvise(Fd(handle_), 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-  return true;
+  return 0;
 }
 
-bool File::OpenWriteTruncate(const std::string& path) {
+int File::OpenWriteTruncate(const std::string& path) {
   Close();
   handle_ = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  return Fd(handle_) >= 0 || Fail();
+  return Fd(handle_) >= 0 ? 0 : LastError();
 }
 
-bool File::OpenWrite(const std::string& path) {
+int File::OpenWrite(const std::string& path) {
   Close();
   handle_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  return Fd(handle_) >= 0 || Fail();
+  return Fd(handle_) >= 0 ? 0 : LastError();
 }
 
 bool File::IsOpen() const { return Fd(handle_) >= 0; }
 
-bool File::Read(void* buf, size_t n, size_t* got) {
+int File::Read(void* buf, size_t n, size_t* got) {
   for (;;) {
     ssize_t r = read(Fd(handle_), buf, n);
     if (r >= 0) {
       *got = static_cast<size_t>(r);
-      return true;
+      return 0;
     }
-    if (errno != EINTR) return Fail();
+    if (errno != EINTR) return LastError();
   }
 }
 
-bool File::Write(const void* buf, size_t n) {
+int File::Write(const void* buf, size_t n) {
   const size_t size = n;
   const char* p = static_cast<const char*>(buf);
   while (n > 0) {
     ssize_t w = write(Fd(handle_), p, n);
     if (w < 0) {
       if (errno == EINTR) continue;
-      return Fail();
+      return LastError();
     }
-    if (w == 0) {
-      errno = ENOSPC;
-      return false;
-    }
+    if (w == 0) return ENOSPC;
     p += w;
     n -= static_cast<size_t>(w);
   }
   if (size >= kWritebackFrom) StartWriteback(Fd(handle_));
-  return true;
+  return 0;
 }
 
-bool File::Tell(uint64_t* pos) {
-  off_t at = lseek(Fd(handle_), 0, SEEK_CUR);
-  if (at < 0) return Fail();
-  *pos = static_cast<uint64_t>(at);
-  return true;
-}
-
-bool File::Size(uint64_t* size) {
+int File::Size(uint64_t* size) {
   struct stat st;
-  if (fstat(Fd(handle_), &st) != 0) return Fail();
+  if (fstat(Fd(handle_), &st) != 0) return LastError();
   *size = static_cast<uint64_t>(st.st_size);
-  return true;
+  return 0;
 }
 
-bool File::Seek(uint64_t pos) {
-  return lseek(Fd(handle_), static_cast<off_t>(pos), SEEK_SET) >= 0 || Fail();
+int File::Seek(uint64_t pos) {
+  return lseek(Fd(handle_), static_cast<off_t>(pos), SEEK_SET) >= 0 ? 0 : LastError();
 }
 
-bool File::Sync() { return fsync(Fd(handle_)) == 0 || Fail(); }
+int File::Sync() { return fsync(Fd(handle_)) == 0 ? 0 : LastError(); }
 
-bool File::Close() {
-  if (Fd(handle_) < 0) return true;
+int File::Close() {
+  if (Fd(handle_) < 0) return 0;
   int fd = Fd(handle_);
   handle_ = -1;
-  return close(fd) == 0 || Fail();
+  return close(fd) == 0 ? 0 : LastError();
 }
 
 std::string FolderOf(const std::string& path) { return path.substr(0, FolderLength(path)); }
@@ -182,29 +169,29 @@ std::string ResolveTarget(const std::string& path) {
   return absolute;
 }
 
-bool ChangeDirectory(const std::string& folder) {
-  if (folder.empty()) return true;
-  return chdir(folder.c_str()) == 0 || Fail();
+int ChangeDirectory(const std::string& folder) {
+  if (folder.empty()) return 0;
+  return chdir(folder.c_str()) == 0 ? 0 : LastError();
 }
 
-bool CreateTempFileFor(const std::string& target, std::string* name) {
+int CreateTempFileFor(const std::string& target, std::string* name) {
   std::string pattern = FolderOf(target) + "tmpXXXXXX";
   int fd = mkstemp(&pattern[0]);
-  if (fd < 0) return Fail();
+  if (fd < 0) return LastError();
   close(fd);
   *name = pattern;
-  return true;
+  return 0;
 }
 
-bool SyncFolder(const std::string& folder) {
+int SyncFolder(const std::string& folder) {
   int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return Fail();
-  bool ok = fsync(dir) == 0 || Fail();
+  if (dir < 0) return LastError();
+  int error = fsync(dir) == 0 ? 0 : LastError();
   close(dir);
-  return ok;
+  return error;
 }
 
-bool ReplaceWithTemp(const std::string& temp, const std::string& target,
+int ReplaceWithTemp(const std::string& temp, const std::string& target,
                      DeferredFolderSync* deferred) {
   // The new content keeps the file's permissions, and its owner and group
   // where this process may set them (otherwise it is ours, as a new file is).
@@ -216,11 +203,10 @@ bool ReplaceWithTemp(const std::string& temp, const std::string& target,
     chmod(temp.c_str(), st.st_mode & 07777);
   }
   if (rename(temp.c_str(), target.c_str()) != 0) {
-    int error = errno;
+    int error = LastError();
     // Take the temporary file back, or it may not be ours to delete.
     (void)!chown(temp.c_str(), geteuid(), getegid());
-    errno = error;
-    return Fail();
+    return error;
   }
   // The rename itself is durable once the folder is flushed.
   if (deferred) {
@@ -228,14 +214,7 @@ bool ReplaceWithTemp(const std::string& temp, const std::string& target,
   } else {
     SyncFolder(FolderOf(target));
   }
-  return true;
+  return 0;
 }
 
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 || Fail(); }
-
-bool ProbeWritable(const std::string& path) {
-  int fd = open(ResolveTarget(path).c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return Fail();
-  close(fd);
-  return true;
-}
+int RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 : LastError(); }

@@ -30,10 +30,8 @@ int MapError(DWORD error) {
   }
 }
 
-bool Fail() {
-  errno = MapError(GetLastError());
-  return false;
-}
+// The program's error number for the call that just failed.
+int LastError() { return MapError(GetLastError()); }
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -65,79 +63,69 @@ File::File() : handle_(kNoHandle) {}
 
 File::~File() { Close(); }
 
-bool File::OpenRead(const std::string& path) {
+int File::OpenRead(const std::string& path) {
   Close();
   handle_ = reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  return handle_ != kNoHandle || Fail();
+  return handle_ != kNoHandle ? 0 : LastError();
 }
 
-bool File::OpenWriteTruncate(const std::string& path) {
+int File::OpenWriteTruncate(const std::string& path) {
   Close();
   handle_ = reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, TRUNCATE_EXISTING,
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  return handle_ != kNoHandle || Fail();
+  return handle_ != kNoHandle ? 0 : LastError();
 }
 
-bool File::OpenWrite(const std::string& path) {
+int File::OpenWrite(const std::string& path) {
   Close();
   handle_ = reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return handle_ != kNoHandle || Fail();
+  return handle_ != kNoHandle ? 0 : LastError();
 }
 
 bool File::IsOpen() const { return handle_ != kNoHandle; }
 
-bool File::Read(void* buf, size_t n, size_t* got) {
+int File::Read(void* buf, size_t n, size_t* got) {
   DWORD read = 0;
-  if (!ReadFile(Handle(handle_), buf, static_cast<DWORD>(n), &read, nullptr)) return Fail();
+  if (!ReadFile(Handle(handle_), buf, static_cast<DWORD>(n), &read, nullptr)) return LastError();
   *got = read;
-  return true;
+  return 0;
 }
 
-bool File::Write(const void* buf, size_t n) {
+int File::Write(const void* buf, size_t n) {
   const char* p = static_cast<const char*>(buf);
   while (n > 0) {
     DWORD written = 0;
-    if (!WriteFile(Handle(handle_), p, static_cast<DWORD>(n), &written, nullptr)) return Fail();
-    if (written == 0) {
-      errno = ENOSPC;
-      return false;
-    }
+    if (!WriteFile(Handle(handle_), p, static_cast<DWORD>(n), &written, nullptr))
+      return LastError();
+    if (written == 0) return ENOSPC;
     p += written;
     n -= written;
   }
-  return true;
+  return 0;
 }
 
-bool File::Tell(uint64_t* pos) {
-  LARGE_INTEGER zero, at;
-  zero.QuadPart = 0;
-  if (!SetFilePointerEx(Handle(handle_), zero, &at, FILE_CURRENT)) return Fail();
-  *pos = static_cast<uint64_t>(at.QuadPart);
-  return true;
-}
-
-bool File::Size(uint64_t* size) {
+int File::Size(uint64_t* size) {
   LARGE_INTEGER got;
-  if (!GetFileSizeEx(Handle(handle_), &got)) return Fail();
+  if (!GetFileSizeEx(Handle(handle_), &got)) return LastError();
   *size = static_cast<uint64_t>(got.QuadPart);
-  return true;
+  return 0;
 }
 
-bool File::Seek(uint64_t pos) {
+int File::Seek(uint64_t pos) {
   LARGE_INTEGER to;
   to.QuadPart = static_cast<LONGLONG>(pos);
-  return SetFilePointerEx(Handle(handle_), to, nullptr, FILE_BEGIN) || Fail();
+  return SetFilePointerEx(Handle(handle_), to, nullptr, FILE_BEGIN) ? 0 : LastError();
 }
 
-bool File::Sync() { return FlushFileBuffers(Handle(handle_)) || Fail(); }
+int File::Sync() { return FlushFileBuffers(Handle(handle_)) ? 0 : LastError(); }
 
-bool File::Close() {
-  if (handle_ == kNoHandle) return true;
+int File::Close() {
+  if (handle_ == kNoHandle) return 0;
   HANDLE h = Handle(handle_);
   handle_ = kNoHandle;
-  return CloseHandle(h) || Fail();
+  return CloseHandle(h) ? 0 : LastError();
 }
 
 std::string FolderOf(const std::string& path) {
@@ -169,78 +157,61 @@ std::string ResolveTarget(const std::string& path) {
   return absolute + path;
 }
 
-bool ChangeDirectory(const std::string& folder) {
-  if (folder.empty()) return true;
+int ChangeDirectory(const std::string& folder) {
+  if (folder.empty()) return 0;
   // Setting the directory again costs the system an open of it, for every
   // file of a batch in one folder. Only an exact match is skipped: the
   // current directory, with or without its separator at the end ("X:" may
   // stand for another directory of drive X).
   const std::string current = CurrentDirectory();
-  if (!current.empty() && (folder == current || folder == current + '\\')) return true;
-  return SetCurrentDirectoryA(folder.c_str()) || Fail();
+  if (!current.empty() && (folder == current || folder == current + '\\')) return 0;
+  return SetCurrentDirectoryA(folder.c_str()) ? 0 : LastError();
 }
 
-bool CreateTempFileFor(const std::string& target, std::string* name) {
+int CreateTempFileFor(const std::string& target, std::string* name) {
   std::string folder = FolderOf(target);
   // GetTempFileNameA takes folders of up to MAX_PATH - 14 characters. Given a
   // longer one, some implementations make a file under a cut-off name and hand
   // back a name without its terminating NUL.
-  if (folder.size() > MAX_PATH - 14) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return Fail();
-  }
+  if (folder.size() > MAX_PATH - 14) return MapError(ERROR_FILENAME_EXCED_RANGE);
   char buf[MAX_PATH + 1] = {};
-  if (!GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "tmp", 0, buf)) return Fail();
+  if (!GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "tmp", 0, buf)) return LastError();
   // Some implementations report success without creating the file: then
   // create it here, which also tells why it could not be made.
   if (GetFileAttributesA(buf) == INVALID_FILE_ATTRIBUTES) {
     HANDLE h = CreateFileA(buf, GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return Fail();
+    if (h == INVALID_HANDLE_VALUE) return LastError();
     CloseHandle(h);
   }
   *name = buf;
-  return true;
+  return 0;
 }
 
 // MOVEFILE_WRITE_THROUGH makes each replace durable by itself: nothing is deferred.
-bool SyncFolder(const std::string&) { return true; }
+int SyncFolder(const std::string&) { return 0; }
 
-bool ReplaceWithTemp(const std::string& temp, const std::string& target, DeferredFolderSync*) {
+int ReplaceWithTemp(const std::string& temp, const std::string& target, DeferredFolderSync*) {
   // Windows never renames over a read-only file, but not every implementation
   // refuses: the rule is kept here, so that a read-only file is never replaced.
   DWORD before = GetFileAttributesA(target.c_str());
-  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_READONLY)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return Fail();
-  }
+  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_READONLY)) return EACCES;
   // Scanners and indexers hold files open briefly; give them about a second.
   // A read-only file stays read-only and is not waited for.
   const int kTries = 10;
   for (int attempt = 1;; ++attempt) {
     if (MoveFileExA(temp.c_str(), target.c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      return true;
+      return 0;
     DWORD error = GetLastError();
     bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
                      error == ERROR_ACCESS_DENIED;
     DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
       transient = false;
-    if (!transient || attempt == kTries) {
-      SetLastError(error);
-      return Fail();
-    }
+    if (!transient || attempt == kTries) return MapError(error);
     Sleep(100);
   }
 }
 
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) || Fail(); }
-
-bool ProbeWritable(const std::string& path) {
-  HANDLE h = CreateFileA(ResolveTarget(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Fail();
-  CloseHandle(h);
-  return true;
-}
+int RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) ? 0 : LastError(); }

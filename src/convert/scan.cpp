@@ -106,6 +106,19 @@ bool LinebreakScanner::WillChange(TranslationMode mode) const {
   }
 }
 
+bool LinebreakScanner::DirectionSettled(TranslationMode mode) const {
+  return mode != ModeAutomatic || (crSeen_ && !firstCrOpen_);
+}
+
+Direction LinebreakScanner::DirectionFor(TranslationMode mode) const {
+  return ResolveDirection(mode, counts_.firstCrIsCrLf);
+}
+
+Direction ResolveDirection(TranslationMode mode, bool firstCrIsCrLf) {
+  if (mode == ModeAutomatic) return firstCrIsCrLf ? DirectionCrLfToLf : DirectionLfToCrLf;
+  return mode == ModeCrLfToLf ? DirectionCrLfToLf : DirectionLfToCrLf;
+}
+
 ModeEffect EffectOf(const LinebreakCounts& counts, TranslationMode mode) {
   bool toLf = mode == ModeCrLfToLf || (mode == ModeAutomatic && counts.firstCrIsCrLf);
   if (toLf) return counts.crLf > 0 || counts.endsWithEndOfText ? EffectToLf : EffectUnchanged;

@@ -43,6 +43,14 @@ class LinebreakScanner {
   // from Finish does.
   bool WillChange(TranslationMode mode) const;
 
+  // True as soon as the bytes seen so far settle the direction mode gives
+  // the stream: at once for the fixed modes, and in automatic mode once the
+  // first CR and the byte after it have been seen. Before that, Finish
+  // settles it.
+  bool DirectionSettled(TranslationMode mode) const;
+  // The direction mode gives the stream, once DirectionSettled.
+  Direction DirectionFor(TranslationMode mode) const;
+
  private:
   LinebreakCounts counts_;
   uint64_t crs_;         // every CR seen; lone ones are those not in a pair
@@ -51,6 +59,10 @@ class LinebreakScanner {
   bool crSeen_;
   int lastByte_;         // the stream's last byte so far, or -1
 };
+
+// The direction a mode gives a stream whose first CR is (or is not) followed
+// by LF: automatic mode takes direction 2 for such a stream, 1 otherwise.
+Direction ResolveDirection(TranslationMode mode, bool firstCrIsCrLf);
 
 // What mode does to a stream with these final counts.
 ModeEffect EffectOf(const LinebreakCounts& counts, TranslationMode mode);

@@ -1,8 +1,8 @@
 #include "dialogs/translate_dlg.h"
 
+#include "convert/translate.h"
 #include "framework/winapp.h"
 #include "resources/resource.h"
-#include "translate.h"
 
 namespace {
 
@@ -122,7 +122,10 @@ BOOL CTranslateDlg::AskToContinue(LPCSTR pszQuestion) {
 }
 
 BOOL CTranslateDlg::ConvertFile(LPCSTR pszPath) {
-  return ::ConvertFile(pszPath, m_nTransMode, *this) ? TRUE : FALSE;
+  ConvertOptions options;
+  options.reporter = this;
+  options.mode = m_nTransMode;
+  return ::ConvertFile(pszPath, options) ? TRUE : FALSE;
 }
 
 void CTranslateDlg::ReportFileError(const std::string& path, int error) {

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "controls/progress_bar.h"
-#include "file.h"
+#include "convert/convert.h"
 #include "framework/dialog.h"
 #include "framework/text.h"
 

@@ -33,6 +33,10 @@ const CliCase kCases[] = {
      {{"lf.txt", "a\nb\n"}, {"crlf.txt", "a\r\nb\r\n"}},
      {"lf.txt", "crlf.txt"}, 0, "2 files converted.\n", "",
      {{"lf.txt", "a\r\nb\r\n"}, {"crlf.txt", "a\nb\n"}}},
+    // The first CR decides, however far after a lone LF it comes.
+    {"automatic_first_cr_after_a_lone_lf",
+     {{"f", "x\n" + std::string(1000, 'y') + "\r\nz\n"}}, {"f"}, 0, "1 files converted.\n", "",
+     {{"f", "x\n" + std::string(1000, 'y') + "\nz\n"}}},
     {"to_crlf_never_doubles_a_cr",
      {{"f", "x\r\ny\nz\r"}}, {"--to-crlf", "f"}, 0, "1 files converted.\n", "",
      {{"f", "x\r\ny\r\nz\r"}}},

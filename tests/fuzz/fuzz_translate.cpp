@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "translate.h"
+#include "convert/translate.h"
 #include "translate_model.h"
 
 namespace {

@@ -1,0 +1,122 @@
+// Converting one file in place: the engine's face to its callers (the dialog
+// and the console tool). The file layer, the threads that write and flush in
+// the background and the block sizes stay inside src/convert.
+//
+// Errors are the program's error numbers:
+//   ENOENT (2)  the file or path does not exist (also a bad drive or share name)
+//   EACCES (13) access denied, a sharing or lock violation, a write-protected medium
+//   ENOSPC (28) the disk is full, or a write stored nothing without saying why
+//   anything else: some other failure (among them a path or a name longer
+//                  than the system takes: ENAMETOOLONG on POSIX, EIO on Windows).
+#ifndef QUENLAT_CONVERT_CONVERT_H
+#define QUENLAT_CONVERT_CONVERT_H
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "scan.h"
+#include "translate.h"
+
+class File;
+struct ConvertOptions;
+
+// The sentence that tells the user what an error number means.
+const char* ErrorSentence(int error);
+
+// The text of the error message for path: the path, a blank line, the sentence.
+std::string FileErrorText(const std::string& path, int error);
+
+// Where conversion failures go. The dialog shows a message box for each; tests
+// and the console tool collect them.
+class ErrorReporter {
+ public:
+  virtual ~ErrorReporter() {}
+  // path is the file being converted or the temporary file's full name.
+  virtual void ReportFileError(const std::string& path, int error) = 0;
+};
+
+// Folders whose renames are not yet flushed to the disk. A batch that converts
+// many files passes one to ConvertFile and calls Flush at its end: each folder
+// is then flushed once, not after every file. At every moment each file still
+// holds its old or its new content, whole; a replace that a crash of the
+// system overtakes before the flush may leave the old content in place. Once
+// Flush has succeeded, every replace is durable.
+class DeferredFolderSync {
+ public:
+  void Add(const std::string& folder) { folders_.insert(folder); }
+  // Flushes every folder added and forgets them. 0 when all were flushed;
+  // otherwise the first failure's error number, with *failed its folder (the
+  // others are still flushed).
+  int Flush(std::string* failed);
+
+ private:
+  std::set<std::string> folders_;
+};
+
+// A file opened for reading ahead of its conversion: the console tool reads
+// it to decide what to do, and ConvertFile then reads it through the same
+// open instead of opening it again. One object serves any number of files in
+// turn; its read buffer is made once.
+class SourceFile {
+ public:
+  SourceFile();
+  ~SourceFile();
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
+
+  // Opens the file at path (a relative path and a symbolic link taken as
+  // ConvertFile takes them), closing any file open before. 0 or the error.
+  int Open(const std::string& path);
+  bool IsOpen() const;
+  void Close();
+  // The file's size now, 0 when it cannot be had.
+  uint64_t Size();
+
+  // Reads from where the last read ended into scanner, block after block,
+  // until the end of the file or until enough (when given) is true for the
+  // scanner after a block. 0 or the error number.
+  int Scan(LinebreakScanner& scanner,
+           const std::function<bool(const LinebreakScanner&)>& enough = nullptr);
+
+ private:
+  friend bool ConvertFile(const std::string& path, const ConvertOptions& options);
+  std::unique_ptr<File> file_;
+  std::unique_ptr<unsigned char[]> buffer_;
+};
+
+// How ConvertFile converts a file and where its failure goes.
+struct ConvertOptions {
+  // Required: told of the failure, if any.
+  ErrorReporter* reporter = nullptr;
+  // The user's mode; automatic mode reads the file's first CR to decide.
+  TranslationMode mode = ModeAutomatic;
+  // A direction already decided (by a scan of the file): mode is then unused
+  // and the file is not read to decide it.
+  std::optional<Direction> direction;
+  // On POSIX, where the folder of a replaced file must be flushed to make the
+  // rename durable, that flush is left to deferred when it is given.
+  DeferredFolderSync* deferred = nullptr;
+  // A file the caller opened on the same path (and may have read from): the
+  // conversion reads through it and closes it before the file is replaced,
+  // and in every case before it returns.
+  SourceFile* source = nullptr;
+};
+
+// Converts the file at path in place. A relative path is taken relative to
+// the directory that was current when the program started; the current
+// directory is then made the file's folder. The file is replaced atomically
+// and durably: at every moment its name holds either its old or its new
+// content, whole. On failure the file is unchanged, no temporary file is
+// left, one report has been made, and the result is false.
+bool ConvertFile(const std::string& path, const ConvertOptions& options);
+
+// Opens the file for writing and closes it again, changing nothing. False,
+// with *error (when given) the error number, when the file cannot be opened
+// for writing.
+bool ProbeWritable(const std::string& path, int* error = nullptr);
+
+#endif
