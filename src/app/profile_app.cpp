@@ -1,25 +1,15 @@
 #include "app/profile_app.h"
 
-#include "app/bool_words.h"
-
-int LookupBoolWord(CString& strText) {
-  if (!strText.IsEmpty()) {
-    ::CharLowerA(strText.GetBuffer(0));
-    strText.ReleaseBuffer();
-  }
-  return LookupLowerCaseBoolWord(strText);
-}
+#include "settings/settings.h"
 
 BOOL CProfileApp::InitInstance() { return TRUE; }
 
 int CProfileApp::ExitInstance() { return 0; }
 
 BOOL CProfileApp::GetProfileBool(LPCSTR lpszSection, LPCSTR lpszEntry, BOOL bDefault) {
-  CString strValue = GetProfileString(lpszSection, lpszEntry);
-  if (strValue.IsEmpty()) return bDefault;
-  return LookupBoolWord(strValue);
+  return ::GetProfileBool(*this, lpszSection, lpszEntry, bDefault);
 }
 
 BOOL CProfileApp::WriteProfileBool(LPCSTR lpszSection, LPCSTR lpszEntry, BOOL bValue) {
-  return WriteProfileString(lpszSection, lpszEntry, bValue ? "yes" : "no");
+  return ::WriteProfileBool(*this, lpszSection, lpszEntry, bValue);
 }

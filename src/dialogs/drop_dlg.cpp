@@ -1,21 +1,11 @@
 #include "dialogs/drop_dlg.h"
 
-#include "app/profile_app.h"
 #include "dialogs/about_dlg.h"
 #include "dialogs/translate_dlg.h"
 #include "framework/gdi.h"
+#include "framework/winapp.h"
 #include "resources/drop_about.h"
-
-namespace {
-
-const char kOptions[] = "Options";
-const char kAutoMinimize[] = "AutoMinimize";
-
-// The settings store of the application object; NULL when the application
-// object has none (the option then keeps its default and is not stored).
-CProfileApp* Settings() { return dynamic_cast<CProfileApp*>(AfxGetApp()); }
-
-}  // namespace
+#include "settings/settings.h"
 
 BEGIN_MESSAGE_MAP(CDropDlg, CDialog)
   ON_WM_PAINT()
@@ -44,9 +34,11 @@ BOOL CDropDlg::OnInitDialog() {
   CenterWindow();
   SetIcon(m_hIcon, TRUE);
   DragAcceptFiles(TRUE);
-  CProfileApp* pSettings = Settings();
-  BOOL bAutoMinimize = pSettings != NULL ? pSettings->GetProfileBool(kOptions, kAutoMinimize, TRUE)
-                                         : TRUE;
+  // Without an application object the option keeps its default.
+  CWinApp* pApp = AfxGetApp();
+  BOOL bAutoMinimize = pApp != NULL ? GetProfileBool(*pApp, kAutoMinimizeEntry.lpszSection,
+                                                     kAutoMinimizeEntry.lpszEntry, TRUE)
+                                    : TRUE;
   m_btnAutoMinimize.SetCheck(bAutoMinimize);
   if (bAutoMinimize) {
     SendMessage(WM_SYSCOMMAND, SC_MINIMIZE);
@@ -86,10 +78,10 @@ void CDropDlg::MinimizeIfChosen() {
 }
 
 void CDropDlg::OnAutoMinimize() {
-  CProfileApp* pSettings = Settings();
-  if (pSettings != NULL) {
-    pSettings->WriteProfileBool(kOptions, kAutoMinimize,
-                                m_btnAutoMinimize.GetCheck() != BST_UNCHECKED);
+  CWinApp* pApp = AfxGetApp();
+  if (pApp != NULL) {
+    WriteProfileBool(*pApp, kAutoMinimizeEntry.lpszSection, kAutoMinimizeEntry.lpszEntry,
+                     m_btnAutoMinimize.GetCheck() != BST_UNCHECKED);
   }
 }
 

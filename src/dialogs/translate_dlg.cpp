@@ -3,11 +3,10 @@
 #include "convert/translate.h"
 #include "framework/winapp.h"
 #include "resources/resource.h"
+#include "settings/settings.h"
 
 namespace {
 
-const char kSection[] = "Options";
-const char kTransModeEntry[] = "TransMode";
 const char kBatchCancelled[] = "Batch cancelled.";
 
 }  // namespace
@@ -34,7 +33,8 @@ void CTranslateDlg::DoDataExchange(CDataExchange* pDX) {
 }
 
 BOOL CTranslateDlg::OnInitDialog() {
-  m_nTransMode = AfxGetApp()->GetProfileInt(kSection, kTransModeEntry, ModeAutomatic);
+  m_nTransMode = AfxGetApp()->GetProfileInt(kTransModeEntry.lpszSection,
+                                           kTransModeEntry.lpszEntry, ModeAutomatic);
   CDialog::OnInitDialog();
   CenterWindow(GetDesktopWindow());
   // Only the control's own object will do: a window of another class
@@ -63,7 +63,8 @@ void CTranslateDlg::OnConvert() {
   m_bBusy = TRUE;
   unsigned long nConverted = 0;
   UpdateData(TRUE);
-  AfxGetApp()->WriteProfileInt(kSection, kTransModeEntry, m_nTransMode);
+  AfxGetApp()->WriteProfileInt(kTransModeEntry.lpszSection, kTransModeEntry.lpszEntry,
+                               m_nTransMode);
   ::EnableWindow(::GetDlgItem(m_hWnd, IDOK), FALSE);
   GotoDlgCtrl(GetDlgItem(IDCANCEL));
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/winapp.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -45,15 +46,6 @@ CString ModuleFilePath(HMODULE hModule) {
 
 }  // namespace
 
-BOOL IsSwitchOn(CString& strText) {
-  if (!strText.IsEmpty()) {
-    char* psz = strText.GetBuffer(strText.GetLength());
-    ::CharLowerA(psz);
-    strText.ReleaseBuffer();
-  }
-  return strText == "on" || strText == "1";
-}
-
 CString VersionBlockName(DWORD dwTranslation) {
   char szName[16];
   std::snprintf(szName, sizeof szName, "%04x%04x", static_cast<unsigned>(dwTranslation & 0xFFFF),
@@ -64,7 +56,8 @@ CString VersionBlockName(DWORD dwTranslation) {
 CVersionInfo::CVersionInfo() : m_hVersionData(NULL), m_pFixedInfo(NULL), m_bErrorMessages(FALSE) {
   CWinApp* pApp = AfxGetApp();
   if (pApp != NULL) {
-    CString strSwitch = pApp->GetProfileString("Debug", "ErrorMessages");
+    CString strSwitch = pApp->GetProfileString(kErrorMessagesEntry.lpszSection,
+                                                 kErrorMessagesEntry.lpszEntry);
     m_bErrorMessages = IsSwitchOn(strSwitch);
   }
 }

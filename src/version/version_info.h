@@ -4,7 +4,7 @@
 //
 // Every failure becomes a message text, kept as the latest error and shown
 // in a message box only while the profile switch [Debug] ErrorMessages is on
-// ("on" or "1", in any case). Use: construct, LoadFromModule or
+// (IsSwitchOn of settings/settings.h). Use: construct, LoadFromModule or
 // LoadFromFile, then GetString and GetFixedInfo as often as needed.
 #ifndef QUENLAT_VERSION_VERSION_INFO_H
 #define QUENLAT_VERSION_VERSION_INFO_H
@@ -52,11 +52,6 @@ class CVersionInfo : public CObject {
   CString m_strLastError;
   BOOL m_bErrorMessages;
 };
-
-// The ErrorMessages switch rule: lower-cases strText in place (CharLowerA)
-// and is TRUE when it then reads "on" or "1". Anything else, "yes" and the
-// empty text included, is FALSE.
-BOOL IsSwitchOn(CString& strText);
 
 // The name of a string table for a translation-table entry: the language
 // (low 16 bits) and then the code page (high 16 bits) as eight lower-case

@@ -1,5 +1,5 @@
-// The boolean word lookup against the word list written out: the whole text,
-// exactly as given, must be one of the words.
+// The boolean and switch word lookups against their word lists written out:
+// the whole text, exactly as given, must be one of the words.
 //
 // Input: the text up to its first NUL.
 #include <cstddef>
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/bool_words.h"
 #include "fuzz_check.h"
+#include "settings/bool_words.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* begin = reinterpret_cast<const char*>(data);
@@ -21,5 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int expected = 0;
   if (text == "yes" || text == "on" || text == "1") expected = 1;
   FUZZ_CHECK(LookupLowerCaseBoolWord(buffer.data()) == expected);
+  FUZZ_CHECK(LookupLowerCaseSwitchWord(buffer.data()) == (text == "on" || text == "1"));
   return 0;
 }

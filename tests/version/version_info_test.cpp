@@ -79,24 +79,6 @@ TEST(VersionBlockName, LanguageFirstInLowerCaseHex) {
   }
 }
 
-TEST(IsSwitchOn, OnlyOnAndOneInAnyCase) {
-  struct Case {
-    const char* text;
-    BOOL on;
-  } cases[] = {
-      {"on", TRUE},   {"ON", TRUE},   {"On", TRUE},  {"1", TRUE},     {"", FALSE},
-      {"yes", FALSE}, {"true", FALSE}, {"0", FALSE}, {"off", FALSE},  {" on", FALSE},
-      {"on ", FALSE}, {"11", FALSE},   {"onn", FALSE},
-  };
-  for (const Case& c : cases) {
-    CString text(c.text);
-    EXPECT_EQ(c.on, IsSwitchOn(text)) << '"' << c.text << '"';
-  }
-  CString mixed("OnE");
-  IsSwitchOn(mixed);
-  EXPECT_STREQ("one", mixed);  // lower-cased in place
-}
-
 TEST_F(Version, TheProgramsOwnFile) {
   ReaderProbe reader;
   std::string program = TestDirectory() + "QUENLAT.EXE";

@@ -6,8 +6,9 @@
 #include <sstream>
 #include <string>
 
-#include "app/profile_app.h"
 #include "../test_app.h"
+#include "app/profile_app.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -90,6 +91,24 @@ TEST_F(Settings, LookupLowerCasesInPlaceAndMatchesWholeWords) {
     EXPECT_EQ(c.value, LookupBoolWord(text)) << c.word;
     EXPECT_STREQ(c.after, text) << c.word;
   }
+}
+
+TEST(IsSwitchOn, OnlyOnAndOneInAnyCase) {
+  struct Case {
+    const char* text;
+    BOOL on;
+  } cases[] = {
+      {"on", TRUE},   {"ON", TRUE},   {"On", TRUE},  {"1", TRUE},     {"", FALSE},
+      {"yes", FALSE}, {"true", FALSE}, {"0", FALSE}, {"off", FALSE},  {" on", FALSE},
+      {"on ", FALSE}, {"11", FALSE},   {"onn", FALSE},
+  };
+  for (const Case& c : cases) {
+    CString text(c.text);
+    EXPECT_EQ(c.on, IsSwitchOn(text)) << '"' << c.text << '"';
+  }
+  CString mixed("OnE");
+  IsSwitchOn(mixed);
+  EXPECT_STREQ("one", mixed);  // lower-cased in place
 }
 
 TEST_F(Settings, IntegerEntries) {
