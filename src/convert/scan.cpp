@@ -1,7 +1,7 @@
 #include "scan.h"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include "byte_class.h"
 #endif
 
 namespace {
@@ -29,14 +29,11 @@ inline Masks ScalarMasks(const unsigned char* p, size_t width) {
 }
 
 #if defined(__SSE2__)
-inline unsigned Equal(__m128i v, unsigned char c) {
-  return static_cast<unsigned>(
-      _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(c)))));
-}
-
 inline Masks ChunkMasks(const unsigned char* p) {
-  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  Masks m = {Equal(v, kCR), Equal(v, kLF), Equal(v, kEndOfText), Equal(v, 0)};
+  using namespace byte_class;
+  const __m128i v = Load(p);
+  Masks m = {EqualMask(v, Splat(kCR)), EqualMask(v, Splat(kLF)), EqualMask(v, Splat(kEndOfText)),
+             EqualMask(v, Splat(0))};
   return m;
 }
 #else

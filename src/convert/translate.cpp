@@ -3,37 +3,23 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include "byte_class.h"
+using namespace byte_class;
 #endif
 
 namespace {
-
-#if defined(__SSE2__)
-const size_t kLanes = 16;
-
-// Bit i is set when p[i] equals a or b.
-inline unsigned MatchMask(const unsigned char* p, __m128i a, __m128i b) {
-  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  return static_cast<unsigned>(
-      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b))));
-}
-
-inline void Copy16(unsigned char* out, const unsigned char* p) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-}
-#endif
 
 // Copies bytes from *p to *out until one equals a or b (left at *p) or end is
 // reached. May write up to LinebreakTranslator::kSlack bytes past the copy.
 inline void CopyUntil(const unsigned char*& p, const unsigned char* end, unsigned char*& out,
                       unsigned char a, unsigned char b) {
 #if defined(__SSE2__)
-  const __m128i va = _mm_set1_epi8(static_cast<char>(a));
-  const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
+  const __m128i va = Splat(a);
+  const __m128i vb = Splat(b);
   while (end - p >= static_cast<ptrdiff_t>(kLanes)) {
-    unsigned mask = MatchMask(p, va, vb);
-    Copy16(out, p);
+    const __m128i v = Load(p);
+    unsigned mask = EitherMask(v, va, vb);
+    Store(out, v);
     if (mask != 0) {
       unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
       p += k;
@@ -56,24 +42,16 @@ inline void CopyUntil(const unsigned char*& p, const unsigned char* end, unsigne
 // stores past the result stay inside LinebreakTranslator::kSlack.
 const ptrdiff_t kFastTail = 48;
 
-inline __m128i Load(const unsigned char* p) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-inline void Store(unsigned char* out, __m128i v) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-}
-
 // Direction 1 from p, where crBefore tells whether the byte before p is a CR.
 void LfToCrLfFast(const unsigned char*& p, const unsigned char* end, unsigned char*& out,
                   bool crBefore) {
-  const __m128i lfs = _mm_set1_epi8(static_cast<char>(kLF));
-  const __m128i crs = _mm_set1_epi8(static_cast<char>(kCR));
+  const __m128i lfs = Splat(kLF);
+  const __m128i crs = Splat(kCR);
   unsigned carry = crBefore ? 1 : 0;
   while (end - p >= kFastTail) {
     const __m128i v = Load(p);
-    const unsigned lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lfs)));
-    const unsigned cr = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, crs)));
+    const unsigned lf = EqualMask(v, lfs);
+    const unsigned cr = EqualMask(v, crs);
     const unsigned bare = lf & ~((cr << 1) | carry);  // LFs that get a CR
     if ((bare & (bare - 1)) == 0) {
       // Bytes before the LF, the CR, then from the LF on (or, with no bare LF,
@@ -103,8 +81,8 @@ void LfToCrLfFast(const unsigned char*& p, const unsigned char* end, unsigned ch
 // of the block, a 0x1A is an ordinary byte and a CR is dropped or kept by the
 // byte after it alone.
 void CrLfToLfFast(const unsigned char*& p, const unsigned char* end, unsigned char*& out) {
-  const __m128i lfs = _mm_set1_epi8(static_cast<char>(kLF));
-  const __m128i crs = _mm_set1_epi8(static_cast<char>(kCR));
+  const __m128i lfs = Splat(kLF);
+  const __m128i crs = Splat(kCR);
   while (end - p >= kFastTail) {
     const __m128i v = Load(p);
     // The CRs that an LF follows (the 16th byte's LF, if any, is the next one's first).
@@ -135,10 +113,10 @@ void CrLfToLfFast(const unsigned char*& p, const unsigned char* end, unsigned ch
 const unsigned char* FindEither(const unsigned char* p, const unsigned char* end,
                                 unsigned char a, unsigned char b) {
 #if defined(__SSE2__)
-  const __m128i va = _mm_set1_epi8(static_cast<char>(a));
-  const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
+  const __m128i va = Splat(a);
+  const __m128i vb = Splat(b);
   for (; end - p >= static_cast<ptrdiff_t>(kLanes); p += kLanes) {
-    unsigned mask = MatchMask(p, va, vb);
+    unsigned mask = EitherMask(Load(p), va, vb);
     if (mask != 0) return p + __builtin_ctz(mask);
   }
 #endif

@@ -1,9 +1,9 @@
 #include "framework/winapp.h"
 
 #include <cstdio>
-#include <vector>
 
 #include "framework/wnd.h"
+#include "win32/module_path.h"
 
 namespace {
 
@@ -11,18 +11,7 @@ CWinApp* g_pApp = NULL;
 char g_szEmpty[1] = {'\0'};
 
 // The full path of a module's file, however long.
-CString ModulePath(HMODULE hModule) {
-  std::vector<char> buffer(MAX_PATH + 1);
-  for (;;) {
-    DWORD n = ::GetModuleFileNameA(hModule, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return CString();
-    if (n < buffer.size() - 1 || buffer.size() >= 32768) {
-      buffer[n < buffer.size() ? n : buffer.size() - 1] = '\0';
-      return CString(buffer.data());
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-}
+CString ModulePath(HMODULE hModule) { return CString(ModuleFilePath(hModule).c_str()); }
 
 typedef BOOL(WINAPI* Ctl3dFunction)(HINSTANCE);
 

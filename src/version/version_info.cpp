@@ -1,11 +1,11 @@
 #include "version/version_info.h"
 
-#include <cstdio>
-#include <cstring>
-#include <vector>
+#include <string>
 
 #include "framework/winapp.h"
 #include "settings/settings.h"
+#include "win32/module_path.h"
+#include "win32/version_data.h"
 
 namespace {
 
@@ -31,26 +31,10 @@ void FreeLockedBlock(HGLOBAL hMem) {
   ::GlobalFree(hMem);
 }
 
-// The full path of a module's file, however long; empty when it cannot be
-// had.
-CString ModuleFilePath(HMODULE hModule) {
-  std::vector<char> buffer(MAX_PATH);
-  for (;;) {
-    DWORD n = ::GetModuleFileNameA(hModule, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return CString();
-    if (n < buffer.size() - 1) return CString(buffer.data(), static_cast<int>(n));
-    if (buffer.size() >= 32768) return CString();  // no sensible path is longer
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 }  // namespace
 
 CString VersionBlockName(DWORD dwTranslation) {
-  char szName[16];
-  std::snprintf(szName, sizeof szName, "%04x%04x", static_cast<unsigned>(dwTranslation & 0xFFFF),
-                static_cast<unsigned>(dwTranslation >> 16));
-  return CString(szName);
+  return CString(TranslationBlockName(dwTranslation).c_str());
 }
 
 CVersionInfo::CVersionInfo() : m_hVersionData(NULL), m_pFixedInfo(NULL), m_bErrorMessages(FALSE) {
@@ -104,7 +88,7 @@ BOOL CVersionInfo::LoadFromFile(LPCSTR lpszPath) {
 }
 
 BOOL CVersionInfo::LoadFromModule(HMODULE hModule) {
-  return LoadFromFile(ModuleFilePath(hModule));
+  return LoadFromFile(ModuleFilePath(hModule).c_str());
 }
 
 BOOL CVersionInfo::GetString(CString& strValue, const CString& strName, UINT nLanguage) {
@@ -117,35 +101,23 @@ BOOL CVersionInfo::GetString(CString& strValue, const CString& strName, UINT nLa
     ReportError("No version info loaded");
     return FALSE;
   }
-  void* pTable = NULL;
-  UINT nTableLength = 0;
-  if (!::VerQueryValueA(lock.Get(), "\\VarFileInfo\\Translation", &pTable, &nTableLength) ||
-      pTable == NULL || nTableLength == 0) {
-    ReportError("There are no info blocks");
-    return FALSE;
+  std::string value;
+  std::string entryPath;
+  switch (LookUpVersionString(lock.Get(), nLanguage, strName, &value, &entryPath)) {
+    case kVersionNoTranslations:
+      ReportError("There are no info blocks");
+      return FALSE;
+    case kVersionNoSuchTranslation:
+      ReportError("Language index out of range");
+      return FALSE;
+    case kVersionNoSuchEntry:
+      ReportError(("Version entry [" + entryPath + "] not present").c_str());
+      return FALSE;
+    case kVersionStringFound:
+      break;
   }
-  if (nLanguage >= nTableLength / 4) {
-    ReportError("Language index out of range");
-    return FALSE;
-  }
-  DWORD dwTranslation;
-  std::memcpy(&dwTranslation, static_cast<const char*>(pTable) + 4 * nLanguage, 4);
-  CString strPath = "\\StringFileInfo\\" + VersionBlockName(dwTranslation) + "\\" + strName;
-  void* pValue = NULL;
-  UINT nLength = 0;
-  BOOL bFound = ::VerQueryValueA(lock.Get(), strPath, &pValue, &nLength);
-  if (!bFound) {
-    ReportError("Version entry [" + strPath + "] not present");
-    return bFound;
-  }
-  if (nLength == 0 || pValue == NULL) {
-    strValue.Empty();
-  } else {
-    // The length may or may not count the terminating zero; never read past it.
-    const char* psz = static_cast<const char*>(pValue);
-    strValue = CString(psz, static_cast<int>(strnlen(psz, nLength)));
-  }
-  return bFound;
+  strValue = CString(value.data(), static_cast<int>(value.size()));
+  return TRUE;
 }
 
 void CVersionInfo::ReportError(LPCSTR lpszMessage) {
