@@ -4,9 +4,6 @@
 #include "app/main_window.h"
 #include "dialogs/translate_dlg.h"
 
-BEGIN_MESSAGE_MAP(CLinebreakApp, CProfileApp)
-END_MESSAGE_MAP()
-
 CLinebreakApp::CLinebreakApp() : CProfileApp(NULL) {}
 
 CLinebreakApp::~CLinebreakApp() {}

@@ -28,8 +28,6 @@ class CLinebreakApp : public CProfileApp {
   // text is in code page nCodePage: the second byte of a double-byte
   // character is never taken for white space or a separator. Always TRUE.
   BOOL SplitCommandLine(LPCSTR pszCmdLine, CStringList* pList, UINT nCodePage = CP_ACP);
-
-  DECLARE_MESSAGE_MAP()
 };
 
 #endif

@@ -29,7 +29,7 @@ LRESULT CALLBACK ProgressBarWndProc(HWND hWnd, UINT message, WPARAM wParam, LPAR
   CProgressBar* pBar = NULL;
   try {
     pBar = new CProgressBar;
-    if (!pBar->Attach(hWnd)) {
+    if (!pBar->AttachToClassWindow(hWnd)) {
       delete pBar;
       pBar = NULL;
     }
@@ -45,8 +45,7 @@ LRESULT CALLBACK ProgressBarWndProc(HWND hWnd, UINT message, WPARAM wParam, LPAR
     return ::DefWindowProcA(hWnd, message, wParam, lParam);
   }
   pBar->m_bAutoDelete = TRUE;
-  ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(AfxWndProc));
-  return ::CallWindowProcA(AfxWndProc, hWnd, message, wParam, lParam);
+  return AfxWndProc(hWnd, message, wParam, lParam);
 }
 
 // --- CProgressBase
@@ -59,7 +58,8 @@ void CProgressBase::DrawFrame(CDC* pDC, RECT* pRect) {
   const LONG r = pRect->right;
   const LONG b = pRect->bottom;
 
-  HPEN hOldPen = pDC->SelectObject(&penGrey);
+  // The pens are selected while this guard holds the context's own pen.
+  CSelectGuard pen(*pDC, penGrey);
   pDC->MoveTo(l, b - 1);
   pDC->LineTo(l, t);
   pDC->LineTo(r, t);
@@ -71,12 +71,12 @@ void CProgressBase::DrawFrame(CDC* pDC, RECT* pRect) {
 
   ::InflateRect(pRect, -1, -1);
   pDC->SelectStockObject(BLACK_PEN);
-  HGDIOBJ hOldBrush = pDC->SelectStockObject(NULL_BRUSH);
-  pDC->Rectangle(pRect);
-  pDC->SelectObject(hOldBrush);
+  {
+    CSelectGuard brush(*pDC, ::GetStockObject(NULL_BRUSH));
+    pDC->Rectangle(pRect);
+  }
 
   ::InflateRect(pRect, -1, -1);
-  pDC->SelectObject(hOldPen);
 }
 
 void CProgressBase::SetPos(UINT nPos, BOOL bAnimate) {

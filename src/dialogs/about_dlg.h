@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "dialogs/icon_button.h"
+#include "controls/icon_button.h"
 #include "framework/dialog.h"
 #include "framework/text.h"
 

@@ -39,8 +39,7 @@ BOOL CTranslateDlg::OnInitDialog() {
   CenterWindow(GetDesktopWindow());
   // Only the control's own object will do: a window of another class
   // registered under the same name has none.
-  m_pProgress = dynamic_cast<CProgressBar*>(
-      CWnd::FromHandlePermanent(::GetDlgItem(m_hWnd, IDC_PROGRESS)));
+  m_pProgress = dynamic_cast<CProgressBar*>(GetDlgItem(IDC_PROGRESS));
   CString strStatus;
   strStatus << static_cast<unsigned long>(m_pFileList != NULL ? m_pFileList->GetCount() : 0)
             << " file(s) to convert...";
@@ -65,7 +64,7 @@ void CTranslateDlg::OnConvert() {
   UpdateData(TRUE);
   AfxGetApp()->WriteProfileInt(kTransModeEntry.lpszSection, kTransModeEntry.lpszEntry,
                                m_nTransMode);
-  ::EnableWindow(::GetDlgItem(m_hWnd, IDOK), FALSE);
+  GetDlgItem(IDOK)->EnableWindow(FALSE);
   GotoDlgCtrl(GetDlgItem(IDCANCEL));
 
   const unsigned long nCount = m_pFileList != NULL ? m_pFileList->GetCount() : 0;
@@ -110,9 +109,9 @@ void CTranslateDlg::OnConvert() {
     strStatus << nConverted << " files converted.";
     SetStatus(strStatus);
   }
-  ::SetWindowTextA(::GetDlgItem(m_hWnd, IDCANCEL), "Close");
-  ::SetWindowTextA(::GetDlgItem(m_hWnd, IDOK), "Again");
-  ::EnableWindow(::GetDlgItem(m_hWnd, IDOK), TRUE);
+  SetDlgItemText(IDCANCEL, "Close");
+  SetDlgItemText(IDOK, "Again");
+  GetDlgItem(IDOK)->EnableWindow(TRUE);
   m_bBusy = FALSE;
 }
 

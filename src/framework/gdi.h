@@ -1,7 +1,7 @@
 // Drawing: device contexts and owning wrappers of pens, brushes and bitmaps.
 // Each wrapper deletes the object it holds in its destructor; select it
-// into a device context and select the previous object back before the
-// wrapper goes.
+// into a device context through a CSelectGuard declared after it, which
+// selects the previous object back before the wrapper goes.
 #ifndef QUENLAT_FRAMEWORK_GDI_H
 #define QUENLAT_FRAMEWORK_GDI_H
 
@@ -95,6 +95,26 @@ class CDC : public CObject {
   BOOL StretchBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, int ySrc,
                   int nSrcWidth, int nSrcHeight, DWORD dwRop);
   COLORREF GetPixel(int x, int y) const;
+};
+
+// Selects a drawing object into a device context for the guard's scope: the
+// object selected before goes back in when the guard goes, before the
+// object itself can be deleted. Declare the guard after the object.
+class CSelectGuard {
+ public:
+  CSelectGuard(CDC& dc, HGDIOBJ hObject) : m_dc(dc), m_hOld(dc.SelectObject(hObject)) {}
+  ~CSelectGuard() {
+    if (m_hOld != NULL) m_dc.SelectObject(m_hOld);
+  }
+  CSelectGuard(const CSelectGuard&) = delete;
+  CSelectGuard& operator=(const CSelectGuard&) = delete;
+
+  // FALSE when the object could not be selected (nothing is put back then).
+  BOOL Selected() const { return m_hOld != NULL; }
+
+ private:
+  CDC& m_dc;
+  HGDIOBJ m_hOld;
 };
 
 // A device context that belongs to somebody else (the one of a WM_DRAWITEM

@@ -108,8 +108,8 @@ struct MessageMap {
   const MessageMapEntry* lpEntries;
 };
 
-// The root of every class that has a message map (windows and the
-// application object).
+// The root of every class that has a message map (the windows; the
+// application object derives from it but dispatches no messages).
 class CCmdTarget : public CObject {
  public:
   // The class's own map; the dispatcher follows its base pointers.

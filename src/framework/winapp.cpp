@@ -44,9 +44,6 @@ CString ProfileNameFromPath(LPCSTR lpszPath) { return ExeNameFromPath(lpszPath) 
 
 // --- CWinApp
 
-BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
-END_MESSAGE_MAP()
-
 CWinApp::CWinApp(LPCSTR lpszAppName)
     : m_hInstance(NULL),
       m_lpCmdLine(g_szEmpty),

@@ -123,8 +123,6 @@ class CWinApp : public CCmdTarget {
   // Releases CTL3D and the dialog brush.
   void ReleaseLook();
 
-  DECLARE_MESSAGE_MAP()
-
  private:
   void EnsureNames();
   CString m_strAppName;

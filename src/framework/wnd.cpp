@@ -65,6 +65,15 @@ WNDPROC RouteToCommonProc(HWND hWnd) {
 
 }  // namespace
 
+BOOL CWnd::AttachToClassWindow(HWND hWnd) {
+  if (!Attach(hWnd)) return FALSE;
+  // The class's procedure only hands the window over: it is no procedure to
+  // fall back on.
+  m_pfnSuper = NULL;
+  RouteToCommonProc(hWnd);
+  return TRUE;
+}
+
 LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CWnd* pWnd = CWnd::FromHandlePermanent(hWnd);
   if (pWnd == NULL) return ::DefWindowProcA(hWnd, message, wParam, lParam);

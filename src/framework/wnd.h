@@ -56,6 +56,13 @@ class CWnd : public CCmdTarget {
   BOOL SubclassDlgItem(UINT nID, CWnd* pParent);
   // Gives the window its previous procedure back and detaches it.
   HWND UnsubclassWindow();
+  // For the window procedure of a registered class that gives each new
+  // window its object on its first message: attaches this object to hWnd
+  // and routes the window's messages through AfxWndProc from then on, with
+  // DefWindowProcA for default processing. The caller then passes the
+  // message on to AfxWndProc. FALSE, with nothing changed, when Attach
+  // refuses the pair.
+  BOOL AttachToClassWindow(HWND hWnd);
 
   // --- Creation.
 

@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "controls/icon_button.h"
 #include "dialog_template.h"
 #include "dialogs/about_dlg.h"
-#include "dialogs/icon_button.h"
 #include "framework/winapp.h"
 #include "resources/drop_about.h"
 #include "resources/version.h"

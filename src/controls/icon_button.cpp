@@ -1,4 +1,4 @@
-#include "dialogs/icon_button.h"
+#include "controls/icon_button.h"
 
 #include "framework/gdi.h"
 #include "framework/winapp.h"
@@ -27,22 +27,21 @@ void CIconButton::DrawItem(LPDRAWITEMSTRUCT lpDrawItemStruct) {
   const int cy = ::GetSystemMetrics(SM_CYICON);
 
   CDCHandle dc(lpDrawItemStruct->hDC);
-  // Declared before the memory context, so that the context goes first.
   CBitmap bitmap;
   CDC memDC;
-  if (!bitmap.CreateCompatibleBitmap(&dc, cx, cy) || !memDC.CreateCompatibleDC(&dc) ||
-      memDC.SelectObject(&bitmap) == NULL) {
-    return;
-  }
+  if (!bitmap.CreateCompatibleBitmap(&dc, cx, cy) || !memDC.CreateCompatibleDC(&dc)) return;
+  CSelectGuard selectBitmap(memDC, bitmap);
+  if (!selectBitmap.Selected()) return;
   // What the frame encloses, shrunk to icon size, becomes the icon's
   // background; drawn back at twice the size it is what was there, so
   // every drawing gives the same pixels.
   memDC.StretchBlt(0, 0, cx, cy, &dc, 2, 2, w - 8, h - 8, SRCCOPY);
   memDC.DrawIcon(0, 0, hIcon);
 
-  HGDIOBJ hOldPen = dc.SelectStockObject(BLACK_PEN);
-  dc.Rectangle(0, 0, w - 4, h - 4);
-  dc.SelectObject(hOldPen);
+  {
+    CSelectGuard pen(dc, ::GetStockObject(BLACK_PEN));
+    dc.Rectangle(0, 0, w - 4, h - 4);
+  }
 
   HBRUSH hShadow = static_cast<HBRUSH>(::GetStockObject(DKGRAY_BRUSH));
   RECT rcRight = {w - 4, 4, w, h};

@@ -1,7 +1,7 @@
 // CIconButton: an owner-drawn button that shows the application's icon at
 // twice its size, inside a black frame with a dark grey drop shadow.
-#ifndef QUENLAT_DIALOGS_ICON_BUTTON_H
-#define QUENLAT_DIALOGS_ICON_BUTTON_H
+#ifndef QUENLAT_CONTROLS_ICON_BUTTON_H
+#define QUENLAT_CONTROLS_ICON_BUTTON_H
 
 #include <windows.h>
 
