@@ -15,6 +15,7 @@
 # each ratio is to a copy with the same durability in the same run.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
+"$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" all >/dev/null
 choose_windows_build  # the 32-bit programs, or the 64-bit ones where they cannot run
 

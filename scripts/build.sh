@@ -2,6 +2,8 @@
 # Builds Quenlat: `build.sh` builds native, windows and windows64;
 # `build.sh native`, `build.sh windows`, `build.sh windows64` or
 # `build.sh sanitize` one of them.
+# It installs nothing: scripts/install-deps.sh does, and the scripts that
+# build and then run something call it once.
 #   build/native    engine, console tool and their tests for this machine
 #   build/windows   every program and test for 32-bit Windows (QUENLAT.EXE)
 #   build/windows64 the same for 64-bit Windows: it runs the Windows tests
@@ -10,7 +12,6 @@
 #                   UndefinedBehaviorSanitizer, plus the fuzzers
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
-"$root/scripts/install-deps.sh"
 
 which=${1:-all}
 jobs=$(nproc)

@@ -8,7 +8,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 
 packages=(
   build-essential cmake ninja-build
-  googletest
+  googletest libgtest-dev  # sources (Windows and sanitized builds), the native library
   clang-14 libclang-rt-14-dev llvm-14  # sanitizer build, fuzzers, readable reports
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64

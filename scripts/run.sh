@@ -5,6 +5,7 @@
 # runs under wine64 instead, and a line says so.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
+"$root/scripts/install-deps.sh"
 choose_windows_build
 "$root/scripts/build.sh" "$(basename "$windows_build")" >/dev/null
 ensure_display

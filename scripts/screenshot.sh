@@ -7,6 +7,7 @@
 # programs, the 64-bit build is shown instead.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
+"$root/scripts/install-deps.sh"
 choose_windows_build
 "$root/scripts/build.sh" "$(basename "$windows_build")" >/dev/null
 unset DISPLAY  # a display of our own: nothing else on the picture

@@ -6,6 +6,7 @@
 # Extra arguments go to ctest (e.g. -R name).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
+"$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" all
 "$root/scripts/build.sh" sanitize
 ensure_display

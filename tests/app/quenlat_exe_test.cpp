@@ -8,7 +8,7 @@
 
 #include "support.h"
 #include "ui_support.h"
-#include "../version_entries.h"
+#include "version_entries.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "controls/progress_bar.h"
 #include "framework/dialog.h"
 #include "framework/text.h"
-#include "../memory_canvas.h"
+#include "memory_canvas.h"
 
 // Deletions are watched so that a test can tell whether an object was
 // deleted without touching it afterwards.

@@ -16,8 +16,8 @@
 #include "resources/drop_about.h"
 #include "resources/version.h"
 #include "ui_support.h"
-#include "../memory_canvas.h"
-#include "../test_app.h"
+#include "memory_canvas.h"
+#include "test_app.h"
 
 namespace {
 

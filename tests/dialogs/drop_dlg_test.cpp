@@ -22,7 +22,7 @@
 #include "resources/drop_about.h"
 #include "support.h"
 #include "ui_support.h"
-#include "../test_app.h"
+#include "test_app.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "resources/resource.h"
 #include "support.h"
 #include "ui_support.h"
-#include "../test_app.h"
+#include "test_app.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_check.h"
 #include "convert/translate.h"
+#include "fuzz_check.h"
 #include "translate_model.h"
 
 namespace {

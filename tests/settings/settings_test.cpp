@@ -6,9 +6,9 @@
 #include <sstream>
 #include <string>
 
-#include "../test_app.h"
 #include "app/profile_app.h"
 #include "settings/settings.h"
+#include "test_app.h"
 
 namespace {
 

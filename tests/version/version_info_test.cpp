@@ -10,8 +10,8 @@
 
 #include "framework/winapp.h"
 #include "version/version_info.h"
-#include "../version_entries.h"
-#include "../test_app.h"
+#include "version_entries.h"
+#include "test_app.h"
 
 namespace {
 
