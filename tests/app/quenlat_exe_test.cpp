@@ -9,6 +9,7 @@
 #include "support.h"
 #include "ui_support.h"
 #include "version_entries.h"
+#include "win32/module_path.h"
 
 namespace {
 
@@ -16,11 +17,7 @@ const int kStatusId = 1007;
 
 std::string Folder(const std::string& path) { return path.substr(0, path.find_last_of('\\') + 1); }
 
-std::string ThisFolder() {
-  char path[MAX_PATH];
-  DWORD n = ::GetModuleFileNameA(NULL, path, sizeof path);
-  return Folder(std::string(path, n));
-}
+std::string ThisFolder() { return Folder(ModuleFilePath(NULL)); }
 
 std::string Program() { return ThisFolder() + "QUENLAT.EXE"; }
 

@@ -10,6 +10,7 @@
 
 #include "framework/winapp.h"
 #include "version/version_info.h"
+#include "win32/module_path.h"
 #include "version_entries.h"
 #include "test_app.h"
 
@@ -25,9 +26,7 @@ class ReaderProbe : public CVersionInfo {
 };
 
 std::string TestDirectory() {
-  char szPath[MAX_PATH];
-  DWORD n = ::GetModuleFileNameA(NULL, szPath, sizeof szPath);
-  std::string path(szPath, n);
+  std::string path = ModuleFilePath(NULL);
   return path.substr(0, path.find_last_of('\\') + 1);
 }
 
