@@ -44,11 +44,19 @@ inline unsigned Count(unsigned mask) { return static_cast<unsigned>(__builtin_po
 
 }  // namespace
 
-LinebreakScanner::LinebreakScanner()
-    : crs_(0), lastWasCr_(false), firstCrOpen_(false), crSeen_(false), lastByte_(-1) {}
+LinebreakScanner::LinebreakScanner(Encoding encoding)
+    : encoding_(encoding),
+      crs_(0),
+      lastWasCr_(false),
+      firstCrOpen_(false),
+      crSeen_(false),
+      lastUnit_(-1),
+      unitBefore_(-1),
+      odd_(-1) {}
 
 void LinebreakScanner::Scan(const unsigned char* in, size_t n) {
   if (n == 0) return;
+  if (encoding_ != EncodingBytes) return ScanUnits(in, n);
   for (const unsigned char *p = in, *end = in + n; p < end;) {
     size_t width = static_cast<size_t>(end - p) >= kChunk ? kChunk : static_cast<size_t>(end - p);
     Masks m = width == kChunk ? ChunkMasks(p) : ScalarMasks(p, width);
@@ -78,15 +86,60 @@ void LinebreakScanner::Scan(const unsigned char* in, size_t n) {
     }
     lastWasCr_ = ((m.cr >> (width - 1)) & 1u) != 0;
   }
-  lastByte_ = in[n - 1];
+  unitBefore_ = n >= 2 ? in[n - 2] : lastUnit_;
+  lastUnit_ = in[n - 1];
+}
+
+// UTF-16 one unit at a time, as the translator takes it.
+void LinebreakScanner::ScanUnits(const unsigned char* in, size_t n) {
+  const bool bigEndian = encoding_ == EncodingUtf16Be;
+  for (const unsigned char *p = in, *end = in + n;;) {
+    unsigned first, second;
+    if (odd_ >= 0) {
+      first = static_cast<unsigned>(odd_);
+      second = *p++;
+      odd_ = -1;
+    } else if (end - p >= 2) {
+      first = p[0];
+      second = p[1];
+      p += 2;
+    } else {
+      if (p < end) odd_ = *p;
+      return;
+    }
+    const unsigned u = bigEndian ? first << 8 | second : second << 8 | first;
+    if (u == kLF) {
+      if (lastWasCr_) {
+        ++counts_.crLf;
+      } else {
+        ++counts_.loneLf;
+      }
+    } else if (u == kCR) {
+      ++crs_;
+    } else if (u == kEndOfText) {
+      counts_.hasEndOfText = true;
+    } else if (u == 0) {
+      counts_.hasNul = true;
+    }
+    if (firstCrOpen_) {
+      counts_.firstCrIsCrLf = u == kLF;
+      firstCrOpen_ = false;
+    } else if (!crSeen_ && u == kCR) {
+      crSeen_ = true;
+      firstCrOpen_ = true;
+    }
+    lastWasCr_ = u == kCR;
+    unitBefore_ = lastUnit_;
+    lastUnit_ = static_cast<int>(u);
+  }
 }
 
 LinebreakCounts LinebreakScanner::Finish() {
   LinebreakCounts result = counts_;
   result.loneCr = crs_ - counts_.crLf;  // every pair takes exactly one CR
-  result.endsWithEndOfText = lastByte_ == kEndOfText;
-  if (firstCrOpen_) result.firstCrIsCrLf = false;  // the first CR was the last byte
-  *this = LinebreakScanner();
+  result.dropsEndOfText = lastUnit_ == kEndOfText && unitBefore_ != kEndOfText;
+  if (firstCrOpen_) result.firstCrIsCrLf = false;  // the first CR was the last unit
+  *this = LinebreakScanner(encoding_);
   return result;
 }
 
@@ -118,6 +171,6 @@ Direction ResolveDirection(TranslationMode mode, bool firstCrIsCrLf) {
 
 ModeEffect EffectOf(const LinebreakCounts& counts, TranslationMode mode) {
   bool toLf = mode == ModeCrLfToLf || (mode == ModeAutomatic && counts.firstCrIsCrLf);
-  if (toLf) return counts.crLf > 0 || counts.endsWithEndOfText ? EffectToLf : EffectUnchanged;
+  if (toLf) return counts.crLf > 0 || counts.dropsEndOfText ? EffectToLf : EffectUnchanged;
   return counts.loneLf > 0 ? EffectToCrLf : EffectUnchanged;
 }

@@ -8,14 +8,15 @@
 
 #include "translate.h"
 
-// What a stream holds, as far as the translation rules care.
+// What a stream holds, as far as the translation rules care, counted in the
+// units of its encoding.
 struct LinebreakCounts {
   uint64_t crLf = 0;    // CR-LF pairs
   uint64_t loneLf = 0;  // LF not preceded by CR
   uint64_t loneCr = 0;  // CR not followed by LF (also one at the very end)
-  bool hasEndOfText = false;   // some byte is 0x1A
-  bool hasNul = false;         // some byte is 0
-  bool endsWithEndOfText = false;  // the last byte is 0x1A
+  bool hasEndOfText = false;   // some unit is 0x1A
+  bool hasNul = false;         // some unit is 0
+  bool dropsEndOfText = false;  // the last unit is a 0x1A that follows none: direction 2 drops it
   bool firstCrIsCrLf = false;  // the first CR is followed by LF (automatic mode's test)
 };
 
@@ -30,7 +31,7 @@ enum ModeEffect {
 // it is cut.
 class LinebreakScanner {
  public:
-  LinebreakScanner();
+  explicit LinebreakScanner(Encoding encoding = EncodingBytes);
 
   // Scans the next n bytes of the stream.
   void Scan(const unsigned char* in, size_t n);
@@ -52,12 +53,17 @@ class LinebreakScanner {
   Direction DirectionFor(TranslationMode mode) const;
 
  private:
+  void ScanUnits(const unsigned char* in, size_t n);
+
+  Encoding encoding_;
   LinebreakCounts counts_;
   uint64_t crs_;         // every CR seen; lone ones are those not in a pair
   bool lastWasCr_;       // the previous block ended with a CR
   bool firstCrOpen_;     // the first CR ended a block: its follower is not known yet
   bool crSeen_;
-  int lastByte_;         // the stream's last byte so far, or -1
+  int lastUnit_;         // the stream's last unit so far, or -1
+  int unitBefore_;       // the unit before that, or -1
+  int odd_;              // UTF-16: the first byte of a unit that the next block ends, or -1
 };
 
 // The direction a mode gives a stream whose first CR is (or is not) followed

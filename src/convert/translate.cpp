@@ -124,11 +124,25 @@ const unsigned char* FindEither(const unsigned char* p, const unsigned char* end
   return p;
 }
 
-LinebreakTranslator::LinebreakTranslator(Direction direction)
-    : direction_(direction), lastWasCr_(false), held_(-1) {}
+Encoding DetectEncoding(const unsigned char* start, size_t n, unsigned long long size) {
+  if (n < 2 || size % 2 != 0) return EncodingBytes;
+  if (start[0] == 0xFF && start[1] == 0xFE) return EncodingUtf16Le;
+  if (start[0] == 0xFE && start[1] == 0xFF) return EncodingUtf16Be;
+  return EncodingBytes;
+}
+
+LinebreakTranslator::LinebreakTranslator(Direction direction, Encoding encoding)
+    : direction_(direction),
+      encoding_(encoding),
+      lastWasCr_(false),
+      held_(-1),
+      heldAfterEot_(false),
+      lastWasEot_(false),
+      odd_(-1) {}
 
 size_t LinebreakTranslator::Translate(const unsigned char* in, size_t n, unsigned char* out) {
   if (n == 0) return 0;
+  if (encoding_ != EncodingBytes) return TranslateUnits(in, n, out);
   unsigned char* const start = out;
   const unsigned char* p = in;
   const unsigned char* const end = in + n;
@@ -150,6 +164,8 @@ size_t LinebreakTranslator::Translate(const unsigned char* in, size_t n, unsigne
   }
 
   // Direction 2: settle the byte held back from the previous block.
+  const bool eotBefore = lastWasEot_;
+  lastWasEot_ = end[-1] == kEndOfText;
   if (held_ == kCR) {
     if (*p == kLF) {
       *out++ = kLF;
@@ -170,6 +186,7 @@ size_t LinebreakTranslator::Translate(const unsigned char* in, size_t n, unsigne
     if (p == end) break;
     if (p + 1 == end) {
       held_ = *p;
+      heldAfterEot_ = p > in ? p[-1] == kEndOfText : eotBefore;
       break;
     }
     if (*p == kCR && p[1] == kLF) {
@@ -182,11 +199,87 @@ size_t LinebreakTranslator::Translate(const unsigned char* in, size_t n, unsigne
   return static_cast<size_t>(out - start);
 }
 
+namespace {
+
+// Writes the unit u in the stream's byte order.
+inline unsigned char* PutUnit(unsigned char* out, unsigned u, bool bigEndian) {
+  out[0] = static_cast<unsigned char>(bigEndian ? u >> 8 : u);
+  out[1] = static_cast<unsigned char>(bigEndian ? u : u >> 8);
+  return out + 2;
+}
+
+}  // namespace
+
+// UTF-16 text is rare next to byte text, and its breaks are whole units:
+// one unit at a time is plain and fast enough.
+size_t LinebreakTranslator::TranslateUnits(const unsigned char* in, size_t n,
+                                           unsigned char* out) {
+  const bool bigEndian = encoding_ == EncodingUtf16Be;
+  unsigned char* const start = out;
+  const unsigned char* p = in;
+  const unsigned char* const end = in + n;
+  for (;;) {
+    unsigned first, second;
+    if (odd_ >= 0) {
+      first = static_cast<unsigned>(odd_);
+      second = *p++;
+      odd_ = -1;
+    } else if (end - p >= 2) {
+      first = p[0];
+      second = p[1];
+      p += 2;
+    } else {
+      if (p < end) odd_ = *p;
+      break;
+    }
+    const unsigned u = bigEndian ? first << 8 | second : second << 8 | first;
+
+    if (direction_ == DirectionLfToCrLf) {
+      if (u == kLF && !lastWasCr_) out = PutUnit(out, kCR, bigEndian);
+      out = PutUnit(out, u, bigEndian);
+      lastWasCr_ = u == kCR;
+      continue;
+    }
+    // Direction 2 holds every CR and 0x1A back until the unit after it is known.
+    const bool afterEot = held_ == kEndOfText;
+    if (held_ >= 0) {
+      const bool pair = held_ == kCR && u == kLF;
+      held_ = -1;
+      if (pair) {
+        out = PutUnit(out, kLF, bigEndian);
+        continue;
+      }
+      out = PutUnit(out, afterEot ? kEndOfText : kCR, bigEndian);
+    }
+    if (u == kCR || u == kEndOfText) {
+      held_ = static_cast<int>(u);
+      heldAfterEot_ = afterEot;
+    } else {
+      out = PutUnit(out, u, bigEndian);
+    }
+  }
+  return static_cast<size_t>(out - start);
+}
+
 size_t LinebreakTranslator::Finish(unsigned char* out) {
+  const bool bigEndian = encoding_ == EncodingUtf16Be;
   size_t produced = 0;
-  if (direction_ == DirectionCrLfToLf && held_ == kCR) out[produced++] = kCR;
-  // A held 0x1A is the last byte of the stream: the old end-of-text mark, dropped.
+  // A held 0x1A is the last unit of the stream: the old end-of-text mark,
+  // dropped, unless it follows another, which a run before kept.
+  bool keep = held_ == kCR || (held_ == kEndOfText && heldAfterEot_);
+  if (direction_ == DirectionCrLfToLf && keep) {
+    if (encoding_ == EncodingBytes) {
+      out[produced++] = static_cast<unsigned char>(held_);
+    } else {
+      produced += static_cast<size_t>(PutUnit(out, static_cast<unsigned>(held_), bigEndian) - out);
+    }
+  }
+  // A UTF-16 stream of odd size: its last byte is no unit, and stays.
+  if (odd_ >= 0) out[produced++] = static_cast<unsigned char>(odd_);
   held_ = -1;
+  heldAfterEot_ = false;
+  lastWasEot_ = false;
   lastWasCr_ = false;
+  odd_ = -1;
   return produced;
 }

@@ -26,8 +26,9 @@ LinebreakCounts Scan(const std::string& input, size_t blockSize,
   return scanner.Finish();
 }
 
-std::string Translated(const std::string& input, Direction direction) {
-  LinebreakTranslator translator(direction);
+std::string Translated(const std::string& input, Direction direction,
+                       Encoding encoding = EncodingBytes) {
+  LinebreakTranslator translator(direction, encoding);
   std::vector<unsigned char> out(LinebreakTranslator::OutputCapacity(input.size()));
   size_t n = translator.Translate(Bytes(input), input.size(), out.data());
   n += translator.Finish(out.data() + n);
@@ -38,7 +39,7 @@ struct ScanCase {
   const char* name;
   std::string input;
   uint64_t crLf, loneLf, loneCr;
-  bool endOfText, nul, endsWithEndOfText, firstCrIsCrLf;
+  bool endOfText, nul, dropsEndOfText, firstCrIsCrLf;
   // What automatic mode, LF to CR-LF and CR-LF to LF do to it.
   ModeEffect automatic, toCrLf, toLf;
 };
@@ -70,6 +71,9 @@ const ScanCase kCases[] = {
      EffectUnchanged, EffectUnchanged, EffectToLf},
     {"inner_eot", "a\x1a" "b\n", 0, 1, 0, true, false, false, false,
      EffectToCrLf, EffectToCrLf, EffectUnchanged},
+    // Two at the end are both kept: a file that a first run left so is done.
+    {"final_eot_eot", "a\x1a\x1a", 0, 0, 0, true, false, false, false,
+     EffectUnchanged, EffectUnchanged, EffectUnchanged},
     {"nul", std::string("a\0\r\n", 4), 1, 0, 0, false, true, false, true,
      EffectToLf, EffectUnchanged, EffectToLf},
     {"across_chunks", kPad + "\r\n" + kPad + "\r" + kPad + "\n" + kPad + "\x1a", 1, 1, 1,
@@ -89,7 +93,7 @@ TEST_P(ScanTable, EveryCaseAtThisBlockSize) {
     EXPECT_EQ(counts.loneCr, c.loneCr);
     EXPECT_EQ(counts.hasEndOfText, c.endOfText);
     EXPECT_EQ(counts.hasNul, c.nul);
-    EXPECT_EQ(counts.endsWithEndOfText, c.endsWithEndOfText);
+    EXPECT_EQ(counts.dropsEndOfText, c.dropsEndOfText);
     EXPECT_EQ(counts.firstCrIsCrLf, c.firstCrIsCrLf);
     EXPECT_EQ(EffectOf(counts, ModeAutomatic), c.automatic);
     EXPECT_EQ(EffectOf(counts, ModeLfToCrLf), c.toCrLf);
@@ -102,29 +106,39 @@ INSTANTIATE_TEST_SUITE_P(BlockSizes, ScanTable, ::testing::Values(1, 2, 3, 17, 6
                            return "block_" + std::to_string(info.param);
                          });
 
-// Random streams cut into random blocks: the counts match a byte-at-a-time
-// count, a mode is said to change a stream exactly when translating it gives
-// other bytes, and an early yes is never wrong.
+// Random streams cut into random blocks, as bytes and as UTF-16: the counts
+// match a unit-at-a-time count, a mode is said to change a stream exactly when
+// translating it gives other bytes, and an early yes is never wrong.
 TEST(Scan, AgreesWithTheTranslator) {
   std::mt19937 rng(7);
   const char alphabet[] = {'\r', '\n', '\x1a', 'a', '\0', '\r', '\n', 'b', 'c'};
   for (int round = 0; round < 3000; ++round) {
     std::string input(rng() % 200, ' ');
     for (char& c : input) c = alphabet[rng() % sizeof alphabet];
+    const Encoding encoding = static_cast<Encoding>(round % 3);
 
+    // The units, as the translator reads them.
+    std::vector<unsigned> units;
+    const size_t width = encoding == EncodingBytes ? 1 : 2;
+    for (size_t i = 0; i + width <= input.size(); i += width) {
+      unsigned a = static_cast<unsigned char>(input[i]);
+      unsigned b = width == 2 ? static_cast<unsigned char>(input[i + 1]) : 0;
+      units.push_back(width == 1 ? a : encoding == EncodingUtf16Be ? a << 8 | b : b << 8 | a);
+    }
     LinebreakCounts want;
     bool firstCrSeen = false;
-    for (size_t i = 0; i < input.size(); ++i) {
-      bool next_is_lf = i + 1 < input.size() && input[i + 1] == '\n';
-      if (input[i] == '\r') {
+    for (size_t i = 0; i < units.size(); ++i) {
+      bool next_is_lf = i + 1 < units.size() && units[i + 1] == '\n';
+      if (units[i] == '\r') {
         (next_is_lf ? want.crLf : want.loneCr)++;
         if (!firstCrSeen) want.firstCrIsCrLf = next_is_lf;
         firstCrSeen = true;
       }
-      if (input[i] == '\n' && (i == 0 || input[i - 1] != '\r')) want.loneLf++;
+      if (units[i] == '\n' && (i == 0 || units[i - 1] != '\r')) want.loneLf++;
+      if (units[i] == 0) want.hasNul = true;
     }
 
-    LinebreakScanner scanner;
+    LinebreakScanner scanner(encoding);
     std::vector<bool> early(3, false);
     std::vector<std::optional<Direction>> settled(3);  // the first settled direction
     for (size_t at = 0; at < input.size();) {
@@ -138,24 +152,26 @@ TEST(Scan, AgreesWithTheTranslator) {
       }
     }
     LinebreakCounts got = scanner.Finish();
-    ASSERT_EQ(got.crLf, want.crLf) << "round " << round;
-    ASSERT_EQ(got.loneLf, want.loneLf) << "round " << round;
-    ASSERT_EQ(got.loneCr, want.loneCr) << "round " << round;
-    ASSERT_EQ(got.firstCrIsCrLf, want.firstCrIsCrLf) << "round " << round;
+    SCOPED_TRACE("round " + std::to_string(round) + " encoding " + std::to_string(encoding));
+    ASSERT_EQ(got.crLf, want.crLf);
+    ASSERT_EQ(got.loneLf, want.loneLf);
+    ASSERT_EQ(got.loneCr, want.loneCr);
+    ASSERT_EQ(got.firstCrIsCrLf, want.firstCrIsCrLf);
+    ASSERT_EQ(got.hasNul, want.hasNul);
 
     for (TranslationMode mode : {0, 1, 2}) {
       Direction direction =
           mode == ModeCrLfToLf || (mode == ModeAutomatic && want.firstCrIsCrLf)
               ? DirectionCrLfToLf
               : DirectionLfToCrLf;
-      bool changes = Translated(input, direction) != input;
+      bool changes = Translated(input, direction, encoding) != input;
       ModeEffect effect = EffectOf(got, mode);
-      ASSERT_EQ(effect != EffectUnchanged, changes) << "round " << round << " mode " << mode;
+      ASSERT_EQ(effect != EffectUnchanged, changes) << "mode " << mode;
       if (changes) {
         ASSERT_EQ(effect, direction == DirectionCrLfToLf ? EffectToLf : EffectToCrLf);
       }
       if (early[mode]) {
-        ASSERT_TRUE(changes) << "round " << round << " mode " << mode;
+        ASSERT_TRUE(changes) << "mode " << mode;
       }
       if (settled[mode]) {
         ASSERT_EQ(*settled[mode], direction) << "round " << round << " mode " << mode;

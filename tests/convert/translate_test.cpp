@@ -10,8 +10,9 @@
 namespace {
 
 // Runs the translator over input cut into blocks of the given size.
-std::string Translate(const std::string& input, Direction direction, size_t blockSize) {
-  LinebreakTranslator translator(direction);
+std::string Translate(const std::string& input, Direction direction, size_t blockSize,
+                      Encoding encoding = EncodingBytes) {
+  LinebreakTranslator translator(direction, encoding);
   std::string result;
   std::vector<unsigned char> out(LinebreakTranslator::OutputCapacity(blockSize));
   const unsigned char* p = reinterpret_cast<const unsigned char*>(input.data());
@@ -54,7 +55,10 @@ const Case kCases[] = {
     {"eot_in_middle_by_2", "a\x1a" "b\r\n", DirectionCrLfToLf, "a\x1a" "b\n"},
     {"eot_at_end_by_2", "a\r\n\x1a", DirectionCrLfToLf, "a\n"},
     {"cr_before_eot_by_2", "a\r\x1a", DirectionCrLfToLf, "a\r"},
-    {"eot_eot_by_2", "\x1a\x1a", DirectionCrLfToLf, "\x1a"},
+    // Several 0x1A at the end are kept: a second run must change nothing.
+    {"eot_eot_by_2", "\x1a\x1a", DirectionCrLfToLf, "\x1a\x1a"},
+    {"crlf_eot_eot_by_2", "a\r\n\x1a\x1a", DirectionCrLfToLf, "a\n\x1a\x1a"},
+    {"eot_x_eot_by_2", "\x1a" "a\x1a", DirectionCrLfToLf, "\x1a" "a"},
     {"eot_alone_by_2", "\x1a", DirectionCrLfToLf, ""},
     {"cr_eot_lf_by_2", "\r\x1a\n", DirectionCrLfToLf, "\r\x1a\n"},
     {"nul_bytes", std::string("a\0\r\n\0", 5), DirectionCrLfToLf, std::string("a\0\n\0", 4)},
@@ -80,9 +84,105 @@ INSTANTIATE_TEST_SUITE_P(BlockSizes, TranslateTable, ::testing::Values(1, 2, 3, 
                            return "block_" + std::to_string(info.param);
                          });
 
-TEST(Translate, LfToCrLfIsIdempotent) {
-  const std::string once = Translate("a\nb\r\nc\rd\n\n", DirectionLfToCrLf, 3);
-  EXPECT_EQ(Translate(once, DirectionLfToCrLf, 2), once);
+// A second run changes nothing, in either direction; the one exception the
+// rules leave is a CR-LF pair that direction 2 makes out of CR CR LF.
+TEST(Translate, ASecondRunChangesNothing) {
+  std::mt19937 rng(20261212);
+  const char alphabet[] = {'\r', '\n', '\x1a', 'a', '\x1a'};
+  for (int round = 0; round < 3000; ++round) {
+    std::string input(rng() % 12, ' ');
+    for (char& c : input) c = alphabet[rng() % sizeof alphabet];
+    for (Direction direction : {DirectionLfToCrLf, DirectionCrLfToLf}) {
+      const std::string once = Translate(input, direction, 1 + rng() % 5);
+      if (direction == DirectionCrLfToLf && once.find("\r\n") != std::string::npos) continue;
+      ASSERT_EQ(Translate(once, direction, 1 + rng() % 5), once)
+          << "round " << round << " direction " << direction;
+    }
+  }
+}
+
+// UTF-16 text with its byte-order mark, in either byte order: the rules apply
+// to whole units, so that bytes 0D and 0A inside other characters stay, and a
+// unit split between blocks is still one unit.
+std::string Utf16(const std::vector<unsigned>& units, bool bigEndian) {
+  std::string bytes;
+  for (unsigned u : units) {
+    char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+    bytes += bigEndian ? hi : lo;
+    bytes += bigEndian ? lo : hi;
+  }
+  return bytes;
+}
+
+struct UnitCase {
+  const char* name;
+  std::vector<unsigned> input;
+  Direction direction;
+  std::vector<unsigned> expected;
+};
+
+const unsigned kBom = 0xFEFF;
+const UnitCase kUnitCases[] = {
+    {"lf_to_crlf", {kBom, 'a', 0x0A, 'b', 0x0A}, DirectionLfToCrLf,
+     {kBom, 'a', 0x0D, 0x0A, 'b', 0x0D, 0x0A}},
+    {"crlf_kept_by_1", {kBom, 'a', 0x0D, 0x0A, 0x0D}, DirectionLfToCrLf,
+     {kBom, 'a', 0x0D, 0x0A, 0x0D}},
+    {"crlf_to_lf", {kBom, 'a', 0x0D, 0x0A, 'b', 0x0D, 0x0A}, DirectionCrLfToLf,
+     {kBom, 'a', 0x0A, 'b', 0x0A}},
+    {"lone_cr_and_cr_cr_lf_by_2", {kBom, 0x0D, 'x', 0x0D, 0x0D, 0x0A, 0x0D}, DirectionCrLfToLf,
+     {kBom, 0x0D, 'x', 0x0D, 0x0A, 0x0D}},
+    // Characters whose bytes are 0D or 0A are text, not breaks.
+    {"break_bytes_inside_units_by_1", {kBom, 0x0A0D, 0x0D00, 0x0A00, 0x0A}, DirectionLfToCrLf,
+     {kBom, 0x0A0D, 0x0D00, 0x0A00, 0x0D, 0x0A}},
+    {"break_bytes_inside_units_by_2", {kBom, 0x0D0A, 0x0A0D, 0x0D00, 0x0A00}, DirectionCrLfToLf,
+     {kBom, 0x0D0A, 0x0A0D, 0x0D00, 0x0A00}},
+    {"final_eot_by_2", {kBom, 'a', 0x0D, 0x0A, 0x1A}, DirectionCrLfToLf, {kBom, 'a', 0x0A}},
+    {"eot_eot_by_2", {kBom, 'a', 0x1A, 0x1A}, DirectionCrLfToLf, {kBom, 'a', 0x1A, 0x1A}},
+    {"cr_eot_by_2", {kBom, 0x0D, 0x1A}, DirectionCrLfToLf, {kBom, 0x0D}},
+    {"inner_eot_by_2", {kBom, 0x1A, 0x0D, 0x0A}, DirectionCrLfToLf, {kBom, 0x1A, 0x0A}},
+    {"eot_byte_in_unit_by_2", {kBom, 'a', 0x1A00}, DirectionCrLfToLf, {kBom, 'a', 0x1A00}},
+    {"eot_kept_by_1", {kBom, 0x1A}, DirectionLfToCrLf, {kBom, 0x1A}},
+    {"mark_alone", {kBom}, DirectionCrLfToLf, {kBom}},
+};
+
+class Utf16Table : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(Utf16Table, EveryCaseInBothByteOrdersAtThisBlockSize) {
+  for (const UnitCase& c : kUnitCases) {
+    for (bool bigEndian : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (bigEndian ? " big-endian" : " little-endian"));
+      const Encoding encoding = bigEndian ? EncodingUtf16Be : EncodingUtf16Le;
+      const std::string input = Utf16(c.input, bigEndian);
+      const std::string expected = Utf16(c.expected, bigEndian);
+      EXPECT_EQ(Translate(input, c.direction, GetParam(), encoding), expected);
+      EXPECT_EQ(TranslateModel(input, c.direction, encoding), expected);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockSizes, Utf16Table, ::testing::Values(1, 2, 3, 17, 65536),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                           return "block_" + std::to_string(info.param);
+                         });
+
+TEST(DetectEncoding, AByteOrderMarkAndAnEvenSizeMakeUtf16) {
+  struct Case {
+    std::string start;
+    unsigned long long size;
+    Encoding expected;
+  } cases[] = {
+      {"\xff\xfe", 2, EncodingUtf16Le},      {"\xff\xfe" "a", 1000, EncodingUtf16Le},
+      {"\xfe\xff", 8, EncodingUtf16Be},      {"\xff\xfe", 9, EncodingBytes},
+      {"\xfe\xff" "a", 3, EncodingBytes},    {"\xef\xbb\xbf" "a", 4, EncodingBytes},
+      {"\xff", 1, EncodingBytes},            {"", 0, EncodingBytes},
+      {"a\r\n", 4, EncodingBytes},          {"\xfe\xfe", 2, EncodingBytes},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DetectEncoding(reinterpret_cast<const unsigned char*>(c.start.data()),
+                             c.start.size(), c.size),
+              c.expected)
+        << c.start.size() << " bytes, size " << c.size;
+  }
 }
 
 TEST(Translate, FinishStartsANewStream) {
@@ -98,15 +198,18 @@ TEST(Translate, FinishStartsANewStream) {
 }
 
 // Random inputs made mostly of the bytes that matter, cut into random blocks,
-// against the byte-at-a-time model.
+// against the unit-at-a-time model, as bytes and as UTF-16 (where these bytes
+// pair into breaks, characters and odd sizes).
 TEST(Translate, RandomBlocksMatchTheModel) {
   std::mt19937 rng(20261210);
   const char alphabet[] = {'\r', '\n', '\x1a', 'a', '\0', '\r', '\n'};
   for (int round = 0; round < 3000; ++round) {
     std::string input(rng() % 300, ' ');
     for (char& c : input) c = alphabet[rng() % sizeof alphabet];
-    for (Direction direction : {DirectionLfToCrLf, DirectionCrLfToLf}) {
-      LinebreakTranslator translator(direction);
+    for (int k = 0; k < 6; ++k) {
+      const Direction direction = k % 2 == 0 ? DirectionLfToCrLf : DirectionCrLfToLf;
+      const Encoding encoding = static_cast<Encoding>(k / 2);
+      LinebreakTranslator translator(direction, encoding);
       std::string result;
       std::vector<unsigned char> out(LinebreakTranslator::OutputCapacity(input.size()));
       size_t at = 0;
@@ -118,8 +221,8 @@ TEST(Translate, RandomBlocksMatchTheModel) {
         at += n;
       }
       result.append(reinterpret_cast<char*>(out.data()), translator.Finish(out.data()));
-      ASSERT_EQ(result, TranslateModel(input, direction))
-          << "round " << round << " direction " << direction;
+      ASSERT_EQ(result, TranslateModel(input, direction, encoding))
+          << "round " << round << " direction " << direction << " encoding " << encoding;
     }
   }
 }

@@ -5,7 +5,8 @@
 //
 // Input: one control byte, then the block sizes, then the stream.
 //   control bit 0       direction: 0 LF to CR-LF, 1 CR-LF to LF
-//   control bits 1-7    how many block-size bytes follow (0: one block)
+//   control bits 1-2    encoding: 1 UTF-16 little-endian, 2 big-endian, else bytes
+//   control bits 3-7    how many block-size bytes follow (0: one block)
 //   each size byte      a block of that many bytes (0: an empty call),
 //                       255 the rest of the stream; the sizes repeat.
 #include <cstddef>
@@ -19,8 +20,8 @@
 
 namespace {
 
-std::string TranslateInBlocks(LinebreakTranslator& translator, const std::string& stream,
-                              const std::vector<uint8_t>& sizes) {
+std::string TranslateInBlocks(LinebreakTranslator& translator, bool units,
+                              const std::string& stream, const std::vector<uint8_t>& sizes) {
   std::string result;
   size_t at = 0;
   for (size_t i = 0; at < stream.size(); ++i) {
@@ -31,13 +32,13 @@ std::string TranslateInBlocks(LinebreakTranslator& translator, const std::string
     std::vector<unsigned char> block(stream.begin() + at, stream.begin() + at + n);
     std::vector<unsigned char> out(LinebreakTranslator::OutputCapacity(n));
     size_t produced = translator.Translate(block.data(), n, out.data());
-    FUZZ_CHECK(produced <= 2 * n + 1);
+    FUZZ_CHECK(produced <= 2 * n + (units ? 4 : 1));
     result.append(reinterpret_cast<const char*>(out.data()), produced);
     at += n;
   }
   std::vector<unsigned char> out(LinebreakTranslator::OutputCapacity(0));
   size_t produced = translator.Finish(out.data());
-  FUZZ_CHECK(produced <= 1);
+  FUZZ_CHECK(produced <= (units ? 3u : 1u));
   result.append(reinterpret_cast<const char*>(out.data()), produced);
   return result;
 }
@@ -62,7 +63,12 @@ void CheckFindEither(const std::vector<unsigned char>& block, unsigned char a, u
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const Direction direction = (data[0] & 1) != 0 ? DirectionCrLfToLf : DirectionLfToCrLf;
-  size_t count = data[0] >> 1;
+  const unsigned encodingBits = (data[0] >> 1) & 3;
+  const Encoding encoding = encodingBits == 1   ? EncodingUtf16Le
+                            : encodingBits == 2 ? EncodingUtf16Be
+                                                : EncodingBytes;
+  const bool units = encoding != EncodingBytes;
+  size_t count = data[0] >> 3;
   if (count > size - 1) count = size - 1;
   std::vector<uint8_t> sizes(data + 1, data + 1 + count);
   bool progresses = false;
@@ -70,11 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!progresses) sizes.clear();
   const std::string stream(reinterpret_cast<const char*>(data) + 1 + count, size - 1 - count);
 
-  const std::string expected = TranslateModel(stream, direction);
-  LinebreakTranslator translator(direction);
-  FUZZ_CHECK(TranslateInBlocks(translator, stream, sizes) == expected);
+  const std::string expected = TranslateModel(stream, direction, encoding);
+  LinebreakTranslator translator(direction, encoding);
+  FUZZ_CHECK(TranslateInBlocks(translator, units, stream, sizes) == expected);
   // After Finish the same translator takes a new stream, here in one block.
-  FUZZ_CHECK(TranslateInBlocks(translator, stream, {}) == expected);
+  FUZZ_CHECK(TranslateInBlocks(translator, units, stream, {}) == expected);
 
   std::vector<unsigned char> bytes(stream.begin(), stream.end());
   CheckFindEither(bytes, kCR, kLF);
