@@ -14,6 +14,13 @@ ensure_display
 status=0
 echo "== native tests"
 ctest --test-dir "$build_native" --output-on-failure --no-tests=error -j "$(nproc)" "$@" || status=1
+echo "== packages (scripts/package.sh), unpacked and listed"
+mapfile -t packages < <("$root/scripts/package.sh" | tail -n 2)
+if [ "${#packages[@]}" -eq 2 ]; then
+  "$root/tests/package/package_test.sh" "${packages[@]}" || status=1
+else
+  status=1
+fi
 echo "== native tests with AddressSanitizer and UndefinedBehaviorSanitizer, and fuzzers"
 ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
 UBSAN_OPTIONS=print_stacktrace=1 \

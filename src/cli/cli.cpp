@@ -1,39 +1,57 @@
 #include "cli.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
+#include <map>
+#include <memory>
+#include <set>
 
 #include "convert/convert.h"
 #include "convert/scan.h"
+#include "convert/translate.h"
 #include "platform.h"
+#include "stream_filter.h"
 
 const char kUsageLine[] =
-    "Usage: quenlat-cli [--auto | --to-crlf | --to-lf] [--check] [--quiet] [--] FILE...\n";
+    "Usage: quenlat-cli [--auto | --to-crlf | --to-lf] [OPTION]... [--] [FILE]...\n";
 
 const char kUsage[] =
-    "Usage: quenlat-cli [--auto | --to-crlf | --to-lf] [--check] [--quiet] [--] FILE...\n"
-    "Converts the line breaks of each FILE in place, one after another.\n"
+    "Usage: quenlat-cli [--auto | --to-crlf | --to-lf] [OPTION]... [--] [FILE]...\n"
+    "Converts the line breaks of each FILE in place, one after another. With no\n"
+    "FILE and standard input not a terminal, or with FILE -, converts standard\n"
+    "input to standard output.\n"
     "\n"
-    "  --auto      Automatic (toggle): a file whose first CR is followed by LF\n"
-    "              gets LF breaks, any other file CR-LF breaks (the default)\n"
-    "  --to-crlf   Always map LF to CR-LF\n"
-    "  --to-lf     Always map CR-LF to LF\n"
-    "  --check     change nothing: print each file's CR-LF, lone LF and lone CR\n"
-    "              counts, whether it holds 0x1A or NUL, and what the mode would do\n"
-    "  --quiet     print no summary\n"
-    "  --help      print this text\n"
-    "  --version   print the version\n"
-    "  --          ends the options: every argument after it is a file\n"
+    "  --auto             Automatic (toggle): a file whose first CR is followed by\n"
+    "                     LF gets LF breaks, any other file CR-LF breaks (the default)\n"
+    "  --to-crlf          Always map LF to CR-LF\n"
+    "  --to-lf            Always map CR-LF to LF\n"
+    "  --check            change nothing: print each file's CR-LF, lone LF and lone\n"
+    "                     CR counts, whether it holds 0x1A or NUL, and what the mode\n"
+    "                     would do (\"binary\" for a file that is skipped)\n"
+    "  -r, --recursive    convert the files in each FILE that is a folder, and in\n"
+    "                     its folders (not .git, .svn or .hg; links to folders are\n"
+    "                     not followed)\n"
+    "  --files-from LIST  then the files named in LIST, one a line (- reads the\n"
+    "                     names from standard input)\n"
+    "  -0, --null         the names in LIST end with a NUL byte, not a line break\n"
+    "  --force            also convert binary files (a NUL byte, outside UTF-16 text\n"
+    "                     with a byte-order mark), which are otherwise skipped\n"
+    "  --quiet            print no summary\n"
+    "  --help             print this text\n"
+    "  --version          print the version\n"
+    "  --                 ends the options: every argument after it is a file\n"
     "\n"
-    "Exit status: 0 when every file was converted (with --check: none would\n"
-    "change), 1 when some file failed (with --check: or would change), 2 for a\n"
-    "usage error.\n";
+    "Exit status: 0 when every file was converted or skipped (with --check: none\n"
+    "would change), 1 when some file failed (with --check: or would change), 2\n"
+    "for a usage error.\n";
 
-bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error) {
+bool ParseOptions(const std::vector<std::string>& args, bool inputIsTerminal, CliOptions* options,
+                  std::string* error) {
   bool optionsEnd = false;
-  for (const std::string& arg : args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
       options->files.push_back(arg);
     } else if (arg == "--") {
@@ -48,6 +66,26 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
       options->check = true;
     } else if (arg == "--quiet") {
       options->quiet = true;
+    } else if (arg == "--force") {
+      options->force = true;
+    } else if (arg == "--recursive" || arg == "-r") {
+      options->recursive = true;
+    } else if (arg == "--null" || arg == "-0") {
+      options->nullSeparated = true;
+    } else if (arg == "--files-from" || arg.compare(0, 13, "--files-from=") == 0) {
+      if (arg.size() > 12) {
+        options->filesFrom = arg.substr(13);
+      } else if (i + 1 < args.size()) {
+        options->filesFrom = args[++i];
+      } else {
+        *error = "option '--files-from' needs a file";
+        return false;
+      }
+      if (options->filesFrom.empty()) {
+        *error = "option '--files-from' needs a file";
+        return false;
+      }
+      options->hasFilesFrom = true;
     } else if (arg == "--help") {
       options->help = true;
     } else if (arg == "--version") {
@@ -57,11 +95,46 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
       return false;
     }
   }
-  if (options->files.empty() && !options->help && !options->version) {
-    *error = "no files given";
-    return false;
+  if (options->help || options->version) return true;
+  bool dash = false;
+  for (const std::string& file : options->files) dash = dash || file == "-";
+  if (dash) {
+    if (options->files.size() > 1 || options->hasFilesFrom) {
+      *error = "'-' (standard input) cannot be given with other files";
+      return false;
+    }
+    options->files.clear();
+    options->filter = true;
+  } else if (options->files.empty() && !options->hasFilesFrom) {
+    if (inputIsTerminal) {
+      *error = "no files given";
+      return false;
+    }
+    options->filter = true;
   }
   return true;
+}
+
+std::string PrintableName(const std::string& name) {
+  std::string result;
+  result.reserve(name.size());
+  for (char ch : name) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '\n') {
+      result += "\\n";
+    } else if (c == '\t') {
+      result += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      result += hex;
+    } else if (c == '\\' && kPathSeparator != '\\') {
+      result += "\\\\";
+    } else {
+      result += ch;
+    }
+  }
+  return result;
 }
 
 namespace {
@@ -81,7 +154,7 @@ class ProgressLine {
 
   bool enabled() const { return enabled_; }
 
-  void Update(size_t done, uint64_t bytes, const std::string& current) {
+  void Update(size_t done, uint64_t bytes, const std::string& path) {
     if (!enabled_) return;
     Clock::time_point now = Clock::now();
     if (now - start_ < std::chrono::milliseconds(500)) return;
@@ -93,6 +166,7 @@ class ProgressLine {
                   static_cast<unsigned long>(done), static_cast<unsigned long>(total_),
                   static_cast<double>(bytes) / (1024.0 * 1024.0));
     std::string text = counts;
+    const std::string current = PrintableName(path);
     size_t width = Width();
     if (text.size() + current.size() <= width) {
       text += current;
@@ -133,38 +207,221 @@ class ProgressLine {
 // Prints "quenlat-cli: PATH: SENTENCE" on standard error.
 class ConsoleReporter : public ErrorReporter {
  public:
-  explicit ConsoleReporter(ProgressLine& progress) : progress_(progress) {}
+  explicit ConsoleReporter(ProgressLine* progress = nullptr) : progress_(progress) {}
 
   void ReportFileError(const std::string& path, int error) override {
     Report(path, ErrorSentence(error));
   }
 
-  void Report(const std::string& path, const char* sentence) {
-    progress_.Clear();
+  void Report(const std::string& path, const std::string& sentence) {
+    if (progress_) progress_->Clear();
     std::fflush(stdout);
-    std::fprintf(stderr, "quenlat-cli: %s: %s\n", path.c_str(), sentence);
+    std::fprintf(stderr, "quenlat-cli: %s: %s\n", PrintableName(path).c_str(), sentence.c_str());
   }
 
  private:
-  ProgressLine& progress_;
+  ProgressLine* progress_;
 };
 
 const char kProbeSentence[] = "This file cannot be opened for writing";
+const char kFolderSentence[] = "This is a folder; --recursive converts the files in it";
+const char kNotFileSentence[] = "This is not a regular file";
+const char kBinarySentence[] = "binary file skipped; --force converts it";
 
-// Opens the file at path into file and reads it through scanner, to its end
-// or until enough is true. 0, or the error number with file closed.
-int ScanFile(const std::string& path, LinebreakScanner& scanner, SourceFile& file,
-             const std::function<bool(const LinebreakScanner&)>& enough = nullptr) {
-  int error = file.Open(path);
-  if (error == 0) error = file.Scan(scanner, enough);
-  if (error != 0) file.Close();
-  return error;
+// Why the write probe failed: the error's sentence where the error says
+// something, the probe's own sentence where it does not.
+const char* ProbeSentence(int error) {
+  return error == ENOENT || error == EACCES ? ErrorSentence(error) : kProbeSentence;
 }
 
-void PrintSummary(const CliOptions& options, unsigned long converted, unsigned long failed) {
-  if (!options.quiet) std::printf("%lu files converted.\n", converted);
-  std::fflush(stdout);
-  if (failed > 0) std::fprintf(stderr, "%lu failed.\n", failed);
+// The names a run works on, and the errors met while gathering them. Kept
+// lean: a run may be given hundreds of thousands of names.
+struct Worklist {
+  std::vector<std::string> paths;
+  std::map<size_t, int> errors;  // by index in paths: why that name cannot be worked on
+
+  void AddError(const std::string& path, int error) {
+    errors[paths.size()] = error;
+    paths.push_back(path);
+  }
+  int ErrorAt(size_t i) const {
+    auto found = errors.find(i);
+    return found == errors.end() ? 0 : found->second;
+  }
+};
+
+bool IsVersionControlFolder(const std::string& name) {
+  return name == ".git" || name == ".svn" || name == ".hg";
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  const char last = folder.back();
+  if (last == '/' || last == kPathSeparator || (kPathSeparator == '\\' && last == ':'))
+    return folder + name;
+  return folder + kPathSeparator + name;
+}
+
+// Adds the regular files of folder in name order, then those of each of its
+// folders in turn. A folder met again (a folder mounted inside itself) is
+// not walked twice.
+void Walk(const std::string& folder, Worklist* work, std::set<FileIdentity>* walked) {
+  FileIdentity identity;
+  if (IdentityOf(folder, &identity) && !walked->insert(identity).second) return;
+  std::vector<FolderEntry> entries;
+  if (!ReadFolder(folder, &entries)) {
+    work->AddError(folder, errno);
+    return;
+  }
+  for (const FolderEntry& e : entries) {
+    if (e.kind == PathFile) work->paths.push_back(JoinPath(folder, e.name));
+  }
+  for (const FolderEntry& e : entries) {
+    if (e.kind == PathFolder && !IsVersionControlFolder(e.name))
+      Walk(JoinPath(folder, e.name), work, walked);
+  }
+}
+
+// Reads the names of a list file: lines (a CR before the LF dropped) or
+// NUL-terminated names; empty ones are left out. False with errno set.
+bool ReadNameList(const std::string& list, bool nullSeparated, std::vector<std::string>* names) {
+  std::FILE* f = nullptr;
+  if (list != "-") {
+    f = std::fopen(list.c_str(), "rb");
+    if (!f) return false;
+  }
+  const char end = nullSeparated ? '\0' : '\n';
+  std::string name;
+  std::vector<char> buf(64 * 1024);
+  bool ok = true;
+  for (;;) {
+    size_t got = 0;
+    if (f) {
+      got = std::fread(buf.data(), 1, buf.size(), f);
+      if (got == 0 && std::ferror(f)) ok = false;
+    } else if (!ReadStandardInput(buf.data(), buf.size(), &got)) {
+      ok = false;
+    }
+    if (got == 0) break;
+    for (size_t i = 0; i < got; ++i) {
+      if (buf[i] != end) {
+        name += buf[i];
+        continue;
+      }
+      if (!nullSeparated && !name.empty() && name.back() == '\r') name.pop_back();
+      if (!name.empty()) names->push_back(name);
+      name.clear();
+    }
+  }
+  if (!nullSeparated && !name.empty() && name.back() == '\r') name.pop_back();
+  if (!name.empty()) names->push_back(name);
+  const int error = errno;
+  if (f) std::fclose(f);
+  errno = error;
+  return ok;
+}
+
+// The names the run works on: the arguments (patterns expanded where the
+// shell leaves that to the program), then the list's names; with recursive, a
+// folder's files instead of the folder. False when the list cannot be read,
+// which has been reported. Takes the names of options.files.
+bool Gather(CliOptions& options, Worklist* work) {
+  std::vector<std::string> names = ExpandWildcards(std::move(options.files));
+  if (options.hasFilesFrom && !ReadNameList(options.filesFrom, options.nullSeparated, &names)) {
+    ConsoleReporter().Report(options.filesFrom == "-" ? "standard input" : options.filesFrom,
+                             ErrorSentence(errno));
+    return false;
+  }
+  if (!options.recursive) {
+    work->paths = std::move(names);
+  } else {
+    std::set<FileIdentity> walked;
+    for (std::string& name : names) {
+      if (KindOf(name) == PathFolder) {
+        Walk(name, work, &walked);
+      } else {
+        work->paths.push_back(std::move(name));
+      }
+    }
+  }
+  if (kPathSeparator == '\\') {
+    // A pattern that matched nothing: Windows names hold no '*' or '?'.
+    for (size_t i = 0; i < work->paths.size(); ++i) {
+      if (work->paths[i].find_first_of("*?") != std::string::npos) work->errors[i] = ENOENT;
+    }
+  }
+  return true;
+}
+
+// What stops a name from being read as a file, or nullptr when nothing does
+// (a missing file included: its open says why).
+const char* RefusalOf(PathKind kind) {
+  switch (kind) {
+    case PathFolder: return kFolderSentence;
+    case PathOther: return kNotFileSentence;
+    default: return nullptr;
+  }
+}
+
+// What reading a file found.
+struct Scan {
+  bool changes = false;  // the mode would change the file
+  Direction direction = DirectionLfToCrLf;  // what it is converted with
+  bool binary = false;   // a NUL byte, outside UTF-16 text with its byte-order mark
+  uint64_t size = 0;
+  LinebreakCounts counts;  // when full
+};
+
+// Whether the file at path, of size bytes, begins as UTF-16 text does: a
+// binary file's NUL bytes alone do not make it one.
+bool IsBinaryFile(const std::string& path, uint64_t size) {
+  unsigned char first[2] = {0, 0};
+  size_t got = 0;
+  if (std::FILE* f = std::fopen(ResolvePath(path).c_str(), "rb")) {
+    got = std::fread(first, 1, sizeof first, f);
+    std::fclose(f);
+  }
+  return IsBinaryContent(true, first, got, size);
+}
+
+// Opens the file at path into file and reads it. With full, reads it all
+// and fills the counts. Otherwise stops once the file proves binary (unless
+// forced: it is skipped then), or once the mode proves to change it and
+// settles the direction and, but for force, its end shows that it holds no
+// NUL byte. 0 or the error number.
+int ScanFile(const std::string& path, const CliOptions& options, bool full, SourceFile& file,
+             Scan* scan) {
+  if (int error = file.Open(path)) return error;
+  scan->size = file.Size();
+  const TranslationMode mode = options.mode;
+  const auto settled = [mode](const LinebreakScanner& s) {
+    return s.WillChange(mode) && s.DirectionSettled(mode);
+  };
+  LinebreakScanner scanner;
+  int error = 0;
+  if (full) {
+    error = file.Scan(scanner);
+  } else if (options.force) {
+    error = file.Scan(scanner, settled);
+  } else {
+    error = file.Scan(scanner, [](const LinebreakScanner& s) { return s.HasNul(); });
+    if (error == 0 && scanner.HasNul()) {
+      scan->binary = IsBinaryFile(path, scan->size);
+      if (scan->binary) return 0;  // skipped whatever else it holds
+      error = file.Scan(scanner, settled);
+    }
+  }
+  if (error != 0) return error;
+  if (!full && settled(scanner)) {
+    scan->changes = true;
+    scan->direction = scanner.DirectionFor(mode);
+    return 0;
+  }
+  scan->counts = scanner.Finish();
+  if (full && scan->counts.hasNul) scan->binary = IsBinaryFile(path, scan->size);
+  scan->changes = EffectOf(scan->counts, mode) != EffectUnchanged;
+  scan->direction = ResolveDirection(mode, scan->counts.firstCrIsCrLf);
+  return 0;
 }
 
 const char* EffectText(ModeEffect effect) {
@@ -177,14 +434,22 @@ const char* EffectText(ModeEffect effect) {
 
 }  // namespace
 
-int ConvertFiles(const CliOptions& options) {
-  ProgressLine progress(options.files.size());
-  ConsoleReporter reporter(progress);
+int ConvertFiles(CliOptions options) {
+  Worklist work;
+  if (!Gather(options, &work)) return kExitFailure;
+  const std::vector<std::string>& paths = work.paths;
+  ProgressLine progress(paths.size());
+  ConsoleReporter reporter(&progress);
   // Each folder's renames are flushed once, at the end, rather than after
   // every file: many small files then cost one flush each, not two.
   DeferredFolderSync folders;
+  // The files dealt with, by quick identity, with the index of the name they
+  // were given: a second name for one of them (another spelling, a link) is
+  // not converted again, which in automatic mode would turn it back.
+  std::multimap<FileIdentity, size_t> done;
   unsigned long converted = 0;
   unsigned long failed = 0;
+  unsigned long skipped = 0;
   bool unflushed = false;
   uint64_t bytes = 0;
   SourceFile file;  // the conversion reads through it too: one open per file
@@ -192,89 +457,225 @@ int ConvertFiles(const CliOptions& options) {
   convert.reporter = &reporter;
   convert.deferred = &folders;
   convert.source = &file;
-  // The scan stops once the bytes read prove that the mode changes the file
-  // and settle the direction it is converted in.
-  const TranslationMode mode = options.mode;
-  const auto settled = [mode](const LinebreakScanner& scanner) {
-    return scanner.WillChange(mode) && scanner.DirectionSettled(mode);
-  };
 
-  for (size_t i = 0; i < options.files.size(); ++i) {
-    const std::string& path = options.files[i];
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string& path = paths[i];
     progress.Update(i, bytes, path);
-    if (!ProbeWritable(path)) {
-      reporter.Report(path, kProbeSentence);
-      ++failed;
-      continue;
-    }
-
-    // A file that the mode would not change is not rewritten: it keeps its
-    // times, and nothing is written to the disk for it.
-    LinebreakScanner scanner;
-    if (int error = ScanFile(path, scanner, file, settled)) {
+    if (int error = work.ErrorAt(i)) {
       reporter.ReportFileError(path, error);
       ++failed;
       continue;
     }
-    const uint64_t size = progress.enabled() ? file.Size() : 0;
-    bool changes = true;
-    if (settled(scanner)) {
-      convert.direction = scanner.DirectionFor(mode);
-    } else {
-      const LinebreakCounts counts = scanner.Finish();
-      changes = EffectOf(counts, mode) != EffectUnchanged;
-      convert.direction = ResolveDirection(mode, counts.firstCrIsCrLf);
-    }
-    if (changes && !ConvertFile(path, convert)) {
+    const std::string target = ResolvePath(path);
+    FileIdentity identity;
+    bool identified = false;
+    const PathKind kind = KindOf(target, &identity, &identified);
+    if (const char* refusal = RefusalOf(kind)) {
+      reporter.Report(path, refusal);
       ++failed;
       continue;
     }
-    file.Close();
+    if (identified) {
+      size_t same = paths.size();
+      for (auto seen = done.equal_range(identity); seen.first != seen.second; ++seen.first) {
+        if (SameFile(target, ResolvePath(paths[seen.first->second]))) same = seen.first->second;
+      }
+      if (same < paths.size()) {
+        reporter.Report(path, "already done (the same file as " + PrintableName(paths[same]) + ")");
+        ++converted;
+        continue;
+      }
+    }
+    int error = 0;
+    if (kind == PathMissing && !ProbeWritable(path, &error)) {
+      reporter.Report(path, ProbeSentence(error));
+      ++failed;
+      continue;
+    }
+
+    // The file is read before anything is written: a binary file is skipped,
+    // and one that the mode would not change is not rewritten (it keeps its
+    // times, and nothing is written to the disk for it).
+    Scan scan;
+    if ((error = ScanFile(path, options, false, file, &scan)) != 0) {
+      file.Close();
+      reporter.ReportFileError(path, error);
+      ++failed;
+      continue;
+    }
+    if (scan.binary && !options.force) {
+      file.Close();
+      reporter.Report(path, kBinarySentence);
+      ++skipped;
+      continue;
+    }
+    if (!ProbeWritable(path, &error)) {
+      file.Close();
+      reporter.Report(path, ProbeSentence(error));
+      ++failed;
+      continue;
+    }
+    if (!scan.changes) {
+      file.Close();
+    } else {
+      convert.direction = scan.direction;
+      if (!ConvertFile(path, convert)) {
+        ++failed;
+        continue;
+      }
+      // The file now has the identity of the new content's file; an older
+      // identity may go on naming the old content through a hard link.
+      KindOf(target, &identity, &identified);
+    }
+    if (identified) done.emplace(identity, i);
     ++converted;
-    bytes += size;
+    bytes += scan.size;
   }
   std::string folder;
-  if (int error = folders.Flush(&folder)) {
-    reporter.ReportFileError(folder, error);
+  if (int flushError = folders.Flush(&folder)) {
+    reporter.ReportFileError(folder, flushError);
     unflushed = true;
   }
   progress.Clear();
-  PrintSummary(options, converted, failed);
+  if (!options.quiet) {
+    if (skipped > 0) {
+      std::printf("%lu files converted. %lu skipped.\n", converted, skipped);
+    } else {
+      std::printf("%lu files converted.\n", converted);
+    }
+  }
+  std::fflush(stdout);
+  if (failed > 0) std::fprintf(stderr, "%lu failed.\n", failed);
   return failed > 0 || unflushed ? kExitFailure : kExitSuccess;
 }
 
-int CheckFiles(const CliOptions& options) {
-  ProgressLine progress(options.files.size());
-  ConsoleReporter reporter(progress);
+namespace {
+
+std::string CheckLine(const std::string& path, const LinebreakCounts& counts, const char* effect) {
+  return PrintableName(path) + ": " + std::to_string(counts.crLf) + " CR-LF, " +
+         std::to_string(counts.loneLf) + " LF, " + std::to_string(counts.loneCr) + " CR, 0x1A " +
+         (counts.hasEndOfText ? "yes" : "no") + ", NUL " + (counts.hasNul ? "yes" : "no") + ": " +
+         effect + "\n";
+}
+
+}  // namespace
+
+int CheckFiles(CliOptions options) {
+  Worklist work;
+  if (!Gather(options, &work)) return kExitFailure;
+  const std::vector<std::string>& paths = work.paths;
+  ProgressLine progress(paths.size());
+  ConsoleReporter reporter(&progress);
   unsigned long failed = 0;
   unsigned long changing = 0;
   uint64_t bytes = 0;
   SourceFile file;
 
-  for (size_t i = 0; i < options.files.size(); ++i) {
-    const std::string& path = options.files[i];
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string& path = paths[i];
     progress.Update(i, bytes, path);
-    LinebreakScanner scanner;
-    if (int error = ScanFile(path, scanner, file)) {
+    if (int error = work.ErrorAt(i)) {
       reporter.ReportFileError(path, error);
       ++failed;
       continue;
     }
-    const LinebreakCounts counts = scanner.Finish();
-    const ModeEffect effect = EffectOf(counts, options.mode);
-    if (effect != EffectUnchanged) ++changing;
-    if (progress.enabled()) bytes += file.Size();
+    if (const char* refusal = RefusalOf(KindOf(ResolvePath(path)))) {
+      reporter.Report(path, refusal);
+      ++failed;
+      continue;
+    }
+    Scan scan;
+    const int error = ScanFile(path, options, true, file, &scan);
     file.Close();
+    if (error != 0) {
+      reporter.ReportFileError(path, error);
+      ++failed;
+      continue;
+    }
+    const char* effect = "binary";
+    if (!scan.binary || options.force) {
+      const ModeEffect modeEffect = EffectOf(scan.counts, options.mode);
+      if (modeEffect != EffectUnchanged) ++changing;
+      effect = EffectText(modeEffect);
+    }
+    bytes += scan.size;
 
     progress.Clear();
-    std::string line = path + ": " + std::to_string(counts.crLf) + " CR-LF, " +
-                       std::to_string(counts.loneLf) + " LF, " + std::to_string(counts.loneCr) +
-                       " CR, 0x1A " + (counts.hasEndOfText ? "yes" : "no") + ", NUL " +
-                       (counts.hasNul ? "yes" : "no") + ": " + EffectText(effect) + "\n";
-    std::fputs(line.c_str(), stdout);
+    std::fputs(CheckLine(path, scan.counts, effect).c_str(), stdout);
   }
   progress.Clear();
   std::fflush(stdout);
   if (failed > 0) std::fprintf(stderr, "%lu failed.\n", failed);
   return failed > 0 || changing > 0 ? kExitFailure : kExitSuccess;
+}
+
+int FilterStandardInput(const CliOptions& options) {
+  ConsoleReporter reporter;
+  const size_t kBlock = 64 * 1024;
+  std::unique_ptr<unsigned char[]> buf(new unsigned char[kBlock]);
+  bool readFailed = false;
+  int readError = 0;
+
+  if (options.check) {
+    LinebreakScanner scanner;
+    bool nul = false;
+    unsigned char first[2] = {0, 0};
+    uint64_t size = 0;
+    for (;;) {
+      size_t got = 0;
+      if (!ReadStandardInput(buf.get(), kBlock, &got)) {
+        reporter.ReportFileError("standard input", errno);
+        return kExitFailure;
+      }
+      if (got == 0) break;
+      for (size_t k = 0; k < got && size + k < 2; ++k) first[size + k] = buf[k];
+      nul = nul || FindEither(buf.get(), buf.get() + got, 0, 0) != buf.get() + got;
+      scanner.Scan(buf.get(), got);
+      size += got;
+    }
+    const LinebreakCounts counts = scanner.Finish();
+    const ModeEffect effect = EffectOf(counts, options.mode);
+    const bool binary = !options.force && IsBinaryContent(nul, first, size < 2 ? size : 2, size);
+    std::fputs(CheckLine("-", counts, binary ? "binary" : EffectText(effect)).c_str(), stdout);
+    std::fflush(stdout);
+    return !binary && effect != EffectUnchanged ? kExitFailure : kExitSuccess;
+  }
+
+  int writeError = 0;
+  StreamFilter filter(options.mode, options.force,
+                      [&writeError](const unsigned char* p, size_t n) {
+                        if (WriteStandardOutput(p, n)) return true;
+                        writeError = errno;
+                        return false;
+                      });
+  bool written = true;
+  for (;;) {
+    size_t got = 0;
+    if (!ReadStandardInput(buf.get(), kBlock, &got)) {
+      readFailed = true;
+      readError = errno;
+      break;
+    }
+    if (got == 0) break;
+    if (!(written = filter.Feed(buf.get(), got))) break;
+  }
+  // What was read goes out even when the input failed: the output then ends
+  // where the input did.
+  if (written) written = filter.Finish();
+  if (!written) {
+    reporter.ReportFileError("standard output", writeError);
+    return kExitFailure;
+  }
+  if (readFailed) {
+    reporter.ReportFileError("standard input", readError);
+    return kExitFailure;
+  }
+  if (filter.passedThrough()) {
+    reporter.Report("-", "binary input passed through unchanged; --force converts it");
+  }
+  if (filter.lateNul()) {
+    reporter.Report("-", "a NUL byte came after the first MiB, which was converted as text");
+    return kExitFailure;
+  }
+  return kExitSuccess;
 }

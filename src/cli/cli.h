@@ -1,5 +1,6 @@
 // quenlat-cli: the engine's conversion for scripts, one file after another,
-// with the batch dialog's rules, texts and probe.
+// with the batch dialog's rules, texts and probe; and a filter from standard
+// input to standard output.
 #ifndef QUENLAT_CLI_CLI_H
 #define QUENLAT_CLI_CLI_H
 
@@ -19,6 +20,12 @@ struct CliOptions {
   TranslationMode mode = ModeAutomatic;  // the last of --auto, --to-crlf, --to-lf wins
   bool check = false;
   bool quiet = false;
+  bool force = false;      // binary files are converted too
+  bool recursive = false;  // folders given are walked
+  bool nullSeparated = false;  // the names in filesFrom end with NUL, not a line break
+  bool hasFilesFrom = false;
+  std::string filesFrom;   // "-" for standard input
+  bool filter = false;     // standard input is converted to standard output
   bool help = false;
   bool version = false;
   std::vector<std::string> files;  // in the order given
@@ -30,18 +37,30 @@ extern const char kUsageLine[];
 
 // Reads the arguments that follow the program's name. Options may stand
 // anywhere before "--"; everything after it, and every argument that does not
-// begin with '-' (or is "-" alone), is a file. False for a usage error, with
-// *error saying what was wrong.
-bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error);
+// begin with '-', is a file. "-" alone, or no file and no list while standard
+// input is not a terminal (inputIsTerminal false), makes the run a filter.
+// False for a usage error, with *error saying what was wrong.
+bool ParseOptions(const std::vector<std::string>& args, bool inputIsTerminal, CliOptions* options,
+                  std::string* error);
 
 // Converts each file in place, in order, as the batch dialog does: the write
 // probe first, files that the mode would not change left untouched, failures
 // reported on standard error without stopping the run, the summary at the end.
-// Returns the exit status.
-int ConvertFiles(const CliOptions& options);
+// The files are those given, then those of the list; with recursive, a folder
+// stands for the files in it. Binary files are skipped unless forced, and a
+// file named twice is converted once. Returns the exit status.
+int ConvertFiles(CliOptions options);
 
 // Changes nothing: prints one line per file with its line-break counts and
 // what the mode would do. Returns the exit status.
-int CheckFiles(const CliOptions& options);
+int CheckFiles(CliOptions options);
+
+// Converts standard input to standard output (with check: prints its line
+// instead). Returns the exit status.
+int FilterStandardInput(const CliOptions& options);
+
+// name as it is printed: control bytes as \n, \t or \xNN, and (where '\' is
+// no separator) a backslash doubled, so that the name stays on its line.
+std::string PrintableName(const std::string& name);
 
 #endif

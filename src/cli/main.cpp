@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli.h"
@@ -8,10 +9,14 @@
 
 int main(int argc, char** argv) {
   try {
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     CliOptions options;
     std::string error;
-    if (!ParseOptions(args, &options, &error)) {
+    bool parsed;
+    {
+      const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+      parsed = ParseOptions(args, StandardInputIsTerminal(), &options, &error);
+    }
+    if (!parsed) {
       std::fprintf(stderr, "quenlat-cli: %s\n%sTry 'quenlat-cli --help' for more.\n",
                    error.c_str(), kUsageLine);
       return kExitUsage;
@@ -29,7 +34,8 @@ int main(int argc, char** argv) {
       std::printf("quenlat-cli (%s) %s\n%s\n", name.c_str(), version.c_str(), copyright.c_str());
       return kExitSuccess;
     }
-    return options.check ? CheckFiles(options) : ConvertFiles(options);
+    if (options.filter) return FilterStandardInput(options);
+    return options.check ? CheckFiles(std::move(options)) : ConvertFiles(std::move(options));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quenlat-cli: %s\n", e.what());
     return kExitFailure;

@@ -3,10 +3,16 @@
 #ifndef QUENLAT_CLI_PLATFORM_H
 #define QUENLAT_CLI_PLATFORM_H
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // True when standard error is an interactive terminal (not a pipe or a file).
 bool StandardErrorIsTerminal();
+
+// True when standard input is an interactive terminal (not a pipe or a file).
+bool StandardInputIsTerminal();
 
 // The width of the terminal behind standard error in characters; 80 when the
 // system does not say.
@@ -15,5 +21,70 @@ int TerminalColumns();
 // The program's product name, version and copyright, as its version data
 // holds them. False when they cannot be read.
 bool ReadProgramVersion(std::string* name, std::string* version, std::string* copyright);
+
+// Reads up to n bytes of standard input, returning as soon as some have come
+// (a pipe's short reads included); *got is 0 at the end. Bytes are never
+// translated. False with errno set on a read error.
+bool ReadStandardInput(void* buf, size_t n, size_t* got);
+
+// Writes all n bytes to standard output, untranslated. False with errno set.
+bool WriteStandardOutput(const void* buf, size_t n);
+
+// What tells two files apart whatever their names: the device and the inode,
+// or on Windows the volume serial number and the file index.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator<(const FileIdentity& o) const {
+    return volume != o.volume ? volume < o.volume : index < o.index;
+  }
+};
+
+// What a path names, links to files followed.
+enum PathKind {
+  PathMissing,  // nothing (errno set), or a link that leads nowhere
+  PathFile,     // a regular file, or a link to one
+  PathFolder,   // a folder, or (for a path itself, not a folder's entry) a link to one
+  PathOther,    // anything else: a device, a pipe, a socket; in a folder, a link to a folder
+};
+
+// What path names. With identity given, also its identity where the system
+// tells it (*identified says whether it did), in a quick form: on Windows
+// only the file index (volume 0), for the system is slow to name the
+// volume. Two files with one quick identity may still differ: SameFile
+// settles it.
+PathKind KindOf(const std::string& path, FileIdentity* identity = nullptr,
+                bool* identified = nullptr);
+
+struct FolderEntry {
+  std::string name;
+  PathKind kind;
+};
+
+// The entries of folder, without "." and "..", in name order. A link to a
+// folder is PathOther, so that a walk does not follow it. False with errno set
+// when the folder cannot be read.
+bool ReadFolder(const std::string& folder, std::vector<FolderEntry>* entries);
+
+// Name order: bytes on POSIX; on Windows letters compare without case, as the
+// system's names do.
+bool NameLess(const std::string& a, const std::string& b);
+
+// The separator put between a folder and a name found in it.
+extern const char kPathSeparator;
+
+// The full identity of the file at path, links followed. False when it has
+// none (it cannot be opened or found).
+bool IdentityOf(const std::string& path, FileIdentity* identity);
+
+// True when a and b name one file: their full identities are equal.
+bool SameFile(const std::string& a, const std::string& b);
+
+// The file arguments as the program works on them. On Windows, where the
+// shell leaves patterns to the program, an argument holding '*' or '?' in its
+// last part becomes the names in its folder that match it, in name order ("."
+// and ".." excluded), or stays as it is when none does. Elsewhere the shell
+// has done that, and args come back unchanged.
+std::vector<std::string> ExpandWildcards(std::vector<std::string> args);
 
 #endif

@@ -114,6 +114,13 @@ struct ConvertOptions {
 // left, one report has been made, and the result is false.
 bool ConvertFile(const std::string& path, const ConvertOptions& options);
 
+// The file that ConvertFile, SourceFile and ProbeWritable take path to name:
+// path made absolute against the directory that was current when the program
+// started, and on POSIX a symbolic link followed. A caller that looks at the
+// file itself (its kind, its identity) goes through it, for ConvertFile
+// changes the current directory.
+std::string ResolvePath(const std::string& path);
+
 // Opens the file for writing and closes it again, changing nothing. False,
 // with *error (when given) the error number, when the file cannot be opened
 // for writing.

@@ -46,6 +46,8 @@ int DeferredFolderSync::Flush(std::string* failed) {
   return first;
 }
 
+std::string ResolvePath(const std::string& path) { return ResolveTarget(path); }
+
 bool ProbeWritable(const std::string& path, int* error) {
   File file;
   int result = file.OpenWrite(ResolveTarget(path));

@@ -146,7 +146,8 @@ int File::Close() {
   return close(fd) == 0 ? 0 : LastError();
 }
 
-std::string FolderOf(const std::string& path) { return path.substr(0, FolderLength(path)); }
+// Only '/' separates here: a backslash or a colon is part of a name.
+std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
 
 const std::string& StartupDirectory() { return g_startupDirectory; }
 

@@ -52,6 +52,9 @@ class LinebreakScanner {
   // The direction mode gives the stream, once DirectionSettled.
   Direction DirectionFor(TranslationMode mode) const;
 
+  // True once a NUL unit has been seen.
+  bool HasNul() const { return counts_.hasNul; }
+
  private:
   void ScanUnits(const unsigned char* in, size_t n);
 

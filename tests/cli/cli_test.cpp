@@ -25,8 +25,13 @@ struct CliCase {
 };
 
 const std::string kTryHelp =
-    "Usage: quenlat-cli [--auto | --to-crlf | --to-lf] [--check] [--quiet] [--] FILE...\n"
+    "Usage: quenlat-cli [--auto | --to-crlf | --to-lf] [OPTION]... [--] [FILE]...\n"
     "Try 'quenlat-cli --help' for more.\n";
+const std::string kMissing = "File or directory does not exist";
+const std::string kFolder = "This is a folder; --recursive converts the files in it";
+const std::string kSkipped = "binary file skipped; --force converts it";
+// A PNG's first bytes: CR, LF, 0x1A and NUL bytes.
+const std::string kPng("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
 
 const CliCase kCases[] = {
     {"automatic_toggles_each_file",
@@ -52,12 +57,11 @@ const CliCase kCases[] = {
     {"failure_in_the_middle_stops_nothing",
      {{"a", "1\n"}, {"c", "3\n"}}, {"--to-crlf", "a", "missing", "c"}, 1,
      "2 files converted.\n",
-     "quenlat-cli: missing: This file cannot be opened for writing\n1 failed.\n",
+     "quenlat-cli: missing: " + kMissing + "\n1 failed.\n",
      {{"a", "1\r\n"}, {"c", "3\r\n"}}},
     {"quiet_keeps_errors",
      {}, {"--quiet", "x", "y"}, 1, "",
-     "quenlat-cli: x: This file cannot be opened for writing\n"
-     "quenlat-cli: y: This file cannot be opened for writing\n2 failed.\n",
+     "quenlat-cli: x: " + kMissing + "\nquenlat-cli: y: " + kMissing + "\n2 failed.\n",
      {}},
     // Once a file's folder is current, a later relative path still means the
     // folder where the run started.
@@ -67,15 +71,67 @@ const CliCase kCases[] = {
     {"double_dash_ends_the_options",
      {{"-x", "a\n"}, {"--to-lf", "b\n"}}, {"--to-crlf", "--", "-x", "--to-lf"}, 0,
      "2 files converted.\n", "", {{"-x", "a\r\n"}, {"--to-lf", "b\r\n"}}},
-    {"single_dash_is_a_file",
-     {{"-", "a\n"}}, {"-"}, 0, "1 files converted.\n", "", {{"-", "a\r\n"}}},
+    {"a_file_named_dash_by_its_path",
+     {{"-", "a\n"}}, {"./-"}, 0, "1 files converted.\n", "", {{"-", "a\r\n"}}},
+
+    // One conversion per file: in automatic mode a second one would undo it.
+    {"same_file_by_two_names",
+     {{"a.txt", "x\n"}, {"d/b.txt", "y\r\n"}}, {"a.txt", "./a.txt", "d/b.txt", "d/../a.txt"}, 0,
+     "4 files converted.\n",
+     "quenlat-cli: ./a.txt: already done (the same file as a.txt)\n"
+     "quenlat-cli: d/../a.txt: already done (the same file as a.txt)\n",
+     {{"a.txt", "x\r\n"}, {"d/b.txt", "y\n"}}},
+    {"same_name_in_two_folders",
+     {{"d1/f", "1\n"}, {"d2/f", "2\n"}}, {"d1/f", "d2/f", "d1/f"}, 0, "3 files converted.\n",
+     "quenlat-cli: d1/f: already done (the same file as d1/f)\n",
+     {{"d1/f", "1\r\n"}, {"d2/f", "2\r\n"}}},
+
+    {"binary_file_is_skipped",
+     {{"p.png", kPng}, {"t", "a\n"}}, {"p.png", "t"}, 0, "1 files converted. 1 skipped.\n",
+     "quenlat-cli: p.png: " + kSkipped + "\n", {{"p.png", kPng}, {"t", "a\r\n"}}},
+    {"a_nul_anywhere_makes_a_file_binary",
+     {{"late", std::string(300000, 'a') + "\r\n" + std::string(1, '\0')}},
+     {"--to-lf", "late"}, 0, "0 files converted. 1 skipped.\n",
+     "quenlat-cli: late: " + kSkipped + "\n",
+     {{"late", std::string(300000, 'a') + "\r\n" + std::string(1, '\0')}}},
+    {"binary_file_that_would_not_change_is_skipped_too",
+     {{"z", std::string("a\0b", 3)}}, {"z"}, 0, "0 files converted. 1 skipped.\n",
+     "quenlat-cli: z: " + kSkipped + "\n", {}},
+    {"force_converts_a_binary_file",
+     {{"p.png", kPng}}, {"--force", "--to-lf", "p.png"}, 0, "1 files converted.\n", "",
+     {{"p.png", std::string("\x89PNG\n\x1a\n\0\0\0\rIHDR", 15)}}},
+    {"check_marks_a_binary_file",
+     {{"p.png", kPng}}, {"--check", "p.png"}, 0,
+     "p.png: 1 CR-LF, 1 LF, 1 CR, 0x1A yes, NUL yes: binary\n", "", {}},
+    {"check_with_force_tells_the_change",
+     {{"p.png", kPng}}, {"--check", "--force", "p.png"}, 1,
+     "p.png: 1 CR-LF, 1 LF, 1 CR, 0x1A yes, NUL yes: to LF\n", "", {}},
+
+    {"files_from_a_list_after_the_arguments",
+     {{"a", "1\n"}, {"b c", "2\n"}, {"d", "3\n"}, {"list", "b c\r\n\nd\n"}},
+     {"--check", "--files-from", "list", "a"}, 1,
+     "a: 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n"
+     "b c: 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n"
+     "d: 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n", "", {}},
+    {"files_from_a_list_of_nul_terminated_names",
+     {{"a b", "1\n"}, {"b", "2\n"}, {"list", std::string("a b\0b\0", 6)}},
+     {"--to-crlf", "-0", "--files-from=list"}, 0, "2 files converted.\n", "",
+     {{"a b", "1\r\n"}, {"b", "2\r\n"}}},
+    {"files_from_a_missing_list_converts_nothing",
+     {{"a", "1\n"}}, {"a", "--files-from", "none"}, 1, "",
+     "quenlat-cli: none: " + kMissing + "\n", {{"a", "1\n"}}},
+    {"files_from_needs_a_name", {{"a", "1\n"}}, {"a", "--files-from"}, 2, "",
+     "quenlat-cli: option '--files-from' needs a file\n" + kTryHelp, {{"a", "1\n"}}},
+    {"dash_with_other_files", {{"a", "1\n"}}, {"a", "-"}, 2, "",
+     "quenlat-cli: '-' (standard input) cannot be given with other files\n" + kTryHelp,
+     {{"a", "1\n"}}},
 
     {"check_lists_counts_and_changes_nothing",
      {{"lf", "a\nb\n"}, {"crlf", "a\r\nb\r\n"}, {"odd", std::string("\r\0x\r\n\x1a\n", 7)}},
      {"--check", "lf", "crlf", "odd"}, 1,
      "lf: 0 CR-LF, 2 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n"
      "crlf: 2 CR-LF, 0 LF, 0 CR, 0x1A no, NUL no: to LF\n"
-     "odd: 1 CR-LF, 1 LF, 1 CR, 0x1A yes, NUL yes: to CR-LF\n",
+     "odd: 1 CR-LF, 1 LF, 1 CR, 0x1A yes, NUL yes: binary\n",
      "", {{"lf", "a\nb\n"}, {"crlf", "a\r\nb\r\n"}, {"odd", std::string("\r\0x\r\n\x1a\n", 7)}}},
     {"check_passes_when_nothing_would_change",
      {{"lf", "a\nb\n"}, {"plain", "abc"}}, {"--to-lf", "--check", "lf", "plain"}, 0,
@@ -87,7 +143,10 @@ const CliCase kCases[] = {
      "f: 0 CR-LF, 0 LF, 0 CR, 0x1A yes, NUL no: to LF\n", "", {{"f", "a\x1a"}}},
     {"check_reports_a_folder",
      {{"d/f", "x\n"}}, {"--check", "d"}, 1, "",
-     "quenlat-cli: d: Permission Denied\n1 failed.\n", {{"d/f", "x\n"}}},
+     "quenlat-cli: d: " + kFolder + "\n1 failed.\n", {{"d/f", "x\n"}}},
+    {"a_folder_without_recursive_is_refused",
+     {{"d/f", "x\n"}}, {"d"}, 1, "0 files converted.\n",
+     "quenlat-cli: d: " + kFolder + "\n1 failed.\n", {{"d/f", "x\n"}}},
     {"check_reports_a_missing_file",
      {{"lf", "a\n"}}, {"--check", "--to-crlf", "none", "lf"}, 1,
      "lf: 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n",
@@ -97,8 +156,8 @@ const CliCase kCases[] = {
      "quenlat-cli: unknown option '--to-unix'\n" + kTryHelp, {{"f", "a\n"}}},
     {"short_option_is_unknown", {{"f", "a\n"}}, {"f", "-q"}, 2, "",
      "quenlat-cli: unknown option '-q'\n" + kTryHelp, {{"f", "a\n"}}},
-    {"no_files", {}, {"--to-lf", "--quiet"}, 2, "", "quenlat-cli: no files given\n" + kTryHelp, {}},
-    {"nothing_at_all", {}, {}, 2, "", "quenlat-cli: no files given\n" + kTryHelp, {}},
+    // Standard input is no terminal here: the tool is a filter of no bytes.
+    {"no_files_filters_standard_input", {{"f", "a\n"}}, {"--to-lf"}, 0, "", "", {{"f", "a\n"}}},
 };
 
 std::string ConsoleText(const std::string& text) {
@@ -227,6 +286,7 @@ TEST_F(CliTest, FullDiskReportsTheTemporaryFile) {
 TEST_F(CliTest, BatchWithFaultyFiles) {
   const std::string kProbe = "This file cannot be opened for writing";
   const std::string kDenied = "Permission Denied";
+  // The system's reason where it gives one; the probe's sentence otherwise.
   struct Item {
     std::string arg;
     std::string sentence;  // empty for a file that converts
@@ -236,12 +296,13 @@ TEST_F(CliTest, BatchWithFaultyFiles) {
 
   Put("good1.txt", "1\n");
   items.push_back({"good1.txt", ""});
-  items.push_back({"missing.txt", kProbe});
+  items.push_back({"missing.txt", kMissing});
+  items.push_back({"no-folder/missing.txt", kMissing});
   MakeFolder(scratch_ / "folder");
-  items.push_back({"folder", kProbe});
+  items.push_back({"folder", kFolder});
   Put("readonly.txt", "r\n");
   if (MakeReadOnly(scratch_ / "readonly.txt")) {
-    items.push_back({"readonly.txt", kProbe});
+    items.push_back({"readonly.txt", kDenied});
     unchanged.push_back({"readonly.txt", "r\n"});
   }
   Put("good2.txt", "2\n");
@@ -249,13 +310,10 @@ TEST_F(CliTest, BatchWithFaultyFiles) {
   items.push_back({std::string(300, 'n'), kProbe});  // a name longer than any system takes
   // A file whose folder takes no new file. On POSIX the file itself may be
   // written: the probe passes and the conversion cannot make its temporary
-  // file. The Windows build finds one on a read-only filesystem.
+  // file. The Windows build finds one on a read-only filesystem, where the
+  // probe fails.
   const std::string locked = FileInReadOnlyFolder(scratch_);
-#ifdef _WIN32
-  if (!locked.empty()) items.push_back({locked, kProbe});
-#else
   if (!locked.empty()) items.push_back({locked, kDenied});
-#endif
   // Files held open by another program: without write sharing the probe
   // fails; with it, the replace does (after the tool's brief wait).
   Put("held-read.txt", "h\n");
@@ -264,7 +322,7 @@ TEST_F(CliTest, BatchWithFaultyFiles) {
   unchanged.push_back({"held-read-write.txt", "h\n"});
   HeldByOtherProcess heldRead(scratch_ / "held-read.txt", Sharing::Read);
   HeldByOtherProcess heldReadWrite(scratch_ / "held-read-write.txt", Sharing::ReadWrite);
-  if (heldRead.ok()) items.push_back({"held-read.txt", kProbe});
+  if (heldRead.ok()) items.push_back({"held-read.txt", kDenied});
   if (heldReadWrite.ok()) items.push_back({"held-read-write.txt", kDenied});
   Put("good3.txt", "3\n");
   items.push_back({"good3.txt", ""});
@@ -300,5 +358,197 @@ TEST_F(CliTest, BatchWithFaultyFiles) {
     }
   }
 }
+
+// The filter: standard input to standard output, with the rules of a file.
+TEST_F(CliTest, FilterTable) {
+  const std::string big(200000, 'x');  // longer than a read from the input
+  struct FilterCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {"auto_to_lf", {}, "a\nb\r\nc\r\n", 0, "a\nb\nc\n", ""},
+      {"auto_to_crlf", {"-"}, "a\nb\rc\r\n", 0, "a\r\nb\rc\r\n", ""},
+      {"auto_no_cr_at_all", {}, "a\nb\n", 0, "a\r\nb\r\n", ""},
+      {"auto_first_cr_at_the_end", {}, "a\nb\r", 0, "a\r\nb\r", ""},
+      {"auto_first_cr_far_in", {}, big + "\n" + big + "\r\n", 0, big + "\n" + big + "\n", ""},
+      {"to_crlf", {"--to-crlf"}, "a\r\nb\nc\r", 0, "a\r\nb\r\nc\r", ""},
+      {"to_lf_drops_a_final_0x1a", {"--to-lf", "-"}, "a\r\nb\r\r\n\x1a", 0, "a\nb\r\n", ""},
+      {"to_lf_a_big_stream", {"--to-lf"}, big + "\r\n" + big + "\r\n", 0, big + "\n" + big + "\n", ""},
+      {"empty", {"--to-crlf"}, "", 0, "", ""},
+      {"binary_passes_unchanged", {"--to-lf"}, kPng, 0, kPng,
+       "quenlat-cli: -: binary input passed through unchanged; --force converts it\n"},
+      {"force_converts_binary", {"--to-lf", "--force"}, kPng,
+       0, std::string("\x89PNG\n\x1a\n\0\0\0\rIHDR", 15), ""},
+      {"check", {"--check", "--to-lf", "-"}, "a\r\nb\n", 1,
+       "-: 1 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to LF\n", ""},
+      {"check_binary", {"--check"}, kPng, 0,
+       "-: 1 CR-LF, 1 LF, 1 CR, 0x1A yes, NUL yes: binary\n", ""},
+  };
+  for (const FilterCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Outcome outcome = RunProgram(HostPath(QUENLAT_CLI), c.args, scratch_.path(), InputOf(c.input));
+    EXPECT_EQ(outcome.status, c.status);
+    const bool check = !c.args.empty() && c.args[0] == "--check";
+    EXPECT_EQ(outcome.out, check ? ConsoleText(c.out) : c.out);  // the data goes out untranslated
+    EXPECT_EQ(outcome.err, ConsoleText(c.err));
+  }
+  EXPECT_TRUE(ListFolder(scratch_.path()).empty());  // no temporary file
+}
+
+// Names given on standard input, one a line or NUL-terminated.
+TEST_F(CliTest, FilesFromStandardInput) {
+  Put("a", "1\n");
+  Put("b", "2\n");
+  Outcome lines = RunProgram(HostPath(QUENLAT_CLI), {"--files-from", "-"}, scratch_.path(),
+                             InputOf("a\nb\n"));
+  EXPECT_EQ(lines.status, 0);
+  EXPECT_EQ(lines.out, ConsoleText("2 files converted.\n"));
+  EXPECT_EQ(ReadBytes(scratch_ / "b"), "2\r\n");
+  Outcome nul = RunProgram(HostPath(QUENLAT_CLI), {"--null", "--files-from", "-", "--to-lf"},
+                           scratch_.path(), InputOf(std::string("a\0b", 3)));
+  EXPECT_EQ(nul.status, 0);
+  EXPECT_EQ(ReadBytes(scratch_ / "a"), "1\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "b"), "2\n");
+}
+
+// With no files and a person at the terminal, the tool does not wait for input.
+TEST_F(CliTest, NoFilesFromATerminalIsAUsageError) {
+  if (!CanUseTerminal()) GTEST_SKIP() << "no terminal to give";
+  Input terminal;
+  terminal.kind = Input::Terminal;
+  Outcome outcome = RunProgram(HostPath(QUENLAT_CLI), {"--to-lf"}, scratch_.path(), terminal);
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err, "quenlat-cli: no files given\n" + kTryHelp);
+}
+
+// A walk of nested folders: each folder's files in name order, then its
+// folders; version-control folders left out, links to folders not followed,
+// binary files skipped.
+TEST_F(CliTest, Recursion) {
+  Put("top/b.txt", "b\n");
+  Put("top/a.txt", "a\n");
+  Put("top/pic.png", kPng);
+  MakeFolder(scratch_ / "top/sub");
+  MakeFolder(scratch_ / "top/sub/deeper");
+  Put("top/sub/deeper/d.txt", "d\n");
+  Put("top/sub/c.txt", "c\n");
+  MakeFolder(scratch_ / "top/.git");
+  Put("top/.git/config", "g\n");
+  MakeFolder(scratch_ / "elsewhere");
+  Put("elsewhere/e.txt", "e\n");
+  const bool links = MakeSymbolicLink("../elsewhere", scratch_ / "top/link") &&
+                     MakeSymbolicLink("../../elsewhere/e.txt", scratch_ / "top/sub/e-link.txt");
+  const std::string sep = kConsoleNewline[0] == '\r' ? "\\" : "/";
+  const std::string lf = ": 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n";
+
+  Outcome check = Run({"--check", "-r", "top"});
+  std::string expected = "top" + sep + "a.txt" + lf + "top" + sep + "b.txt" + lf + "top" + sep +
+                         "pic.png: 1 CR-LF, 1 LF, 1 CR, 0x1A yes, NUL yes: binary\n" + "top" +
+                         sep + "sub" + sep + "c.txt" + lf;
+  if (links) expected += "top" + sep + "sub" + sep + "e-link.txt" + lf;
+  expected += "top" + sep + "sub" + sep + "deeper" + sep + "d.txt" + lf;
+  EXPECT_EQ(check.out, ConsoleText(expected));
+
+  Outcome outcome = Run({"--recursive", "top/"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, ConsoleText(links ? "5 files converted. 1 skipped.\n"
+                                           : "4 files converted. 1 skipped.\n"));
+  EXPECT_EQ(outcome.err, ConsoleText("quenlat-cli: top/pic.png: " + kSkipped + "\n"));
+  for (const char* name : {"top/a.txt", "top/b.txt", "top/sub/c.txt", "top/sub/deeper/d.txt"})
+    EXPECT_EQ(ReadBytes(scratch_ / name).substr(1), "\r\n") << name;
+  EXPECT_EQ(ReadBytes(scratch_ / "top/.git/config"), "g\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "top/pic.png"), kPng);
+  // Through the link to the file only: the link to its folder is not walked.
+  EXPECT_EQ(ReadBytes(scratch_ / "elsewhere/e.txt"), links ? "e\r\n" : "e\n");
+}
+
+// A file named twice through links is converted once; a hard link, which the
+// conversion parts from its file, then names other content and is converted too.
+TEST_F(CliTest, SameFileThroughLinks) {
+  Put("real.txt", "a\n");
+  if (!MakeSymbolicLink("real.txt", scratch_ / "soft.txt")) GTEST_SKIP() << "no symbolic links";
+  Outcome outcome = Run({"soft.txt", "real.txt"});
+  EXPECT_EQ(outcome.out, "2 files converted.\n");
+  EXPECT_EQ(outcome.err, "quenlat-cli: real.txt: already done (the same file as soft.txt)\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "real.txt"), "a\r\n");
+
+  ASSERT_TRUE(MakeHardLink(scratch_ / "real.txt", scratch_ / "hard.txt"));
+  outcome = Run({"real.txt", "hard.txt"});
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(ReadBytes(scratch_ / "real.txt"), "a\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "hard.txt"), "a\n");
+}
+
+// Whatever bytes a name holds, each file's line stays one line.
+TEST_F(CliTest, NamesArePrintedSafely) {
+  Outcome missing = Run({"m\tx\x01", "--to-lf"});
+  const std::string prefix = "quenlat-cli: m\\tx\\x01: ";
+  EXPECT_EQ(missing.err.substr(0, prefix.size()), prefix) << missing.err;
+#ifndef _WIN32
+  const std::string name = "two\nlines\\and\x7f";
+  Put(name, "a\n");
+  Outcome check = Run({"--check", name});
+  EXPECT_EQ(check.out, "two\\nlines\\\\and\\x7f: 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n");
+  Outcome convert = Run({name, name});
+  EXPECT_EQ(convert.err, "quenlat-cli: two\\nlines\\\\and\\x7f: already done (the same file as "
+                         "two\\nlines\\\\and\\x7f)\n");
+#endif
+}
+
+// A UTF-16 file with its byte-order mark holds NUL bytes and is text; with
+// an odd length it cannot be UTF-16, and is binary.
+TEST_F(CliTest, Utf16WithByteOrderMarkIsNotBinary) {
+  Put("le.txt", std::string("\xff\xfe" "a\0\n\0", 6));
+  Put("be.txt", std::string("\xfe\xff" "\0a\0\n", 6));
+  Put("odd.txt", std::string("\xff\xfe" "a\0\n", 5));
+  Outcome check = Run({"--check", "le.txt", "be.txt", "odd.txt"});
+  const std::vector<std::string> lines = {"le.txt", "be.txt", "odd.txt"};
+  for (const std::string& name : lines) {
+    const size_t at = check.out.find(name + ":");
+    ASSERT_NE(at, std::string::npos) << name;
+    const size_t end = check.out.find('\n', at);
+    const bool binary = check.out.substr(at, end - at).find(": binary") != std::string::npos;
+    EXPECT_EQ(binary, name == "odd.txt") << name;
+  }
+}
+
+#ifdef _WIN32
+// The Windows tool expands its own patterns, as the system's console
+// programs do: in the last part only, in name order, folders included.
+TEST_F(CliTest, WildcardsOnWindows) {
+  Put("b.txt", "b\n");
+  Put("a.txt", "a\n");
+  Put("c.md", "c\n");
+  MakeFolder(scratch_ / "sub");
+  Put("sub/s.txt", "s\n");
+  MakeFolder(scratch_ / "s-folder.txt");
+  const std::string lf = ": 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\r\n";
+
+  Outcome check = Run({"--check", "*.txt", "sub\\?.txt", "none*.txt", "su*\\*.txt"});
+  EXPECT_EQ(check.out, "a.txt" + lf + "b.txt" + lf + "sub\\s.txt" + lf);
+  EXPECT_EQ(check.err, "quenlat-cli: s-folder.txt: " + kFolder + "\r\n"
+                       "quenlat-cli: none*.txt: " + kMissing + "\r\n"
+                       "quenlat-cli: su*\\*.txt: " + kMissing + "\r\n3 failed.\r\n");
+  Outcome walk = Run({"-r", "s*"});
+  EXPECT_EQ(walk.out, "1 files converted.\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "sub/s.txt"), "s\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "a.txt"), "a\n");
+}
+#else
+// Natively the shell expands patterns; the tool takes '*' as part of a name.
+TEST_F(CliTest, NoWildcardsOfItsOwn) {
+  Put("*.txt", "star\n");
+  Put("a.txt", "a\n");
+  Outcome outcome = Run({"*.txt", "?.txt"});
+  EXPECT_EQ(outcome.out, "1 files converted.\n");
+  EXPECT_EQ(outcome.err, "quenlat-cli: ?.txt: " + kMissing + "\n1 failed.\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "*.txt"), "star\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "a.txt"), "a\n");
+}
+#endif
 
 }  // namespace

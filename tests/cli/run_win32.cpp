@@ -33,14 +33,21 @@ HANDLE OpenInheritable(const std::string& path, DWORD access, DWORD creation) {
 
 }  // namespace
 
+bool CanUseTerminal() { return false; }
+
 Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& cwd) {
+                   const std::string& cwd, const Input& input) {
   ScratchDir capture;
   const std::string outPath = capture / "out", errPath = capture / "err";
+  std::string inPath = "NUL";
+  if (input.kind == Input::Bytes) {
+    inPath = capture / "in";
+    WriteBytes(inPath, input.bytes);
+  }
   std::string commandLine = Quote(program);
   for (const std::string& a : args) commandLine += " " + Quote(a);
 
-  HANDLE in = OpenInheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+  HANDLE in = OpenInheritable(inPath, GENERIC_READ, OPEN_EXISTING);
   HANDLE out = OpenInheritable(outPath, GENERIC_WRITE, CREATE_ALWAYS);
   HANDLE err = OpenInheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
   STARTUPINFOA si = {};
@@ -86,3 +93,7 @@ void SetOldModificationTime(const std::string& path) {
 }
 
 bool MakeSymbolicLink(const std::string&, const std::string&) { return false; }
+
+bool MakeHardLink(const std::string& target, const std::string& link) {
+  return CreateHardLinkA(link.c_str(), target.c_str(), nullptr) != 0;
+}

@@ -81,4 +81,21 @@ TEST(ConvertPosix, DeferredFolderSyncFlushesTheFoldersAtTheEnd) {
   EXPECT_TRUE(reporter.reports.empty());
 }
 
+// A backslash or a colon is part of a name here, not a separator: the file's
+// own folder is the one flushed.
+TEST(ConvertPosix, BackslashAndColonAreNameCharacters) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  DeferredFolderSync deferred;
+  EXPECT_EQ(FolderOf("/a/b\\c"), "/a/");
+  EXPECT_EQ(FolderOf("C:x"), "");
+  const std::string path = scratch / "back\\slash";
+  WriteBytes(path, "1\n");
+  ASSERT_TRUE(ConvertWithMode(path, ModeLfToCrLf, reporter, &deferred));
+  EXPECT_EQ(ReadBytes(path), "1\r\n");
+  EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"back\\slash"});
+  std::string failed;
+  EXPECT_EQ(deferred.Flush(&failed), 0) << failed;
+}
+
 }  // namespace
