@@ -5,6 +5,7 @@
 #                                    README and the licence, with CR-LF breaks
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
+"$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" native
 "$root/scripts/build.sh" windows
 
