@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "../memory_canvas.h"
 #include "dialog_template.h"
 #include "dialogs/translate_dlg.h"
 #include "framework/winapp.h"
@@ -35,6 +36,32 @@ const std::string kMixed = "a\r\nb\n";
 // Tells the driver where the bar stands; the answer is read on the dialog's
 // own thread.
 const UINT WM_TEST_BAR_POS = WM_APP + 1;
+// Holds a running batch (see BatchHold); lParam points to the hold.
+const UINT WM_TEST_HOLD = WM_APP + 2;
+
+// Keeps the batch at a known file. The driver posts WM_TEST_HOLD; the batch
+// handles it between files like any waiting message, and the dialog's thread
+// stays in the handler, with the state of that moment noted, until the
+// driver releases it.
+struct BatchHold {
+  BatchHold()
+      : hHeld(::CreateEventA(NULL, FALSE, FALSE, NULL)),
+        hRelease(::CreateEventA(NULL, FALSE, FALSE, NULL)) {}
+  ~BatchHold() {
+    ::SetEvent(hRelease);
+    ::CloseHandle(hHeld);
+    ::CloseHandle(hRelease);
+  }
+  // Asks the batch of hDlg to stop at the next file it comes to.
+  void Post(HWND hDlg) { ::PostMessageA(hDlg, WM_TEST_HOLD, 0, reinterpret_cast<LPARAM>(this)); }
+  bool WaitHeld() { return ::WaitForSingleObject(hHeld, ui::kTimeoutMs) == WAIT_OBJECT_0; }
+  void Release() { ::SetEvent(hRelease); }
+
+  HANDLE hHeld;
+  HANDLE hRelease;
+  std::string status;  // the status line while held
+  int barPos = -1;
+};
 
 class TestTranslateDlg : public CTranslateDlg {
  public:
@@ -42,12 +69,23 @@ class TestTranslateDlg : public CTranslateDlg {
 
  protected:
   LRESULT OnBarPos(WPARAM, LPARAM) { return m_pProgress != NULL ? m_pProgress->GetPos() : -1; }
+  LRESULT OnHold(WPARAM, LPARAM lParam) {
+    BatchHold* hold = reinterpret_cast<BatchHold*>(lParam);
+    CString strStatus;
+    GetDlgItemText(IDC_STATUS, strStatus);
+    hold->status = strStatus.GetString();
+    hold->barPos = m_pProgress != NULL ? static_cast<int>(m_pProgress->GetPos()) : -1;
+    ::SetEvent(hold->hHeld);
+    ::WaitForSingleObject(hold->hRelease, ui::kTimeoutMs);
+    return 0;
+  }
 
   DECLARE_MESSAGE_MAP()
 };
 
 BEGIN_MESSAGE_MAP(TestTranslateDlg, CTranslateDlg)
   ON_MESSAGE(WM_TEST_BAR_POS, &TestTranslateDlg::OnBarPos)
+  ON_MESSAGE(WM_TEST_HOLD, &TestTranslateDlg::OnHold)
 END_MESSAGE_MAP()
 
 LRESULT BarPos(HWND hDlg) {
@@ -62,8 +100,6 @@ HWND NextBox(HWND hDlg, HWND hPrevious = NULL) {
   if (hPrevious != NULL) ui::WaitUntil([&] { return !::IsWindow(hPrevious); });
   return ui::WaitForOwnedBox(hDlg, kAppName);
 }
-
-bool HasButton(HWND hBox, int id) { return ::GetDlgItem(hBox, id) != NULL; }
 
 class TranslateDlgTest : public ::testing::Test {
  protected:
@@ -171,15 +207,16 @@ TEST_F(TranslateDlgTest, FailedFileAnsweredYesLeavesTheBarAndTheBatchGoesOn) {
     HWND hError = NextBox(hDlg);
     ASSERT_NE(nullptr, hError);
     EXPECT_EQ(second + "\n\nPermission Denied", ui::BoxText(hError));
-    EXPECT_TRUE(HasButton(hError, IDOK));
-    EXPECT_FALSE(HasButton(hError, IDYES));
+    EXPECT_EQ("stop", ui::BoxIcon(hError));
+    EXPECT_EQ("OK", ui::BoxButtons(hError));
     EXPECT_EQ(33, BarPos(hDlg));
     ui::Click(hError, IDOK);
 
     HWND hQuestion = NextBox(hDlg, hError);
     ASSERT_NE(nullptr, hQuestion);
     EXPECT_EQ("Conversion Failed. Continue batch?", ui::BoxText(hQuestion));
-    EXPECT_TRUE(HasButton(hQuestion, IDNO));
+    EXPECT_EQ("exclamation", ui::BoxIcon(hQuestion));
+    EXPECT_EQ("Yes No", ui::BoxButtons(hQuestion));
     EXPECT_EQ(33, BarPos(hDlg));
     ui::Click(hQuestion, IDYES);
 
@@ -193,7 +230,6 @@ TEST_F(TranslateDlgTest, FailedFileAnsweredYesLeavesTheBarAndTheBatchGoesOn) {
 }
 
 TEST_F(TranslateDlgTest, NoStopsTheBatchAfterTheModeIsStoredAndAgainRunsAfresh) {
-  // Neither the status line nor the question makes anything of the '&'.
   std::string missing = m_scratch / "not&here.txt";
   std::string other = File("other.txt", kCrLf);
   INT_PTR result = Run({missing, other}, [&](HWND hDlg) {
@@ -203,6 +239,8 @@ TEST_F(TranslateDlgTest, NoStopsTheBatchAfterTheModeIsStoredAndAgainRunsAfresh) 
     ASSERT_NE(nullptr, hQuestion);
     EXPECT_EQ(missing + "\n\nThis file cannot be opened for writing. Continue batch?",
               ui::BoxText(hQuestion));
+    EXPECT_EQ("exclamation", ui::BoxIcon(hQuestion));
+    EXPECT_EQ("Yes No", ui::BoxButtons(hQuestion));
     EXPECT_EQ("File 1: " + missing, ui::ItemText(hDlg, IDC_STATUS));
     // Stored before the first file.
     EXPECT_EQ(2, StoredMode());
@@ -236,58 +274,128 @@ std::string States(const std::vector<std::string>& files, const std::string& ori
   return states;
 }
 
+// The batch is held at its second file while the user acts; the stop comes
+// before the first file whose turn to handle a message comes after the act.
 TEST_F(TranslateDlgTest, CancelClickEscapeAndCloseBoxStopABatchBeforeTheNextFile) {
   struct Way {
     const char* name;
     std::function<void(HWND)> act;
+    // Files converted: the held one is finished, and the close box takes a
+    // file more, since the dialog manager answers it with a posted Cancel.
+    const char* states;
   } ways[] = {
-      {"Cancel clicked", [](HWND hDlg) { ui::Click(hDlg, IDCANCEL); }},
-      {"Escape pressed", [](HWND hDlg) { ui::PressKey(hDlg, VK_ESCAPE); }},
-      {"close box", [](HWND hDlg) { ::PostMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+      {"Cancel clicked", [](HWND hDlg) { ui::Click(hDlg, IDCANCEL); }, "CCLLL"},
+      {"Escape pressed", [](HWND hDlg) { ui::PressKey(hDlg, VK_ESCAPE); }, "CCLLL"},
+      {"close box", [](HWND hDlg) { ::PostMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0); }, "CCCLL"},
   };
-  const std::string original = std::string(2000, 'x') + kLf;
-  const std::string converted = std::string(2000, 'x') + kCrLf;
   for (const Way& way : ways) {
     SCOPED_TRACE(way.name);
     ScratchDir folder(m_scratch.path());
     std::vector<std::string> files;
-    for (int i = 0; i < 200; ++i) {
-      char name[16];
-      std::snprintf(name, sizeof name, "f%03d.txt", i);
-      files.push_back(folder / name);
-      WriteBytes(files.back(), original);
+    for (int i = 0; i < 5; ++i) {
+      files.push_back(folder / ("f" + std::to_string(i) + ".txt"));
+      WriteBytes(files.back(), kLf);
     }
-    std::string afterCancel;
     INT_PTR result = Run(files, [&](HWND hDlg) {
+      BatchHold first, second;
       ui::Click(hDlg, IDOK);
-      // Once the second file is under way, the first has been converted.
-      ASSERT_TRUE(ui::WaitUntil([&] {
-        std::string status = ui::ItemText(hDlg, IDC_STATUS);
-        return status.compare(0, 5, "File ") == 0 && std::atoi(status.c_str() + 5) >= 2;
-      }));
+      first.Post(hDlg);
+      ASSERT_TRUE(first.WaitHeld());
+      // Running: Convert is disabled and the focus is on Cancel.
+      EXPECT_EQ("File 1: " + files[0], first.status);
+      EXPECT_FALSE(ui::IsItemEnabled(hDlg, IDOK));
+      EXPECT_EQ(::GetDlgItem(hDlg, IDCANCEL), ui::FocusOf(hDlg));
+      second.Post(hDlg);
+      first.Release();
+      ASSERT_TRUE(second.WaitHeld());
+      EXPECT_EQ("File 2: " + files[1], second.status);
       way.act(hDlg);
+      second.Release();
+
       ASSERT_TRUE(ui::WaitForItemText(hDlg, IDOK, "Again"));
       EXPECT_EQ("Batch cancelled.", ui::ItemText(hDlg, IDC_STATUS));
       EXPECT_EQ("Close", ui::ItemText(hDlg, IDCANCEL));
-      afterCancel = States(files, original, converted);
+      EXPECT_TRUE(ui::IsItemEnabled(hDlg, IDOK));
+      EXPECT_EQ(way.states, States(files, kLf, kCrLf));
 
       // The dialog stays cancelled: "Again" converts nothing.
       ASSERT_TRUE(ui::ClickAndWait(hDlg, IDOK));
       EXPECT_EQ("Batch cancelled.", ui::ItemText(hDlg, IDC_STATUS));
-      EXPECT_EQ(afterCancel, States(files, original, converted));
+      EXPECT_EQ(way.states, States(files, kLf, kCrLf));
       ui::ClickAndWait(hDlg, IDCANCEL);
     });
     EXPECT_EQ(IDCANCEL, result);
-    // The files before the stop are converted whole, the rest untouched, and
-    // no temporary file is left.
-    size_t nConverted = afterCancel.find_first_not_of('C');
-    EXPECT_GE(nConverted, 1u) << afterCancel;
-    EXPECT_LT(nConverted, files.size()) << afterCancel;
-    EXPECT_EQ(std::string(files.size() - std::min(nConverted, files.size()), 'L'),
-              afterCancel.substr(std::min(nConverted, afterCancel.size())))
-        << afterCancel;
-    EXPECT_EQ(files.size(), ListFolder(folder.path()).size());
+    EXPECT_EQ(files.size(), ListFolder(folder.path()).size()) << "no temporary file is left";
   }
+}
+
+TEST_F(TranslateDlgTest, AgainKeepsTheBarWhereItStoodUntilAFileConverts) {
+  std::vector<std::string> files = {File("a.txt", kLf), File("b.txt", kLf), File("c.txt", kLf)};
+  Run(files, [&](HWND hDlg) {
+    ASSERT_TRUE(ui::ClickAndWait(hDlg, IDOK));
+    EXPECT_EQ(100, BarPos(hDlg));
+
+    // The first file of the next run fails: the bar still shows the last run.
+    RemoveFile(files[0]);
+    ui::Click(hDlg, IDOK);
+    HWND hQuestion = NextBox(hDlg);
+    ASSERT_NE(nullptr, hQuestion);
+    EXPECT_EQ(100, BarPos(hDlg));
+    ui::Click(hQuestion, IDYES);
+    EXPECT_TRUE(ui::WaitForItemText(hDlg, IDC_STATUS, "2 files converted."));
+    EXPECT_EQ(100, BarPos(hDlg));
+    ui::ClickAndWait(hDlg, IDCANCEL);
+  });
+}
+
+// The columns of a canvas that hold a pixel other than the background.
+std::vector<bool> InkColumns(const MemoryCanvas& canvas, int width, int height, COLORREF background) {
+  std::vector<bool> ink(width, false);
+  for (int x = 0; x < width; ++x) {
+    for (int y = 0; y < height && !ink[x]; ++y) ink[x] = canvas.Pixel(x, y) != background;
+  }
+  return ink;
+}
+
+TEST_F(TranslateDlgTest, TheStatusLineDrawsAnAmpersandAsItIs) {
+  // A relative name keeps the line short enough to be drawn whole.
+  const std::string name = "quenlat&missing.txt";
+  ASSERT_FALSE(Exists(name));
+  Run({name}, [&](HWND hDlg) {
+    ui::Click(hDlg, IDOK);
+    HWND hQuestion = NextBox(hDlg);
+    ASSERT_NE(nullptr, hQuestion);
+    const std::string status = "File 1: " + name;
+    ASSERT_EQ(status, ui::ItemText(hDlg, IDC_STATUS));
+
+    // The line as the control draws it, and the same text drawn with the
+    // control's font and no prefix processing.
+    HWND hStatus = ::GetDlgItem(hDlg, IDC_STATUS);
+    RECT rc;
+    ::GetClientRect(hStatus, &rc);
+    const COLORREF background = RGB(0, 128, 128);
+    MemoryCanvas drawn(rc.right, rc.bottom, background);
+    MemoryCanvas expected(rc.right, rc.bottom, background);
+    CBrush brush(background);
+    ::FillRect(drawn.hdc(), &rc, brush);
+    ::SendMessageTimeoutA(hStatus, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(drawn.hdc()), PRF_CLIENT,
+                          SMTO_NORMAL, 5000, NULL);
+    DWORD_PTR font = 0;
+    ::SendMessageTimeoutA(hStatus, WM_GETFONT, 0, 0, SMTO_NORMAL, 5000, &font);
+    HGDIOBJ hOld = ::SelectObject(expected.hdc(), reinterpret_cast<HFONT>(font));
+    ::SetBkMode(expected.hdc(), TRANSPARENT);
+    ::DrawTextA(expected.hdc(), status.c_str(), -1, &rc, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+    ::SelectObject(expected.hdc(), hOld);
+
+    // The control paints its own background; what differs from it is ink.
+    std::vector<bool> drawnInk = InkColumns(drawn, rc.right, rc.bottom, drawn.Pixel(rc.right - 1, 0));
+    std::vector<bool> expectedInk = InkColumns(expected, rc.right, rc.bottom, background);
+    ASSERT_NE(expectedInk.end(), std::find(expectedInk.begin(), expectedInk.end(), true));
+    EXPECT_EQ(expectedInk, drawnInk);
+    ui::Click(hQuestion, IDNO);
+    ASSERT_TRUE(ui::WaitForItemText(hDlg, IDOK, "Again"));
+    ui::ClickAndWait(hDlg, IDCANCEL);
+  });
 }
 
 TEST_F(TranslateDlgTest, StoredModeOutsideTheGroupChecksNoButtonAndIsStoredAsMinusOne) {

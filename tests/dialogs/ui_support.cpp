@@ -63,6 +63,34 @@ BOOL CALLBACK CollectStatic(HWND hWnd, LPARAM lParam) {
   return TRUE;
 }
 
+struct BoxParts {
+  HICON hIcon;
+  std::string buttons;
+};
+
+BOOL CALLBACK CollectBoxParts(HWND hWnd, LPARAM lParam) {
+  BoxParts* parts = reinterpret_cast<BoxParts*>(lParam);
+  if (!::IsWindowVisible(hWnd)) return TRUE;
+  std::string cls = ClassOf(hWnd);
+  if (cls == "Static" && (::GetWindowLongA(hWnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    DWORD_PTR icon = 0;
+    ::SendMessageTimeoutA(hWnd, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &icon);
+    parts->hIcon = reinterpret_cast<HICON>(icon);
+  } else if (cls == "Button") {
+    static const struct {
+      int id;
+      const char* name;
+    } names[] = {{IDOK, "OK"},       {IDCANCEL, "Cancel"}, {IDABORT, "Abort"}, {IDRETRY, "Retry"},
+                 {IDIGNORE, "Ignore"}, {IDYES, "Yes"},       {IDNO, "No"}};
+    std::string name = "?";
+    for (const auto& n : names) {
+      if (n.id == ::GetDlgCtrlID(hWnd)) name = n.name;
+    }
+    parts->buttons += (parts->buttons.empty() ? "" : " ") + name;
+  }
+  return TRUE;
+}
+
 }  // namespace
 
 bool WaitUntil(const std::function<bool()>& ready, int timeoutMs) {
@@ -120,6 +148,30 @@ std::string BoxText(HWND hBox) {
   std::string longest;
   ::EnumChildWindows(hBox, CollectStatic, reinterpret_cast<LPARAM>(&longest));
   return longest;
+}
+
+std::string BoxIcon(HWND hBox) {
+  BoxParts parts = {NULL, ""};
+  ::EnumChildWindows(hBox, CollectBoxParts, reinterpret_cast<LPARAM>(&parts));
+  if (parts.hIcon == NULL) return "none";
+  // The system's icons are shared: every load gives the same handle.
+  static const struct {
+    LPCSTR id;
+    const char* name;
+  } icons[] = {{IDI_HAND, "stop"},
+               {IDI_EXCLAMATION, "exclamation"},
+               {IDI_QUESTION, "question"},
+               {IDI_ASTERISK, "information"}};
+  for (const auto& icon : icons) {
+    if (::LoadIconA(NULL, icon.id) == parts.hIcon) return icon.name;
+  }
+  return "other";
+}
+
+std::string BoxButtons(HWND hBox) {
+  BoxParts parts = {NULL, ""};
+  ::EnumChildWindows(hBox, CollectBoxParts, reinterpret_cast<LPARAM>(&parts));
+  return parts.buttons;
 }
 
 bool WaitForItemText(HWND hDlg, int id, const std::string& text, int timeoutMs) {

@@ -34,6 +34,11 @@ std::string ItemText(HWND hDlg, int id);
 // The message of a message box: its longest static text.
 std::string BoxText(HWND hBox);
 bool WaitForItemText(HWND hDlg, int id, const std::string& text, int timeoutMs = kTimeoutMs);
+// The icon a message box shows: "stop", "exclamation", "question",
+// "information", "other" or "none".
+std::string BoxIcon(HWND hBox);
+// The visible buttons of a message box, in creation order, e.g. "Yes No".
+std::string BoxButtons(HWND hBox);
 
 // BM_GETCHECK of a dialog's button.
 LRESULT CheckState(HWND hDlg, int id);
