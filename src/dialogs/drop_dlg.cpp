@@ -15,6 +15,7 @@ BEGIN_MESSAGE_MAP(CDropDlg, CDialog)
   ON_WM_ENDSESSION()
   ON_BN_CLICKED(IDC_AUTO_MINIMIZE, &CDropDlg::OnAutoMinimize)
   ON_MESSAGE(WM_QUERYOPEN, &CDropDlg::OnQueryOpen)
+  ON_WM_SYSCOMMAND()
 END_MESSAGE_MAP()
 
 CDropDlg::CDropDlg(CWnd* pParent)
@@ -111,11 +112,15 @@ void CDropDlg::OnPaint() {
   dc.DrawIcon(x, y, m_hIcon);
 }
 
+void CDropDlg::OnSysCommand(UINT nID, LPARAM) {
+  if ((nID & 0xFFF0) == SC_RESTORE) m_bRefuseFirstOpen = FALSE;
+  Default();
+}
+
 LRESULT CDropDlg::OnQueryOpen(WPARAM, LPARAM) {
-  // The modal loop shows the dialog in its normal state the first time its
-  // queue goes empty, which would undo the minimise made at opening. That
-  // is the first request to restore the window after it; later ones are
-  // the user's.
+  // A restore that comes from no system command while the opening's
+  // minimise stands is the dialog manager's show step (see
+  // m_bRefuseFirstOpen); it comes once.
   if (m_bRefuseFirstOpen) {
     m_bRefuseFirstOpen = FALSE;
     return FALSE;

@@ -48,6 +48,8 @@ class CDropDlg : public CDialog {
   HCURSOR OnQueryDragIcon();
   // Keeps the window minimised at opening (see m_bRefuseFirstOpen).
   LRESULT OnQueryOpen(WPARAM wParam, LPARAM lParam);
+  // A restore through the system command is the user's: never refused.
+  void OnSysCommand(UINT nID, LPARAM lParam);
   // Takes the paths, releases the drop, runs the Translate Linebreaks
   // dialog for them and then minimises the window if the option is on.
   void OnDropFiles(HDROP hDropInfo);
@@ -62,8 +64,12 @@ class CDropDlg : public CDialog {
  private:
   void MinimizeIfChosen();
 
-  // Set when the window has been minimised at opening: the dialog manager's
-  // own show step, which follows, would restore it.
+  // Set when the window has been minimised at opening. The dialog manager
+  // of some hosts shows a modal dialog in its normal state once its loop
+  // runs, by a bare show that would undo that minimise; it is refused. A
+  // user restores a window through the system command (its menu, a click
+  // on the minimised window, the taskbar), which clears the flag, so on a
+  // host without that show the user's first restore is not lost.
   BOOL m_bRefuseFirstOpen;
 };
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -134,6 +135,62 @@ bool WaitIconic(HWND hWnd, bool iconic) {
 void Restore(HWND hDlg) {
   ::PostMessageA(hDlg, WM_SYSCOMMAND, SC_RESTORE, 0);
   EXPECT_TRUE(WaitIconic(hDlg, false));
+}
+
+// Holds the initialisation until the dialog loop has shown the window, as
+// on a host whose loop shows a dialog once, before it is initialised. A
+// timer message comes only when nothing else waits, so by the second one
+// after the window became visible the loop has passed its first idle moment
+// and made its show.
+class ShownFirstDropDlg : public CDropDlg {
+ protected:
+  BOOL OnInitDialog() override {
+    ::SetTimer(m_hWnd, 1, 10, NULL);
+    return TRUE;
+  }
+  LRESULT OnTimer(WPARAM, LPARAM) {
+    if (IsWindowVisible() && ++m_nTicksShown == 2) {
+      ::KillTimer(m_hWnd, 1);
+      CDropDlg::OnInitDialog();
+    }
+    return 0;
+  }
+  int m_nTicksShown = 0;
+
+  DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(ShownFirstDropDlg, CDropDlg)
+  ON_MESSAGE(WM_TIMER, &ShownFirstDropDlg::OnTimer)
+END_MESSAGE_MAP()
+
+template <class TDialog>
+INT_PTR RunAsMainWindow() {
+  TDialog dlg;
+  theApp.m_pMainWnd = &dlg;
+  return dlg.DoModal();
+}
+
+TEST_F(DropDlgTest, OpensMinimisedWhenEverItIsShownAndTheFirstRestoreIsTheUsers) {
+  struct Order {
+    const char* name;
+    INT_PTR (*run)();
+  } orders[] = {
+      {"shown by the dialog loop after its initialisation", RunAsMainWindow<CDropDlg>},
+      {"shown before its initialisation", RunAsMainWindow<ShownFirstDropDlg>},
+  };
+  for (const Order& order : orders) {
+    SCOPED_TRACE(order.name);
+    ui::RunAndDrive(kCaption, order.run, [&](HWND hDlg) {
+      EXPECT_TRUE(WaitIconic(hDlg, true));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      EXPECT_TRUE(Iconic(hDlg)) << "nothing restores it";
+      Restore(hDlg);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      EXPECT_FALSE(Iconic(hDlg)) << "nothing minimises it again";
+      ::PostMessageA(hDlg, WM_CLOSE, 0, 0);
+    });
+  }
 }
 
 TEST(DropTemplate, IsTheDesignedWindow) {
