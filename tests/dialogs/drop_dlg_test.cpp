@@ -17,6 +17,7 @@
 
 #include "app/main_window.h"
 #include "app/profile_app.h"
+#include "../memory_canvas.h"
 #include "dialog_template.h"
 #include "dialogs/drop_dlg.h"
 #include "framework/winapp.h"
@@ -191,6 +192,85 @@ TEST_F(DropDlgTest, OpensMinimisedWhenEverItIsShownAndTheFirstRestoreIsTheUsers)
       ::PostMessageA(hDlg, WM_CLOSE, 0, 0);
     });
   }
+}
+
+// Paints the window as a minimised one, over its whole client area, and
+// keeps what it drew. The erase that the paint asks for fills with kErased,
+// so that it shows.
+const UINT WM_TEST_PAINT_MINIMISED = WM_APP + 1;
+const COLORREF kErased = RGB(0, 128, 128);
+
+struct MinimisedPaint {
+  int width = 0, height = 0;
+  std::vector<COLORREF> pixels;
+  int erasures = 0;
+};
+
+class PaintProbeDropDlg : public CDropDlg {
+ protected:
+  LRESULT OnPaintMinimised(WPARAM, LPARAM lParam) {
+    MinimisedPaint* paint = reinterpret_cast<MinimisedPaint*>(lParam);
+    m_pPaint = paint;
+    // Made what a desktop that shows minimised windows as icons makes of
+    // it: a window without a frame, whose client area is the icon's area,
+    // marked minimised.
+    ::SetWindowLongA(m_hWnd, GWL_STYLE,
+                     ::GetWindowLongA(m_hWnd, GWL_STYLE) & ~(WS_CAPTION | WS_THICKFRAME | DS_MODALFRAME));
+    ::SetWindowLongA(m_hWnd, GWL_EXSTYLE, 0);
+    ::SetWindowPos(m_hWnd, NULL, 0, 0, 0, 0,
+                   SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowLongA(m_hWnd, GWL_STYLE, ::GetWindowLongA(m_hWnd, GWL_STYLE) | WS_MINIMIZE);
+    RECT rc;
+    ::GetClientRect(m_hWnd, &rc);
+    paint->width = rc.right;
+    paint->height = rc.bottom;
+    ::InvalidateRect(m_hWnd, NULL, TRUE);
+    ::UpdateWindow(m_hWnd);
+    MemoryCanvas canvas(rc.right, rc.bottom, RGB(255, 0, 255));
+    HDC hDC = ::GetDC(m_hWnd);
+    ::BitBlt(canvas.hdc(), 0, 0, rc.right, rc.bottom, hDC, 0, 0, SRCCOPY);
+    ::ReleaseDC(m_hWnd, hDC);
+    paint->pixels = canvas.Pixels();
+    m_pPaint = NULL;
+    return 0;
+  }
+  LRESULT OnIconEraseBkgnd(WPARAM wParam, LPARAM) {
+    if (m_pPaint != NULL) {
+      ++m_pPaint->erasures;
+      RECT rc = {0, 0, m_pPaint->width, m_pPaint->height};
+      CBrush brush(kErased);
+      ::FillRect(reinterpret_cast<HDC>(wParam), &rc, brush);
+    }
+    return TRUE;
+  }
+  MinimisedPaint* m_pPaint = NULL;
+
+  DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(PaintProbeDropDlg, CDropDlg)
+  ON_MESSAGE(WM_TEST_PAINT_MINIMISED, &PaintProbeDropDlg::OnPaintMinimised)
+  ON_MESSAGE(WM_ICONERASEBKGND, &PaintProbeDropDlg::OnIconEraseBkgnd)
+END_MESSAGE_MAP()
+
+TEST_F(DropDlgTest, MinimisedItPaintsTheIconCentredOverAnErasedBackground) {
+  WriteBytes(Profile(), "[Options]\r\nAutoMinimize=no\r\n");
+  MinimisedPaint paint;
+  ui::RunAndDrive(kCaption, RunAsMainWindow<PaintProbeDropDlg>, [&](HWND hDlg) {
+    ::SendMessageTimeoutA(hDlg, WM_TEST_PAINT_MINIMISED, 0, reinterpret_cast<LPARAM>(&paint),
+                          SMTO_NORMAL, 5000, NULL);
+    ::PostMessageA(hDlg, WM_CLOSE, 0, 0);
+  });
+  EXPECT_EQ(1, paint.erasures);
+  ASSERT_GT(paint.width, 32);
+  ASSERT_GT(paint.height, 32);
+  // The icon at ((width - 32 + 1) / 2, (height - 32 + 1) / 2) over the erased
+  // background, and nothing else.
+  HICON hIcon = ::LoadIconA(::GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_APPLICATION_ICON));
+  MemoryCanvas expected(paint.width, paint.height, kErased);
+  ::DrawIcon(expected.hdc(), (paint.width - 31) / 2, (paint.height - 31) / 2, hIcon);
+  ASSERT_EQ(expected.Pixels().size(), paint.pixels.size());
+  EXPECT_TRUE(expected.Pixels() == paint.pixels) << paint.width << " x " << paint.height;
 }
 
 TEST(DropTemplate, IsTheDesignedWindow) {
