@@ -40,7 +40,8 @@ TEST(AboutTemplate, IsTheDesignedBox) {
       {0xFFFF, "Static", "Processor:", 5, 71, 63, 8, 0x50000000},
       {106, "Static", "(Processor)", 77, 71, 72, 8, 0x50000000},
       {0xFFFF, "Static", "Disk Space:", 5, 79, 63, 8, 0x50000000},
-      {102, "Static", "(Disk space)", 77, 79, 72, 8, 0x50000000},
+      // Up to the Close button's left edge, below it.
+      {102, "Static", "(Disk space)", 77, 79, 91, 8, 0x50000000},
   };
   ExpectDialogTemplate(IDD_ABOUT, dialog, controls);
 }
@@ -218,6 +219,23 @@ TEST(AboutDlg, ShowsTheProgramsVersionDataAndTheMachinesFigures) {
       EXPECT_TRUE(std::regex_match(ui::ItemText(hDlg, IDC_ABOUT_DISK_SPACE),
                                    std::regex("[0-9]+ KB Free \\(([0-9]|[1-9][0-9]|100)%\\)")))
           << ui::ItemText(hDlg, IDC_ABOUT_DISK_SPACE);
+
+      // The whole disk line shows: this disk's, one of today's, and the
+      // widest with ten digits and a two-digit share.
+      HWND hDisk = ::GetDlgItem(hDlg, IDC_ABOUT_DISK_SPACE);
+      RECT rcDisk;
+      ::GetClientRect(hDisk, &rcDisk);
+      HDC hDC = ::GetDC(hDisk);
+      HGDIOBJ hOld = ::SelectObject(hDC, reinterpret_cast<HFONT>(::SendMessageA(hDisk, WM_GETFONT, 0, 0)));
+      for (const std::string& line : {ui::ItemText(hDlg, IDC_ABOUT_DISK_SPACE),
+                                      std::string("77469168 KB Free (35%)"),
+                                      std::string("9999999999 KB Free (99%)")}) {
+        SIZE size;
+        ::GetTextExtentPoint32A(hDC, line.c_str(), static_cast<int>(line.size()), &size);
+        EXPECT_LE(size.cx, rcDisk.right) << line;
+      }
+      ::SelectObject(hDC, hOld);
+      ::ReleaseDC(hDisk, hDC);
 
       HWND hIcon = ::GetDlgItem(hDlg, IDC_ABOUT_ICON);
       RECT rc;
