@@ -76,7 +76,10 @@ BOOL CVersionInfo::LoadFromFile(LPCSTR lpszPath) {
   }
   void* pFixed = NULL;
   UINT nLength = 0;
-  if (!::VerQueryValueA(pData, "\\", &pFixed, &nLength) || pFixed == NULL) {
+  // The version service answers for a root without a record too, with a
+  // length of 0 and a pointer to whatever follows: no record is there.
+  if (!::VerQueryValueA(pData, "\\", &pFixed, &nLength) || pFixed == NULL ||
+      nLength < sizeof(VS_FIXEDFILEINFO)) {
     ReportError("Couldn't find fixed info block in " + strPath);
     FreeLockedBlock(hNew);
     return FALSE;

@@ -1,22 +1,47 @@
 // The version reader on real program files: QUENLAT.EXE and the fixture
-// program, both built next to this test (the fixture has two translations,
-// an entry of length 0 and build flags set), a file without version data,
-// and the message boxes of the ErrorMessages switch.
+// programs, all built next to this test (the full fixture has two
+// translations, an entry of length 0 and build flags set; the others lack a
+// translation table or a fixed record), a file without version data, a copy
+// of the data that fails, and the message boxes of the ErrorMessages switch.
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/winapp.h"
+#include "ui_support.h"
 #include "version/version_info.h"
 #include "win32/module_path.h"
 #include "version_entries.h"
 #include "test_app.h"
 
+// The reader's copies of version data come here first (the linker's
+// --wrap); while g_bCopyFails is set they fail as a file that changed
+// between the size query and the copy would.
+bool g_bCopyFails = false;
+
+extern "C" BOOL WINAPI __real_GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen,
+                                                  LPVOID lpData);
+extern "C" BOOL WINAPI __wrap_GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen,
+                                                  LPVOID lpData) {
+  if (g_bCopyFails) {
+    ::SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    return FALSE;
+  }
+  return __real_GetFileVersionInfoA(lptstrFilename, dwHandle, dwLen, lpData);
+}
+
 namespace {
 
 TestApp<CWinApp> theApp;
+
+class CopiesFail {
+ public:
+  CopiesFail() { g_bCopyFails = true; }
+  ~CopiesFail() { g_bCopyFails = false; }
+};
 
 // Opens the reader's data block to the test.
 class ReaderProbe : public CVersionInfo {
@@ -31,6 +56,8 @@ std::string TestDirectory() {
 }
 
 std::string FixturePath() { return TestDirectory() + "version_fixture.exe"; }
+std::string NoTranslationPath() { return TestDirectory() + "version_fixture_no_translation.exe"; }
+std::string NoFixedRecordPath() { return TestDirectory() + "version_fixture_no_fixed.exe"; }
 
 std::string TempFile(const char* name, const std::string& content) {
   char szDir[MAX_PATH];
@@ -172,6 +199,45 @@ TEST_F(Version, AFileWithoutVersionData) {
   ::DeleteFileA(path.c_str());
 }
 
+TEST_F(Version, DataThatCannotBeUsed) {
+  ReaderProbe reader;
+  ASSERT_TRUE(reader.LoadFromFile(FixturePath().c_str()));
+  HGLOBAL hData = reader.Data();
+  const VS_FIXEDFILEINFO* pInfo = reader.GetFixedInfo();
+  struct Case {
+    const char* kind;
+    std::string path;
+    bool copyFails;
+    std::string error;
+  } cases[] = {
+      {"no fixed record", NoFixedRecordPath(), false,
+       "Couldn't find fixed info block in " + NoFixedRecordPath()},
+      {"the copy fails", NoTranslationPath(), true,
+       "Failed to load version resource for " + NoTranslationPath()},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<CopiesFail> fails(c.copyFails ? new CopiesFail : nullptr);
+    EXPECT_FALSE(reader.LoadFromFile(c.path.c_str())) << c.kind;
+    EXPECT_EQ(c.error, std::string(reader.GetLastErrorText())) << c.kind;
+    // The earlier data is still held, and still answers.
+    EXPECT_EQ(hData, reader.Data()) << c.kind;
+    EXPECT_EQ(pInfo, reader.GetFixedInfo()) << c.kind;
+    EXPECT_EQ(1u, reader.LockCount()) << c.kind;
+  }
+  CString value;
+  EXPECT_TRUE(reader.GetString(value, "ProductName", 0));
+  EXPECT_STREQ("Fixture", value);
+
+  // No translation table: the data loads, but no entry can be named.
+  ReaderProbe bare;
+  ASSERT_TRUE(bare.LoadFromFile(NoTranslationPath().c_str())) << bare.GetLastErrorText();
+  value = "unchanged";
+  EXPECT_FALSE(bare.GetString(value, "ProductName", 0));
+  EXPECT_STREQ("There are no info blocks", bare.GetLastErrorText());
+  EXPECT_STREQ("unchanged", value);
+  EXPECT_EQ(1u, bare.LockCount());
+}
+
 // Presses OK on the message boxes of this thread (captioned with the
 // application's name) and keeps their texts.
 std::vector<std::string> g_boxTexts;
@@ -185,9 +251,10 @@ BOOL CALLBACK AnswerBox(HWND hWnd, LPARAM) {
       !::IsWindowVisible(hWnd)) {
     return TRUE;
   }
+  // The text, then what the box offers.
   char szText[512];
   ::GetDlgItemTextA(hWnd, 0xFFFF, szText, sizeof szText);
-  g_boxTexts.push_back(szText);
+  g_boxTexts.push_back(std::string(szText) + " | " + ui::BoxIcon(hWnd) + " | " + ui::BoxButtons(hWnd));
   ::PostMessageA(hWnd, WM_COMMAND, IDOK, 0);
   return FALSE;
 }
@@ -215,12 +282,26 @@ TEST_F(Version, TheSwitchShowsEveryFailure) {
       ASSERT_TRUE(reader.LoadFromFile(FixturePath().c_str()));
       reader.GetString(value, "ProductName", 7);
       reader.GetString(value, "Missing", 0);
+      reader.LoadFromFile(NoFixedRecordPath().c_str());
+      {
+        CopiesFail fails;
+        reader.LoadFromFile(FixturePath().c_str());
+      }
+      CVersionInfo bare;
+      ASSERT_TRUE(bare.LoadFromFile(NoTranslationPath().c_str()));
+      bare.GetString(value, "ProductName", 0);
     }
     std::vector<std::string> expected;
     if (c.shown) {
-      expected = {"No version info loaded", path + " does not contain version information",
-                  "Language index out of range",
-                  "Version entry [\\StringFileInfo\\080904b0\\Missing] not present"};
+      for (const std::string& text :
+           {std::string("No version info loaded"), path + " does not contain version information",
+            std::string("Language index out of range"),
+            std::string("Version entry [\\StringFileInfo\\080904b0\\Missing] not present"),
+            "Couldn't find fixed info block in " + NoFixedRecordPath(),
+            "Failed to load version resource for " + FixturePath(),
+            std::string("There are no info blocks")}) {
+        expected.push_back(text + " | exclamation | OK");
+      }
     }
     EXPECT_EQ(expected, g_boxTexts) << (c.value ? c.value : "(missing)");
   }
