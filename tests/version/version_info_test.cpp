@@ -57,6 +57,7 @@ std::string TestDirectory() {
 
 std::string FixturePath() { return TestDirectory() + "version_fixture.exe"; }
 std::string NoTranslationPath() { return TestDirectory() + "version_fixture_no_translation.exe"; }
+std::string EmptyTranslationPath() { return TestDirectory() + "version_fixture_empty_translation.exe"; }
 std::string NoFixedRecordPath() { return TestDirectory() + "version_fixture_no_fixed.exe"; }
 
 std::string TempFile(const char* name, const std::string& content) {
@@ -228,14 +229,17 @@ TEST_F(Version, DataThatCannotBeUsed) {
   EXPECT_TRUE(reader.GetString(value, "ProductName", 0));
   EXPECT_STREQ("Fixture", value);
 
-  // No translation table: the data loads, but no entry can be named.
-  ReaderProbe bare;
-  ASSERT_TRUE(bare.LoadFromFile(NoTranslationPath().c_str())) << bare.GetLastErrorText();
-  value = "unchanged";
-  EXPECT_FALSE(bare.GetString(value, "ProductName", 0));
-  EXPECT_STREQ("There are no info blocks", bare.GetLastErrorText());
-  EXPECT_STREQ("unchanged", value);
-  EXPECT_EQ(1u, bare.LockCount());
+  // No translation table, or an empty one: the data loads, but no entry
+  // can be named.
+  for (const std::string& path : {NoTranslationPath(), EmptyTranslationPath()}) {
+    ReaderProbe bare;
+    ASSERT_TRUE(bare.LoadFromFile(path.c_str())) << bare.GetLastErrorText();
+    value = "unchanged";
+    EXPECT_FALSE(bare.GetString(value, "ProductName", 0)) << path;
+    EXPECT_STREQ("There are no info blocks", bare.GetLastErrorText()) << path;
+    EXPECT_STREQ("unchanged", value) << path;
+    EXPECT_EQ(1u, bare.LockCount()) << path;
+  }
 }
 
 // Presses OK on the message boxes of this thread (captioned with the
