@@ -129,7 +129,7 @@ BOOL CTranslateDlg::ConvertFile(LPCSTR pszPath) {
 }
 
 void CTranslateDlg::ReportFileError(const std::string& path, int error) {
-  ::MessageBoxA(m_hWnd, FileErrorText(path, error).c_str(), AfxGetAppName(), MB_OK | MB_ICONSTOP);
+  MessageBox(FileErrorText(path, error).c_str(), AfxGetAppName(), MB_OK | MB_ICONSTOP);
 }
 
 void CTranslateDlg::SetStatus(LPCSTR pszText) { SetDlgItemText(IDC_STATUS, pszText); }

@@ -132,31 +132,74 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
 LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) { return OnInitDialog(); }
 
 LRESULT CDialog::OnCtlColorDlg(WPARAM wParam, LPARAM lParam) {
-  return CtlColor(WM_CTLCOLORDLG, wParam, lParam);
+  return AfxDialogColours(this, WM_CTLCOLORDLG, wParam, lParam);
 }
 
 LRESULT CDialog::OnCtlColorStatic(WPARAM wParam, LPARAM lParam) {
-  return CtlColor(WM_CTLCOLORSTATIC, wParam, lParam);
+  return AfxDialogColours(this, WM_CTLCOLORSTATIC, wParam, lParam);
 }
 
 LRESULT CDialog::OnCtlColorBtn(WPARAM wParam, LPARAM lParam) {
-  return CtlColor(WM_CTLCOLORBTN, wParam, lParam);
+  return AfxDialogColours(this, WM_CTLCOLORBTN, wParam, lParam);
 }
 
-LRESULT CDialog::CtlColor(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT AfxDialogColours(CWnd* pWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CWinApp* pApp = AfxGetApp();
-  if (pApp == NULL || pApp->m_hDlgBkBrush == NULL) return Default();
+  if (pApp == NULL || pApp->m_hDlgBkBrush == NULL) return pWnd->Default();
   if (message == WM_CTLCOLORSTATIC) {
     // Read-only and disabled edit fields ask here too; they keep the
     // system's colours.
     char szClass[8];
     if (::GetClassNameA(reinterpret_cast<HWND>(lParam), szClass, sizeof szClass) > 0 &&
         ::lstrcmpiA(szClass, "Edit") == 0) {
-      return Default();
+      return pWnd->Default();
     }
   }
   HDC hDC = reinterpret_cast<HDC>(wParam);
   ::SetBkColor(hDC, pApp->m_crDlgBk);
   ::SetTextColor(hDC, pApp->m_crDlgText);
   return reinterpret_cast<LRESULT>(pApp->m_hDlgBkBrush);
+}
+
+// --- Message boxes
+
+namespace {
+
+// A message box of the program, in the application's dialog colours.
+class CMessageBoxLook : public CWnd {
+ protected:
+  LRESULT OnCtlColorDlg(WPARAM wParam, LPARAM lParam) {
+    return AfxDialogColours(this, WM_CTLCOLORDLG, wParam, lParam);
+  }
+  LRESULT OnCtlColorStatic(WPARAM wParam, LPARAM lParam) {
+    return AfxDialogColours(this, WM_CTLCOLORSTATIC, wParam, lParam);
+  }
+  LRESULT OnCtlColorBtn(WPARAM wParam, LPARAM lParam) {
+    return AfxDialogColours(this, WM_CTLCOLORBTN, wParam, lParam);
+  }
+
+  DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CMessageBoxLook, CWnd)
+  ON_MESSAGE(WM_CTLCOLORDLG, &CMessageBoxLook::OnCtlColorDlg)
+  ON_MESSAGE(WM_CTLCOLORSTATIC, &CMessageBoxLook::OnCtlColorStatic)
+  ON_MESSAGE(WM_CTLCOLORBTN, &CMessageBoxLook::OnCtlColorBtn)
+END_MESSAGE_MAP()
+
+}  // namespace
+
+int AfxShowMessageBox(HWND hWndOwner, LPCSTR lpszText, LPCSTR lpszCaption, UINT nType) {
+  CWinApp* pApp = AfxGetApp();
+  // Not while a window of the framework's is being made: the hook serves
+  // one window at a time.
+  if (pApp == NULL || pApp->m_hDlgBkBrush == NULL || AfxIsWindowCreatePending()) {
+    return ::MessageBoxA(hWndOwner, lpszText, lpszCaption, nType);
+  }
+  // The box is gone when MessageBoxA returns, and the object with it.
+  CMessageBoxLook look;
+  AfxHookWindowCreate(&look, "#32770");
+  int nResult = ::MessageBoxA(hWndOwner, lpszText, lpszCaption, nType);
+  AfxUnhookWindowCreate();
+  return nResult;
 }

@@ -35,6 +35,12 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value);
 // no window yet); moves no value.
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
 
+// The answer of a window of the program to WM_CTLCOLORDLG, WM_CTLCOLORSTATIC
+// or WM_CTLCOLORBTN: the application's dialog colours (set on the device
+// context, and its brush returned) once CWinApp::SetDialogBkColor has been
+// called; otherwise, and for edit fields, pWnd's default processing.
+LRESULT AfxDialogColours(CWnd* pWnd, UINT message, WPARAM wParam, LPARAM lParam);
+
 class CDialog : public CWnd {
  public:
   // The dialog of template number nIDTemplate. With no parent, the
@@ -87,7 +93,6 @@ class CDialog : public CWnd {
   DECLARE_MESSAGE_MAP()
 
  private:
-  LRESULT CtlColor(UINT message, WPARAM wParam, LPARAM lParam);
   static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 };
 

@@ -235,7 +235,7 @@ LPCSTR AfxGetAppName() {
 }
 
 int AfxMessageBox(LPCSTR lpszText, UINT nType) {
-  return ::MessageBoxA(::GetActiveWindow(), lpszText, AfxGetAppName(), nType);
+  return AfxShowMessageBox(::GetActiveWindow(), lpszText, AfxGetAppName(), nType);
 }
 
 BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int nCmdShow) {

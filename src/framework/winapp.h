@@ -81,9 +81,9 @@ class CWinApp : public CCmdTarget {
   // Three-dimensional controls: loads CTL3D32.DLL and registers with it when
   // the system has it; FALSE (and nothing changes) otherwise.
   BOOL Enable3dControls();
-  // Every dialog of the program paints its background, and the background
-  // and text of its static texts, buttons, check boxes, radio buttons and
-  // group boxes, in these colours.
+  // Every dialog of the program, its message boxes included, paints its
+  // background, and the background and text of its static texts, buttons,
+  // check boxes, radio buttons and group boxes, in these colours.
   void SetDialogBkColor(COLORREF clrCtlBk = RGB(192, 192, 192), COLORREF clrCtlText = RGB(0, 0, 0));
   // The standard settings (a recently-used file list of nMaxMRU entries).
   // The program uses none of them, so nothing is read.
@@ -145,7 +145,7 @@ CWnd* AfxGetMainWnd();
 // object).
 LPCSTR AfxGetAppName();
 // A message box captioned with the application's name, owned by the
-// program's active window.
+// program's active window (see AfxShowMessageBox).
 int AfxMessageBox(LPCSTR lpszText, UINT nType = MB_OK);
 
 // The profile file's name for an executable's full path: the part after

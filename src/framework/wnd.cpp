@@ -157,6 +157,8 @@ BOOL AfxUnhookWindowCreate() {
   return TRUE;
 }
 
+BOOL AfxIsWindowCreatePending() { return g_pWndInit != NULL; }
+
 void AfxPurgeTemporaryWindows() {
   auto& map = TemporaryMap();
   for (auto it = map.begin(); it != map.end();) {
@@ -494,8 +496,8 @@ HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
 void CWnd::DragAcceptFiles(BOOL bAccept) { ::DragAcceptFiles(m_hWnd, bAccept); }
 
 int CWnd::MessageBox(LPCSTR lpszText, LPCSTR lpszCaption, UINT nType) {
-  return ::MessageBoxA(m_hWnd, lpszText, lpszCaption != NULL ? lpszCaption : AfxGetAppName(),
-                       nType);
+  return AfxShowMessageBox(m_hWnd, lpszText, lpszCaption != NULL ? lpszCaption : AfxGetAppName(),
+                           nType);
 }
 
 CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }

@@ -132,8 +132,8 @@ class CWnd : public CCmdTarget {
   HICON SetIcon(HICON hIcon, BOOL bBigIcon);
   void DragAcceptFiles(BOOL bAccept = TRUE);
 
-  // A message box owned by this window; a NULL caption means the
-  // application's name.
+  // A message box owned by this window (see AfxShowMessageBox); a NULL
+  // caption means the application's name.
   int MessageBox(LPCSTR lpszText, LPCSTR lpszCaption = NULL, UINT nType = MB_OK);
 
   // --- Children.
@@ -184,5 +184,12 @@ void AfxPurgeTemporaryWindows();
 // returns FALSE when no such window was created.
 void AfxHookWindowCreate(CWnd* pWnd, LPCSTR lpszClass);
 BOOL AfxUnhookWindowCreate();
+// TRUE between AfxHookWindowCreate and the creation of the window it waits for.
+BOOL AfxIsWindowCreatePending();
+
+// A message box owned by hWndOwner (may be NULL), in the application's
+// dialog colours when they are set, like every dialog of the program.
+// Returns MessageBoxA's result.
+int AfxShowMessageBox(HWND hWndOwner, LPCSTR lpszText, LPCSTR lpszCaption, UINT nType);
 
 #endif

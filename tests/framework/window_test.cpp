@@ -2,11 +2,15 @@
 // with a template of the test program's own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <stdexcept>
+#include <vector>
 
 #include "framework/framework.h"
 #include "test_resource.h"
+#include "../memory_canvas.h"
 
 namespace {
 
@@ -21,11 +25,14 @@ struct BoxSearch {
   HWND hBox;
 };
 
+// A message box of this thread: owned by hOwner, or by no window.
 BOOL CALLBACK FindOwnedBox(HWND hWnd, LPARAM lParam) {
   BoxSearch* search = reinterpret_cast<BoxSearch*>(lParam);
   char szClass[16];
   ::GetClassNameA(hWnd, szClass, sizeof szClass);
-  if (lstrcmpA(szClass, "#32770") == 0 && ::GetWindow(hWnd, GW_OWNER) == search->hOwner) {
+  HWND hOwner = ::GetWindow(hWnd, GW_OWNER);
+  if (lstrcmpA(szClass, "#32770") == 0 && hWnd != search->hOwner &&
+      (hOwner == search->hOwner || hOwner == NULL)) {
     search->hBox = hWnd;
     return FALSE;
   }
@@ -87,12 +94,36 @@ class TestDlg : public CDialog {
     char szCaption[64];
     ::GetWindowTextA(search.hBox, szCaption, sizeof szCaption);
     m_strBoxCaption = szCaption;
+    NoteBoxColours(search.hBox);
     ::PostMessageA(search.hBox, WM_COMMAND, IDOK, 0);
     return 0;
+  }
+  // The colour the box draws its background in, and the one behind its
+  // message, each the colour of most of the pixels of what it draws.
+  void NoteBoxColours(HWND hBox) {
+    RECT rc;
+    ::GetClientRect(hBox, &rc);
+    MemoryCanvas box(rc.right, rc.bottom, RGB(255, 0, 255));
+    ::SendMessageA(hBox, WM_PRINT, reinterpret_cast<WPARAM>(box.hdc()), PRF_CLIENT | PRF_ERASEBKGND);
+    m_crBoxBackground = MostOf(box.Pixels());
+    HWND hText = ::GetDlgItem(hBox, 0xFFFF);
+    ::GetClientRect(hText, &rc);
+    MemoryCanvas text(rc.right, rc.bottom, RGB(255, 0, 255));
+    ::SendMessageA(hText, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(text.hdc()), PRF_CLIENT);
+    m_crBoxTextBackground = MostOf(text.Pixels());
+  }
+  static COLORREF MostOf(const std::vector<COLORREF>& pixels) {
+    std::map<COLORREF, size_t> counts;
+    for (COLORREF c : pixels) ++counts[c];
+    auto most = std::max_element(counts.begin(), counts.end(),
+                                 [](const auto& a, const auto& b) { return a.second < b.second; });
+    return most == counts.end() ? CLR_INVALID : most->first;
   }
 
  public:
   CString m_strBoxCaption;
+  COLORREF m_crBoxBackground = CLR_INVALID;
+  COLORREF m_crBoxTextBackground = CLR_INVALID;
 
  protected:
 
@@ -308,6 +339,44 @@ TEST(Windows, Centring) {
     d.EndDialog(IDOK);
   };
   EXPECT_EQ(IDOK, dlg.DoModal());
+}
+
+// Message boxes are dialogs of the program too: with the dialog colours set
+// they take them, through either way of opening one.
+TEST(Dialogs, MessageBoxesTakeTheApplicationColours) {
+  const COLORREF kGrey = RGB(192, 192, 192);
+  CWinApp* app = AfxGetApp();
+  app->SetDialogBkColor();
+  TestDlg dlg;
+  dlg.m_onRun = [&](TestDlg& d) {
+    struct Way {
+      const char* name;
+      std::function<int()> open;
+    } ways[] = {
+        {"CWnd::MessageBox", [&] { return d.MessageBox("A question of colour", NULL, MB_OK | MB_ICONSTOP); }},
+        {"AfxMessageBox", [] { return AfxMessageBox("A question of colour", MB_OK | MB_ICONEXCLAMATION); }},
+    };
+    for (const Way& way : ways) {
+      d.m_crBoxBackground = d.m_crBoxTextBackground = CLR_INVALID;
+      d.PostMessage(WM_TEST_ANSWER_BOX);
+      EXPECT_EQ(IDOK, way.open()) << way.name;
+      EXPECT_EQ(kGrey, d.m_crBoxBackground) << way.name;
+      EXPECT_EQ(kGrey, d.m_crBoxTextBackground) << way.name;
+    }
+    d.EndDialog(IDOK);
+  };
+  dlg.DoModal();
+  app->ReleaseLook();
+
+  // Without them, the system's colours.
+  TestDlg plain;
+  plain.m_onRun = [](TestDlg& d) {
+    d.PostMessage(WM_TEST_ANSWER_BOX);
+    d.MessageBox("A question of colour");
+    EXPECT_EQ(::GetSysColor(COLOR_3DFACE), d.m_crBoxBackground);
+    d.EndDialog(IDOK);
+  };
+  plain.DoModal();
 }
 
 TEST(Dialogs, ApplicationColours) {
