@@ -202,6 +202,9 @@ TEST_F(TranslateDlgTest, FailedFileAnsweredYesLeavesTheBarAndTheBatchGoesOn) {
   std::string third = File("third.txt", kLf);
   ReplaceBlocked blocked(second);  // the probe passes, the conversion fails
   ASSERT_TRUE(blocked.ok());
+  // With the program's grey, which its message boxes take as well.
+  theApp.SetDialogBkColor();
+  const COLORREF kGrey = RGB(192, 192, 192);
   Run({first, second, third}, [&](HWND hDlg) {
     ui::Click(hDlg, IDOK);
     HWND hError = NextBox(hDlg);
@@ -209,6 +212,7 @@ TEST_F(TranslateDlgTest, FailedFileAnsweredYesLeavesTheBarAndTheBatchGoesOn) {
     EXPECT_EQ(second + "\n\nPermission Denied", ui::BoxText(hError));
     EXPECT_EQ("stop", ui::BoxIcon(hError));
     EXPECT_EQ("OK", ui::BoxButtons(hError));
+    EXPECT_EQ(kGrey, ui::DrawnBackground(hError));
     EXPECT_EQ(33, BarPos(hDlg));
     ui::Click(hError, IDOK);
 
@@ -217,13 +221,16 @@ TEST_F(TranslateDlgTest, FailedFileAnsweredYesLeavesTheBarAndTheBatchGoesOn) {
     EXPECT_EQ("Conversion Failed. Continue batch?", ui::BoxText(hQuestion));
     EXPECT_EQ("exclamation", ui::BoxIcon(hQuestion));
     EXPECT_EQ("Yes No", ui::BoxButtons(hQuestion));
+    EXPECT_EQ(kGrey, ui::DrawnBackground(hQuestion));
     EXPECT_EQ(33, BarPos(hDlg));
     ui::Click(hQuestion, IDYES);
 
     EXPECT_TRUE(ui::WaitForItemText(hDlg, IDC_STATUS, "2 files converted."));
     EXPECT_EQ(100, BarPos(hDlg));
+    EXPECT_EQ(kGrey, ui::DrawnBackground(hDlg));
     ui::ClickAndWait(hDlg, IDCANCEL);
   });
+  theApp.ReleaseLook();
   EXPECT_EQ(kCrLf, ReadBytes(first));
   EXPECT_EQ(kLf, ReadBytes(second));
   EXPECT_EQ(kCrLf, ReadBytes(third));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -166,6 +167,40 @@ std::string BoxIcon(HWND hBox) {
     if (::LoadIconA(NULL, icon.id) == parts.hIcon) return icon.name;
   }
   return "other";
+}
+
+COLORREF DrawnBackground(HWND hWnd) {
+  RECT rc;
+  if (!::GetClientRect(hWnd, &rc) || rc.right <= 0 || rc.bottom <= 0) return CLR_INVALID;
+  BITMAPINFO bmi = {};
+  bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
+  bmi.bmiHeader.biWidth = rc.right;
+  bmi.bmiHeader.biHeight = -rc.bottom;
+  bmi.bmiHeader.biPlanes = 1;
+  bmi.bmiHeader.biBitCount = 32;
+  bmi.bmiHeader.biCompression = BI_RGB;
+  void* pBits = NULL;
+  HDC hDC = ::CreateCompatibleDC(NULL);
+  HBITMAP hBitmap = ::CreateDIBSection(hDC, &bmi, DIB_RGB_COLORS, &pBits, NULL, 0);
+  HGDIOBJ hOld = ::SelectObject(hDC, hBitmap);
+  ::SendMessageTimeoutA(hWnd, WM_PRINT, reinterpret_cast<WPARAM>(hDC), PRF_CLIENT | PRF_ERASEBKGND,
+                        SMTO_ABORTIFHUNG, kSendTimeoutMs, NULL);
+  ::GdiFlush();
+  std::map<DWORD, size_t> counts;
+  const DWORD* pPixels = static_cast<const DWORD*>(pBits);
+  for (LONG i = 0; i < rc.right * rc.bottom; ++i) ++counts[pPixels[i] & 0xFFFFFF];
+  ::SelectObject(hDC, hOld);
+  ::DeleteObject(hBitmap);
+  ::DeleteDC(hDC);
+  DWORD most = 0;
+  size_t mostCount = 0;
+  for (const auto& c : counts) {
+    if (c.second > mostCount) {
+      most = c.first;
+      mostCount = c.second;
+    }
+  }
+  return RGB((most >> 16) & 0xFF, (most >> 8) & 0xFF, most & 0xFF);
 }
 
 std::string BoxButtons(HWND hBox) {

@@ -37,6 +37,9 @@ bool WaitForItemText(HWND hDlg, int id, const std::string& text, int timeoutMs =
 // The icon a message box shows: "stop", "exclamation", "question",
 // "information", "other" or "none".
 std::string BoxIcon(HWND hBox);
+// The colour of most of the pixels that a window draws of its client area
+// and background (WM_PRINT); CLR_INVALID when it cannot be had.
+COLORREF DrawnBackground(HWND hWnd);
 // The visible buttons of a message box, in creation order, e.g. "Yes No".
 std::string BoxButtons(HWND hBox);
 
