@@ -136,6 +136,64 @@ TEST(QuenlatExe, StartedBareItShowsTheMainWindowAndItsAboutBox) {
   EXPECT_FALSE(Exists(ProfilePath())) << "opening and closing writes nothing";
 }
 
+// The application manifest, as the system reads it when the program starts.
+TEST(QuenlatExe, CarriesAManifestForTheRightsOfItsUserTodaysWindowsAndTheSystemsDpi) {
+  HMODULE hExe = ::LoadLibraryExA(Program().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, hExe);
+  HRSRC hRes = ::FindResourceA(hExe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  ASSERT_NE(nullptr, hRes);
+  const char* pData = static_cast<const char*>(::LockResource(::LoadResource(hExe, hRes)));
+  std::string manifest(pData, ::SizeofResource(hExe, hRes));
+  ::FreeLibrary(hExe);
+  for (const char* part : {
+           "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
+           "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>",  // 7
+           "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>",  // 8
+           "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>",  // 8.1
+           "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",  // 10 and 11
+           ">true</dpiAware>", ">system</dpiAwareness>"}) {
+    EXPECT_NE(std::string::npos, manifest.find(part)) << part;
+  }
+  // The classic controls: no visual styles, so no dependency at all.
+  EXPECT_EQ(std::string::npos, manifest.find("<dependency")) << manifest;
+
+  // The system reads it as it does when it starts the program: it is well
+  // formed, asks for the user's own rights and for the system's DPI.
+  ACTCTXA actCtx = {};
+  actCtx.cbSize = sizeof actCtx;
+  actCtx.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+  const std::string program = Program();
+  actCtx.lpSource = program.c_str();
+  actCtx.lpResourceName = MAKEINTRESOURCEA(1);
+  HANDLE hActCtx = ::CreateActCtxA(&actCtx);
+  ASSERT_NE(INVALID_HANDLE_VALUE, hActCtx) << ::GetLastError();
+  ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION runLevel = {};
+  SIZE_T size = 0;
+  ASSERT_TRUE(::QueryActCtxW(0, hActCtx, NULL, RunlevelInformationInActivationContext, &runLevel,
+                             sizeof runLevel, &size));
+  EXPECT_EQ(ACTCTX_RUN_LEVEL_AS_INVOKER, runLevel.RunLevel);
+  EXPECT_EQ(0u, runLevel.UiAccess);
+  typedef BOOL(WINAPI * QuerySettingsFn)(DWORD, HANDLE, PCWSTR, PCWSTR, PWSTR, SIZE_T, SIZE_T*);
+  QuerySettingsFn querySettings = reinterpret_cast<QuerySettingsFn>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "QueryActCtxSettingsW")));
+  if (querySettings != NULL) {
+    struct Setting {
+      const wchar_t* nameSpace;
+      const wchar_t* name;
+      const wchar_t* value;
+    } settings[] = {
+        {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true"},
+        {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"system"},
+    };
+    for (const Setting& setting : settings) {
+      wchar_t value[64] = L"";
+      EXPECT_TRUE(querySettings(0, hActCtx, setting.nameSpace, setting.name, value, 64, &size));
+      EXPECT_STREQ(setting.value, value);
+    }
+  }
+  ::ReleaseActCtx(hActCtx);
+}
+
 // The program's own resources, as the About box and the framework read them.
 TEST(QuenlatExe, CarriesItsNameAndVersion) {
   HMODULE hExe = ::LoadLibraryExA(Program().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
