@@ -38,11 +38,19 @@ const std::string kMixed = "a\r\nb\n";
 const UINT WM_TEST_BAR_POS = WM_APP + 1;
 // Holds a running batch (see BatchHold); lParam points to the hold.
 const UINT WM_TEST_HOLD = WM_APP + 2;
+// The number of the file whose turn to handle a message brought the cancel
+// command during a batch; 0 before one came.
+const UINT WM_TEST_CANCEL_AT = WM_APP + 3;
 
-// Keeps the batch at a known file. The driver posts WM_TEST_HOLD; the batch
-// handles it between files like any waiting message, and the dialog's thread
-// stays in the handler, with the state of that moment noted, until the
-// driver releases it.
+// The file number of a status line "File N: path", or 0.
+int FileNumber(const std::string& status) {
+  return status.compare(0, 5, "File ") == 0 ? std::atoi(status.c_str() + 5) : 0;
+}
+
+// Keeps the batch at a file, known from the status line. The driver posts
+// WM_TEST_HOLD; the batch handles it between files like any waiting message,
+// and the dialog's thread stays in the handler, with the state of that
+// moment noted, until the driver releases it.
 struct BatchHold {
   BatchHold()
       : hHeld(::CreateEventA(NULL, FALSE, FALSE, NULL)),
@@ -79,6 +87,16 @@ class TestTranslateDlg : public CTranslateDlg {
     ::WaitForSingleObject(hold->hRelease, ui::kTimeoutMs);
     return 0;
   }
+  void OnCancel() override {
+    if (m_bBusy && m_nCancelAt == 0) {
+      CString strStatus;
+      GetDlgItemText(IDC_STATUS, strStatus);
+      m_nCancelAt = FileNumber(strStatus.GetString());
+    }
+    CTranslateDlg::OnCancel();
+  }
+  LRESULT OnCancelAt(WPARAM, LPARAM) { return m_nCancelAt; }
+  int m_nCancelAt = 0;
 
   DECLARE_MESSAGE_MAP()
 };
@@ -86,6 +104,7 @@ class TestTranslateDlg : public CTranslateDlg {
 BEGIN_MESSAGE_MAP(TestTranslateDlg, CTranslateDlg)
   ON_MESSAGE(WM_TEST_BAR_POS, &TestTranslateDlg::OnBarPos)
   ON_MESSAGE(WM_TEST_HOLD, &TestTranslateDlg::OnHold)
+  ON_MESSAGE(WM_TEST_CANCEL_AT, &TestTranslateDlg::OnCancelAt)
 END_MESSAGE_MAP()
 
 LRESULT BarPos(HWND hDlg) {
@@ -281,54 +300,61 @@ std::string States(const std::vector<std::string>& files, const std::string& ori
   return states;
 }
 
-// The batch is held at its second file while the user acts; the stop comes
-// before the first file whose turn to handle a message comes after the act.
+// The batch is held at a file while the user acts, so that the act comes
+// while files wait, however fast they convert. The file being converted is
+// finished; the batch stops before the file whose turn to handle a message
+// brings the cancel command: the next one for a click or a key, and one
+// more for the close box, which the dialog manager answers with a posted
+// Cancel (later if other messages wait first).
 TEST_F(TranslateDlgTest, CancelClickEscapeAndCloseBoxStopABatchBeforeTheNextFile) {
   struct Way {
     const char* name;
     std::function<void(HWND)> act;
-    // Files converted: the held one is finished, and the close box takes a
-    // file more, since the dialog manager answers it with a posted Cancel.
-    const char* states;
+    int filesToArrive;  // files whose turn comes before the command arrives
   } ways[] = {
-      {"Cancel clicked", [](HWND hDlg) { ui::Click(hDlg, IDCANCEL); }, "CCLLL"},
-      {"Escape pressed", [](HWND hDlg) { ui::PressKey(hDlg, VK_ESCAPE); }, "CCLLL"},
-      {"close box", [](HWND hDlg) { ::PostMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0); }, "CCCLL"},
+      {"Cancel clicked", [](HWND hDlg) { ui::Click(hDlg, IDCANCEL); }, 1},
+      {"Escape pressed", [](HWND hDlg) { ui::PressKey(hDlg, VK_ESCAPE); }, 1},
+      {"close box", [](HWND hDlg) { ::PostMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0); }, 2},
   };
+  const int kFiles = 8;
   for (const Way& way : ways) {
     SCOPED_TRACE(way.name);
     ScratchDir folder(m_scratch.path());
     std::vector<std::string> files;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < kFiles; ++i) {
       files.push_back(folder / ("f" + std::to_string(i) + ".txt"));
       WriteBytes(files.back(), kLf);
     }
     INT_PTR result = Run(files, [&](HWND hDlg) {
-      BatchHold first, second;
+      BatchHold hold;
       ui::Click(hDlg, IDOK);
-      first.Post(hDlg);
-      ASSERT_TRUE(first.WaitHeld());
+      hold.Post(hDlg);
+      ASSERT_TRUE(hold.WaitHeld());
+      const int held = FileNumber(hold.status);
+      ASSERT_GE(held, 1) << hold.status;
+      ASSERT_LE(held, kFiles - 2) << hold.status;
+      EXPECT_EQ("File " + std::to_string(held) + ": " + files[held - 1], hold.status);
       // Running: Convert is disabled and the focus is on Cancel.
-      EXPECT_EQ("File 1: " + files[0], first.status);
       EXPECT_FALSE(ui::IsItemEnabled(hDlg, IDOK));
       EXPECT_EQ(::GetDlgItem(hDlg, IDCANCEL), ui::FocusOf(hDlg));
-      second.Post(hDlg);
-      first.Release();
-      ASSERT_TRUE(second.WaitHeld());
-      EXPECT_EQ("File 2: " + files[1], second.status);
       way.act(hDlg);
-      second.Release();
+      hold.Release();
 
       ASSERT_TRUE(ui::WaitForItemText(hDlg, IDOK, "Again"));
       EXPECT_EQ("Batch cancelled.", ui::ItemText(hDlg, IDC_STATUS));
       EXPECT_EQ("Close", ui::ItemText(hDlg, IDCANCEL));
       EXPECT_TRUE(ui::IsItemEnabled(hDlg, IDOK));
-      EXPECT_EQ(way.states, States(files, kLf, kCrLf));
+      const int cancelAt = static_cast<int>(::SendMessageA(hDlg, WM_TEST_CANCEL_AT, 0, 0));
+      EXPECT_GE(cancelAt, held + way.filesToArrive);
+      ASSERT_GE(cancelAt, 1);
+      // Converted up to the file before the one that brought the command.
+      const std::string states = std::string(cancelAt - 1, 'C') + std::string(kFiles - cancelAt + 1, 'L');
+      EXPECT_EQ(states, States(files, kLf, kCrLf));
 
       // The dialog stays cancelled: "Again" converts nothing.
       ASSERT_TRUE(ui::ClickAndWait(hDlg, IDOK));
       EXPECT_EQ("Batch cancelled.", ui::ItemText(hDlg, IDC_STATUS));
-      EXPECT_EQ(way.states, States(files, kLf, kCrLf));
+      EXPECT_EQ(states, States(files, kLf, kCrLf));
       ui::ClickAndWait(hDlg, IDCANCEL);
     });
     EXPECT_EQ(IDCANCEL, result);
