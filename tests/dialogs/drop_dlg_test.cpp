@@ -17,7 +17,7 @@
 
 #include "app/main_window.h"
 #include "app/profile_app.h"
-#include "../memory_canvas.h"
+#include "memory_canvas.h"
 #include "dialog_template.h"
 #include "dialogs/drop_dlg.h"
 #include "framework/winapp.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "../memory_canvas.h"
+#include "memory_canvas.h"
 #include "dialog_template.h"
 #include "dialogs/translate_dlg.h"
 #include "framework/winapp.h"

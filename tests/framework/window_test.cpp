@@ -10,7 +10,7 @@
 
 #include "framework/framework.h"
 #include "test_resource.h"
-#include "../memory_canvas.h"
+#include "memory_canvas.h"
 
 namespace {
 
