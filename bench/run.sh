@@ -6,6 +6,7 @@
 #   BENCH_RUNS=N            timed runs per command (default 7; 3 for the
 #                           10,000 small files)
 #   BENCH_NO_README=1       print the table only
+#   BENCH_INPUTS_ONLY=1     generate the inputs and stop
 #
 # Inputs (in bench/out/, generated once and kept): a 512 MiB text file of
 # lines of 30 to 60 bytes (45 on average) with CR-LF breaks, its LF twin, and
@@ -60,6 +61,8 @@ if [ ! -d small.orig ]; then
     } }'
   mv small.orig.tmp small.orig
 fi
+
+if [ -n "${BENCH_INPUTS_ONLY:-}" ]; then exit 0; fi
 
 # --- Wine: a prefix of the benchmark's own, kept running between commands ---
 ensure_display
