@@ -4,6 +4,8 @@
 #include "byte_class.h"
 #endif
 
+#include "utf16_units.h"
+
 namespace {
 
 // Bit i of each mask is set when byte i of a chunk of up to 16 bytes is that byte.
@@ -93,21 +95,8 @@ void LinebreakScanner::Scan(const unsigned char* in, size_t n) {
 // UTF-16 one unit at a time, as the translator takes it.
 void LinebreakScanner::ScanUnits(const unsigned char* in, size_t n) {
   const bool bigEndian = encoding_ == EncodingUtf16Be;
-  for (const unsigned char *p = in, *end = in + n;;) {
-    unsigned first, second;
-    if (odd_ >= 0) {
-      first = static_cast<unsigned>(odd_);
-      second = *p++;
-      odd_ = -1;
-    } else if (end - p >= 2) {
-      first = p[0];
-      second = p[1];
-      p += 2;
-    } else {
-      if (p < end) odd_ = *p;
-      return;
-    }
-    const unsigned u = bigEndian ? first << 8 | second : second << 8 | first;
+  const unsigned char* p = in;
+  for (unsigned u; NextUnit(p, in + n, odd_, bigEndian, &u);) {
     if (u == kLF) {
       if (lastWasCr_) {
         ++counts_.crLf;

@@ -7,6 +7,8 @@
 using namespace byte_class;
 #endif
 
+#include "utf16_units.h"
+
 namespace {
 
 // Copies bytes from *p to *out until one equals a or b (left at *p) or end is
@@ -218,22 +220,7 @@ size_t LinebreakTranslator::TranslateUnits(const unsigned char* in, size_t n,
   unsigned char* const start = out;
   const unsigned char* p = in;
   const unsigned char* const end = in + n;
-  for (;;) {
-    unsigned first, second;
-    if (odd_ >= 0) {
-      first = static_cast<unsigned>(odd_);
-      second = *p++;
-      odd_ = -1;
-    } else if (end - p >= 2) {
-      first = p[0];
-      second = p[1];
-      p += 2;
-    } else {
-      if (p < end) odd_ = *p;
-      break;
-    }
-    const unsigned u = bigEndian ? first << 8 | second : second << 8 | first;
-
+  for (unsigned u; NextUnit(p, end, odd_, bigEndian, &u);) {
     if (direction_ == DirectionLfToCrLf) {
       if (u == kLF && !lastWasCr_) out = PutUnit(out, kCR, bigEndian);
       out = PutUnit(out, u, bigEndian);
