@@ -210,7 +210,7 @@ class ConsoleReporter : public ErrorReporter {
   explicit ConsoleReporter(ProgressLine* progress = nullptr) : progress_(progress) {}
 
   void ReportFileError(const std::string& path, int error) override {
-    Report(path, ErrorSentence(error));
+    Report(path, ErrorReason(error));
   }
 
   void Report(const std::string& path, const std::string& sentence) {

@@ -8,6 +8,8 @@
 //   ENOSPC (28) the disk is full, or a write stored nothing without saying why
 //   anything else: some other failure (among them a path or a name longer
 //                  than the system takes: ENAMETOOLONG on POSIX, EIO on Windows).
+// and the engine's own numbers below for what the file must keep beyond its
+// content: the file is then not replaced.
 #ifndef QUENLAT_CONVERT_CONVERT_H
 #define QUENLAT_CONVERT_CONVERT_H
 
@@ -24,8 +26,21 @@
 class File;
 struct ConvertOptions;
 
-// The sentence that tells the user what an error number means.
+// The new content could not be given the file's owner or group.
+const int kErrorOwnerNotKept = 1001;
+// ... the file's access rules: its permission bits, its ACL, its DACL.
+const int kErrorAccessNotKept = 1002;
+// ... the file's other attributes: extended attributes on POSIX; on Windows
+// its attribute flags and creation time.
+const int kErrorAttributesNotKept = 1003;
+
+// The sentence that tells the user what an error number means: one of the
+// four the dialog shows.
 const char* ErrorSentence(int error);
+
+// The console tool's words for an error: the reason itself for the engine's
+// own numbers ("cannot keep the file's owner"), the sentence for the others.
+const char* ErrorReason(int error);
 
 // The text of the error message for path: the path, a blank line, the sentence.
 std::string FileErrorText(const std::string& path, int error);

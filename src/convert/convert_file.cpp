@@ -11,7 +11,19 @@ const char* ErrorSentence(int error) {
     case ENOENT: return "File or directory does not exist";
     case EACCES: return "Permission Denied";
     case ENOSPC: return "No space left on device";
+    // Mostly a refusal: another user's file, or rights this process lacks.
+    case kErrorOwnerNotKept:
+    case kErrorAccessNotKept: return "Permission Denied";
     default: return "Error: An error has occurred!";
+  }
+}
+
+const char* ErrorReason(int error) {
+  switch (error) {
+    case kErrorOwnerNotKept: return "cannot keep the file's owner";
+    case kErrorAccessNotKept: return "cannot keep the file's permissions";
+    case kErrorAttributesNotKept: return "cannot keep the file's attributes";
+    default: return ErrorSentence(error);
   }
 }
 
@@ -286,6 +298,7 @@ int Convert(const std::string& path, const ConvertOptions& options, File& source
     *culprit = &temp.name();
     return error;
   }
+  if (int error = CarryMetadata(target, temp.name())) return error;
   if (int error = ReplaceWithTemp(temp.name(), target, options.deferred)) return error;
   temp.Commit();
   return 0;

@@ -94,13 +94,23 @@ int ChangeDirectory(const std::string& folder);
 // target, to become target's new content; *name gets its full name.
 int CreateTempFileFor(const std::string& target, std::string* name);
 
+// Gives temp, the closed temporary file, what target keeps beyond its
+// content, so that temp can replace it. On POSIX: the owner and group, every
+// extended attribute this process can read (the ACLs among them; a security.*
+// attribute the system refuses is left to the system) and the permission
+// bits. On Windows: the hidden, system and not-indexed flags, the creation
+// time and the security descriptor's DACL (its owner where allowed); the new
+// content is marked for archiving. An error, the engine's own
+// (kErrorOwnerNotKept, ...) or the system's, when something that must be kept
+// could not be: target must then not be replaced.
+int CarryMetadata(const std::string& target, const std::string& temp);
+
 // Gives temp the name target in one step, replacing target, and makes that
 // durable (on POSIX, with deferred given, once deferred is flushed; without
 // it, a failed flush of the folder is not reported, for by then target holds
 // its new content and the result must say it was replaced). Retries
 // briefly while another program holds target open. On Windows a read-only
-// target is never replaced (EACCES). On POSIX temp first gets target's
-// permission bits, and its owner and group where allowed.
+// target is never replaced (EACCES).
 int ReplaceWithTemp(const std::string& temp, const std::string& target,
                     DeferredFolderSync* deferred = nullptr);
 

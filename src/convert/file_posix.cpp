@@ -1,10 +1,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "file.h"
 
@@ -184,6 +187,113 @@ int CreateTempFileFor(const std::string& target, std::string* name) {
   return 0;
 }
 
+namespace {
+
+const char kAccessAcl[] = "system.posix_acl_access";
+// Dropped by a change of owner, so set after it.
+const char kCapabilities[] = "security.capability";
+
+// Reads a list or a value whose size is not known in advance: call(buffer,
+// size) answers as listxattr and getxattr do. 0 or the system's errno.
+template <typename Call>
+int ReadSized(std::vector<char>* out, Call call) {
+  for (;;) {
+    ssize_t size = call(nullptr, 0);
+    if (size < 0) return errno;
+    out->resize(static_cast<size_t>(size) + 1);
+    ssize_t got = call(out->data(), out->size());
+    if (got >= 0) {
+      out->resize(static_cast<size_t>(got));
+      return 0;
+    }
+    if (errno != ERANGE) return errno;  // ERANGE: it grew in between
+  }
+}
+
+bool IsAccessRule(const std::string& name) { return name.compare(0, 7, "system.") == 0; }
+
+struct Attribute {
+  std::string name;
+  std::vector<char> value;
+};
+
+// Every extended attribute of path that this process can read.
+int ReadAttributes(const std::string& path, std::vector<Attribute>* attributes) {
+  const char* source = path.c_str();
+  std::vector<char> names;
+  int error = ReadSized(&names, [&](char* buf, size_t n) { return listxattr(source, buf, n); });
+  if (error == ENOTSUP) return 0;  // a filesystem without them: nothing to keep
+  if (error != 0) return kErrorAttributesNotKept;
+  for (size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
+    Attribute a;
+    a.name = &names[at];
+    error = ReadSized(&a.value,
+                      [&](char* buf, size_t n) { return getxattr(source, a.name.c_str(), buf, n); });
+    // Gone since the list was read, or not ours to read.
+    if (error == ENODATA || error == EACCES || error == EPERM) continue;
+    if (error != 0) return IsAccessRule(a.name) ? kErrorAccessNotKept : kErrorAttributesNotKept;
+    attributes->push_back(std::move(a));
+  }
+  return 0;
+}
+
+// Sets the attribute on fd. 0, or the engine's error for what is not kept.
+int SetAttribute(int fd, const Attribute& a) {
+  if (fsetxattr(fd, a.name.c_str(), a.value.data(), a.value.size(), 0) == 0) return 0;
+  // Labels of security modules: the system gave the new file its own, and a
+  // refusal to set the old one stands.
+  if (a.name.compare(0, 9, "security.") == 0 &&
+      (errno == EPERM || errno == EACCES || errno == ENOTSUP))
+    return 0;
+  return IsAccessRule(a.name) ? kErrorAccessNotKept : kErrorAttributesNotKept;
+}
+
+// CarryMetadata on fd, the temporary file, which this process owns.
+int CarryOnto(int fd, const std::string& target, const struct stat& st) {
+  std::vector<Attribute> attributes;
+  if (int error = ReadAttributes(target, &attributes)) return error;
+  // While the file is still ours to change: the user attributes while it is
+  // writable, then the ACLs, then the mode, whose group bits set the ACL's
+  // mask to what it was. An ACL that the file got from its folder and target
+  // has not is taken off.
+  bool hasAccessAcl = false;
+  for (int accessRules = 0; accessRules < 2; ++accessRules) {
+    for (const Attribute& a : attributes) {
+      if (IsAccessRule(a.name) != (accessRules == 1) || a.name == kCapabilities) continue;
+      if (int error = SetAttribute(fd, a)) return error;
+      if (a.name == kAccessAcl) hasAccessAcl = true;
+    }
+  }
+  if (!hasAccessAcl && fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP)
+    return kErrorAccessNotKept;
+  if (fchmod(fd, st.st_mode & 07777) != 0) return kErrorAccessNotKept;
+  // Then the owner. Until now the file was this process's, with the access
+  // that target gives others: never more.
+  if (fchown(fd, st.st_uid, st.st_gid) != 0) return kErrorOwnerNotKept;
+  // A change of owner drops the set-ID bits and file capabilities.
+  int error = 0;
+  if ((st.st_mode & (S_ISUID | S_ISGID)) != 0 && fchmod(fd, st.st_mode & 07777) != 0)
+    error = kErrorAccessNotKept;
+  for (const Attribute& a : attributes) {
+    if (error == 0 && a.name == kCapabilities) error = SetAttribute(fd, a);
+  }
+  // Taken back, or it may not be ours to delete.
+  if (error != 0) (void)!fchown(fd, geteuid(), getegid());
+  return error;
+}
+
+}  // namespace
+
+int CarryMetadata(const std::string& target, const std::string& temp) {
+  struct stat st;
+  if (stat(target.c_str(), &st) != 0) return LastError();
+  int fd = open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return LastError();
+  int error = CarryOnto(fd, target, st);
+  close(fd);
+  return error;
+}
+
 int SyncFolder(const std::string& folder) {
   int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return LastError();
@@ -194,15 +304,6 @@ int SyncFolder(const std::string& folder) {
 
 int ReplaceWithTemp(const std::string& temp, const std::string& target,
                      DeferredFolderSync* deferred) {
-  // The new content keeps the file's permissions, and its owner and group
-  // where this process may set them (otherwise it is ours, as a new file is).
-  struct stat st;
-  if (stat(target.c_str(), &st) == 0) {
-    if (chown(temp.c_str(), st.st_uid, st.st_gid) != 0) {
-      (void)!chown(temp.c_str(), static_cast<uid_t>(-1), st.st_gid);
-    }
-    chmod(temp.c_str(), st.st_mode & 07777);
-  }
   if (rename(temp.c_str(), target.c_str()) != 0) {
     int error = LastError();
     // Take the temporary file back, or it may not be ours to delete.

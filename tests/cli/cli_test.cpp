@@ -2,6 +2,11 @@
 // conversions, texts on both streams, exit statuses and what it leaves on disk.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -548,6 +553,29 @@ TEST_F(CliTest, NoWildcardsOfItsOwn) {
   EXPECT_EQ(outcome.err, "quenlat-cli: ?.txt: " + kMissing + "\n1 failed.\n");
   EXPECT_EQ(ReadBytes(scratch_ / "*.txt"), "star\r\n");
   EXPECT_EQ(ReadBytes(scratch_ / "a.txt"), "a\n");
+}
+#endif
+
+#ifndef _WIN32
+// Another user's writable file in the caller's own folder, converted by the
+// caller (the tool started by setpriv as nobody): the owner cannot be kept,
+// so the file is not replaced and the tool names the reason.
+TEST_F(CliTest, NamesAnOwnerThatCannotBeKept) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make another user's file";
+  const std::string kNobody = "65534";
+  Put("f.txt", "a\n");
+  ASSERT_EQ(chmod((scratch_ / "f.txt").c_str(), 0666), 0);
+  ASSERT_EQ(chmod(scratch_.path().c_str(), 0755), 0);
+  ASSERT_EQ(chown(scratch_.path().c_str(), 65534, 65534), 0);
+  Outcome outcome = RunProgram("/usr/bin/setpriv",
+                               {"--reuid=" + kNobody, "--regid=" + kNobody, "--clear-groups",
+                                QUENLAT_CLI, "f.txt"},
+                               scratch_.path());
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "0 files converted.\n");
+  EXPECT_EQ(outcome.err, "quenlat-cli: f.txt: cannot keep the file's owner\n1 failed.\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "f.txt"), "a\n");
+  EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"f.txt"});
 }
 #endif
 
