@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "file.h"
 
@@ -188,14 +189,161 @@ int CreateTempFileFor(const std::string& target, std::string* name) {
   return 0;
 }
 
+namespace {
+
+// Windows never renames over a read-only file, but not every implementation
+// refuses: the rule is kept here, so that a read-only file is never replaced.
+bool IsReadOnly(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// Wine shows a file's Unix permission bits to Windows programs only through a
+// security descriptor that it makes up from them, and sets them from a
+// descriptor that it is given: this program treats it as a platform of its own.
+bool UnderWine() {
+  static const bool wine =
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
+
+// The parts info of the file's security descriptor into *sd. 0 or the error.
+int ReadSecurity(const std::string& path, SECURITY_INFORMATION info, std::vector<char>* sd) {
+  DWORD need = 0;
+  sd->resize(256);
+  while (!GetFileSecurityA(path.c_str(), info, sd->data(), static_cast<DWORD>(sd->size()), &need)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || need <= sd->size()) return LastError();
+    sd->resize(need);
+  }
+  return 0;
+}
+
+PSID OwnerOf(std::vector<char>& sd) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  return GetSecurityDescriptorOwner(sd.data(), &owner, &defaulted) ? owner : nullptr;
+}
+
+// The rights that the DACL of sd allows sid (denied ones taken off).
+ACCESS_MASK RightsOf(std::vector<char>& sd, PSID sid) {
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted)) return 0;
+  if (!present || !dacl) return GENERIC_ALL;  // no DACL: everyone may do everything
+  ACCESS_MASK allowed = 0, denied = 0;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || (ace->AceFlags & INHERIT_ONLY_ACE))
+      continue;
+    if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+      auto* a = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+      if (EqualSid(&a->SidStart, sid)) allowed |= a->Mask & ~denied;
+    } else if (ace->AceType == ACCESS_DENIED_ACE_TYPE) {
+      auto* d = reinterpret_cast<ACCESS_DENIED_ACE*>(ace);
+      if (EqualSid(&d->SidStart, sid)) denied |= d->Mask;
+    }
+  }
+  return allowed;
+}
+
+// Under Wine: the new file gets no access that target's descriptor does not
+// show. Wine's descriptor shows the owner's and everyone's read and write
+// (not the group's bits, nor execute, which it folds into read), and it turns
+// a descriptor back into permission bits coarsely: rights allowed to the
+// owner, when the owner is the caller, become the group's too. So the new
+// descriptor names an owner that is not the caller (the anonymous SID, which
+// Wine gives the files of other Unix users; Wine keeps the file's real
+// owner), allows it the owner's read and write, and everyone read where
+// everyone had it: 0600 stays 0600, 0644 stays 0644, 0640 becomes 0600 and
+// 0755 becomes 0644.
+int CarryWineAccess(const std::string& target, const std::string& temp) {
+  std::vector<char> before, after;
+  if (ReadSecurity(target, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &before) != 0 ||
+      ReadSecurity(temp, OWNER_SECURITY_INFORMATION, &after) != 0)
+    return kErrorAccessNotKept;
+  PSID owner = OwnerOf(before);
+  PSID ours = OwnerOf(after);
+  // Only the caller's own files keep their owner: Wine cannot give a file away.
+  if (!owner || !ours || !EqualSid(owner, ours)) return kErrorOwnerNotKept;
+
+  SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  PSID world = nullptr, anonymous = nullptr;
+  if (!AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                &world))
+    return kErrorAccessNotKept;
+  int error = kErrorAccessNotKept;
+  if (AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_ANONYMOUS_LOGON_RID, 0, 0, 0, 0, 0, 0,
+                               0, &anonymous)) {
+    const auto granted = [](ACCESS_MASK rights, bool write) {
+      ACCESS_MASK mask = 0;
+      if (rights & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) mask |= FILE_GENERIC_READ;
+      if (write && (rights & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)))
+        mask |= FILE_GENERIC_WRITE;
+      return mask;
+    };
+    const ACCESS_MASK ownerMask = granted(RightsOf(before, owner), true);
+    const ACCESS_MASK worldMask = granted(RightsOf(before, world), false);  // never group write
+    char aclBuffer[256];
+    PACL acl = reinterpret_cast<PACL>(aclBuffer);
+    SECURITY_DESCRIPTOR sd;
+    if (InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) &&
+        (!ownerMask || AddAccessAllowedAce(acl, ACL_REVISION, ownerMask, anonymous)) &&
+        (!worldMask || AddAccessAllowedAce(acl, ACL_REVISION, worldMask, world)) &&
+        InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
+        SetSecurityDescriptorOwner(&sd, anonymous, FALSE) &&
+        SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) &&
+        SetFileSecurityA(temp.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                         &sd))
+      error = 0;
+    FreeSid(anonymous);
+  }
+  FreeSid(world);
+  return error;
+}
+
+// On Windows: target's DACL as it is, and its owner where this process may
+// set it (otherwise the new file is the caller's, as any new file is).
+int CarryWindowsAccess(const std::string& target, const std::string& temp) {
+  std::vector<char> sd;
+  if (ReadSecurity(target, DACL_SECURITY_INFORMATION, &sd) != 0 ||
+      !SetFileSecurityA(temp.c_str(), DACL_SECURITY_INFORMATION, sd.data()))
+    return kErrorAccessNotKept;
+  if (ReadSecurity(target, OWNER_SECURITY_INFORMATION, &sd) == 0)
+    SetFileSecurityA(temp.c_str(), OWNER_SECURITY_INFORMATION, sd.data());
+  return 0;
+}
+
+}  // namespace
+
+int CarryMetadata(const std::string& target, const std::string& temp) {
+  // Not worth carrying anything over (and the new file would be read-only
+  // too, which no one could delete).
+  if (IsReadOnly(target)) return EACCES;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(target.c_str(), GetFileExInfoStandard, &data)) return LastError();
+  HANDLE h = CreateFileA(temp.c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  const bool timeKept = SetFileTime(h, &data.ftCreationTime, nullptr, nullptr) != 0;
+  CloseHandle(h);
+  // The new content is new to a backup: it is marked for archiving, whatever
+  // target's mark said. Read-only targets are never replaced.
+  const DWORD kept =
+      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (!timeKept ||
+      !SetFileAttributesA(temp.c_str(), (data.dwFileAttributes & kept) | FILE_ATTRIBUTE_ARCHIVE))
+    return kErrorAttributesNotKept;
+  // The access rules last: they may take from this process the right to
+  // change the rest.
+  return UnderWine() ? CarryWineAccess(target, temp) : CarryWindowsAccess(target, temp);
+}
+
 // MOVEFILE_WRITE_THROUGH makes each replace durable by itself: nothing is deferred.
 int SyncFolder(const std::string&) { return 0; }
 
 int ReplaceWithTemp(const std::string& temp, const std::string& target, DeferredFolderSync*) {
-  // Windows never renames over a read-only file, but not every implementation
-  // refuses: the rule is kept here, so that a read-only file is never replaced.
-  DWORD before = GetFileAttributesA(target.c_str());
-  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_READONLY)) return EACCES;
+  if (IsReadOnly(target)) return EACCES;
   // Scanners and indexers hold files open briefly; give them about a second.
   // A read-only file stays read-only and is not waited for.
   const int kTries = 10;
@@ -204,11 +352,9 @@ int ReplaceWithTemp(const std::string& temp, const std::string& target, Deferred
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
       return 0;
     DWORD error = GetLastError();
-    bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-                     error == ERROR_ACCESS_DENIED;
-    DWORD attributes = GetFileAttributesA(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-      transient = false;
+    const bool transient = (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                            error == ERROR_ACCESS_DENIED) &&
+                           !IsReadOnly(target);
     if (!transient || attempt == kTries) return MapError(error);
     Sleep(100);
   }
