@@ -34,6 +34,13 @@ const int kErrorAccessNotKept = 1002;
 // its attribute flags and creation time.
 const int kErrorAttributesNotKept = 1003;
 
+// The path names no regular file: a device, a pipe, a socket, a device name
+// on Windows (CON, NUL, COM1, ...). Nothing was opened for reading or writing.
+const int kErrorNotRegularFile = 1000;
+// Another program changed the file while it was converted, again on each of
+// the tries: it was not replaced and holds what was written to it.
+const int kErrorChangedMeanwhile = 1004;
+
 // The sentence that tells the user what an error number means: one of the
 // four the dialog shows.
 const char* ErrorSentence(int error);
@@ -84,12 +91,21 @@ class SourceFile {
   SourceFile& operator=(const SourceFile&) = delete;
 
   // Opens the file at path (a relative path and a symbolic link taken as
-  // ConvertFile takes them), closing any file open before. 0 or the error.
+  // ConvertFile takes them), closing any file open before. 0 or the error;
+  // what is not a regular file is refused (kErrorNotRegularFile).
   int Open(const std::string& path);
   bool IsOpen() const;
   void Close();
   // The file's size now, 0 when it cannot be had.
   uint64_t Size();
+  // How many names (hard links) the file has; 1 when that cannot be had.
+  // ConvertFile gives the new content to the name it is given only: the
+  // other names keep the old content.
+  uint64_t Names();
+  // The encoding ConvertFile converts the file in, as its first bytes and its
+  // size give it (DetectEncoding). Reads them: the next Scan starts at the
+  // file's start.
+  Encoding TextEncoding();
 
   // Reads from where the last read ended into scanner, block after block,
   // until the end of the file or until enough (when given) is true for the
@@ -107,7 +123,8 @@ class SourceFile {
 struct ConvertOptions {
   // Required: told of the failure, if any.
   ErrorReporter* reporter = nullptr;
-  // The user's mode; automatic mode reads the file's first CR to decide.
+  // The user's mode; automatic mode reads the file's first CR (in UTF-16,
+  // the first 000D unit) to decide.
   TranslationMode mode = ModeAutomatic;
   // A direction already decided (by a scan of the file): mode is then unused
   // and the file is not read to decide it.
@@ -122,11 +139,15 @@ struct ConvertOptions {
 };
 
 // Converts the file at path in place. A relative path is taken relative to
-// the directory that was current when the program started; the current
-// directory is then made the file's folder. The file is replaced atomically
+// the directory that was current when the program started (and names nothing
+// when that directory is gone); the current directory is then made the file's
+// folder. Only a regular file is converted. The file is replaced atomically
 // and durably: at every moment its name holds either its old or its new
-// content, whole. On failure the file is unchanged, no temporary file is
-// left, one report has been made, and the result is false.
+// content, whole. A file that another program changes while it is converted
+// is not replaced but converted again from its start, up to two more times
+// (then kErrorChangedMeanwhile). On failure the file is unchanged by this
+// call, no temporary file is left, one report has been made, and the result
+// is false.
 bool ConvertFile(const std::string& path, const ConvertOptions& options);
 
 // The file that ConvertFile, SourceFile and ProbeWritable take path to name:
@@ -138,7 +159,7 @@ std::string ResolvePath(const std::string& path);
 
 // Opens the file for writing and closes it again, changing nothing. False,
 // with *error (when given) the error number, when the file cannot be opened
-// for writing.
+// for writing or is no regular file (then it is not opened at all).
 bool ProbeWritable(const std::string& path, int* error = nullptr);
 
 #endif

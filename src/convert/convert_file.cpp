@@ -23,6 +23,8 @@ const char* ErrorReason(int error) {
     case kErrorOwnerNotKept: return "cannot keep the file's owner";
     case kErrorAccessNotKept: return "cannot keep the file's permissions";
     case kErrorAttributesNotKept: return "cannot keep the file's attributes";
+    case kErrorNotRegularFile: return "This is not a regular file";
+    case kErrorChangedMeanwhile: return "changed while it was converted";
     default: return ErrorSentence(error);
   }
 }
@@ -100,6 +102,22 @@ namespace {
 
 // 0 when both are; otherwise the first error of the two.
 int FirstError(int first, int second) { return first != 0 ? first : second; }
+
+// The encoding of the open file, from its first bytes and its size; it is
+// then at its start again (or where a failed read left it: the copy seeks).
+Encoding EncodingOf(File& file) {
+  unsigned char start[2];
+  size_t n = 0;
+  uint64_t size = 0;
+  if (file.Seek(0) != 0 || file.Size(&size) != 0) return EncodingBytes;
+  while (n < sizeof start) {
+    size_t got = 0;
+    if (file.Read(start + n, sizeof start - n, &got) != 0 || got == 0) break;
+    n += got;
+  }
+  file.Seek(0);
+  return DetectEncoding(start, n, size);
+}
 
 // Writes blocks to a file, from the second block on in a thread of its own
 // where the platform wants it: reading and translating the next block then goes
@@ -186,10 +204,11 @@ class BackgroundFlusher {
 // The smallest block CopyBlocks reads in, however small the file says it is.
 const size_t kSmallestBlock = 16 * 1024;
 
-// CopyStream, telling flusher (when given) of every block written.
-int CopyBlocks(File& destination, File& source, Direction direction,
-               BackgroundFlusher* flusher) {
-  LinebreakTranslator translator(direction);
+// CopyStream, telling flusher (when given) of every block written, and
+// counting in *read (when given) the bytes read.
+int CopyBlocks(File& destination, File& source, Direction direction, Encoding encoding,
+               BackgroundFlusher* flusher, uint64_t* read = nullptr) {
+  LinebreakTranslator translator(direction, encoding);
   // A small file gets blocks of its own size: large ones would cost more to
   // get from the system than the file costs to copy. The size is only a
   // hint; a file that grows meanwhile is still copied whole.
@@ -213,6 +232,7 @@ int CopyBlocks(File& destination, File& source, Direction direction,
       if (int error = writer.Close()) return error;
       return destination.Write(out[k].get(), produced);
     }
+    if (read) *read += got;
     size_t produced = translator.Translate(in.get(), got, out[k].get());
     if (int error = writer.Submit(out[k].get(), produced)) return error;
     if (flusher) flusher->Wrote(produced);
@@ -220,10 +240,10 @@ int CopyBlocks(File& destination, File& source, Direction direction,
 }
 
 // The direction automatic mode gives the file: read from its start until its
-// first CR and the byte after it are known. A read error counts as the end.
-Direction DetectDirection(File& file) {
+// first CR and the unit after it are known. A read error counts as the end.
+Direction DetectDirection(File& file, Encoding encoding) {
   const size_t kBlock = 64 * 1024;  // the first CR is mostly near the start
-  LinebreakScanner scanner;
+  LinebreakScanner scanner(encoding);
   std::unique_ptr<unsigned char[]> buf(new unsigned char[kBlock]);
   size_t got = 0;
   if (file.Seek(0) == 0) {
@@ -236,11 +256,17 @@ Direction DetectDirection(File& file) {
 }
 
 // The new content: destination (the temporary file, named temp) gets source
-// translated, flushed to the disk; source is closed.
+// translated, flushed to the disk; source is closed. *read gets source's
+// stamp as it was read to its end, with the bytes read as its size, so that
+// what was added after the last read shows too.
 int WriteNewContent(File& destination, const std::string& temp, File& source,
-                    Direction direction) {
+                    Direction direction, Encoding encoding, FileStamp* read) {
   BackgroundFlusher flusher(temp);
-  int error = CopyBlocks(destination, source, direction, kFlushInBackground ? &flusher : nullptr);
+  uint64_t bytes = 0;
+  int error = CopyBlocks(destination, source, direction, encoding,
+                         kFlushInBackground ? &flusher : nullptr, &bytes);
+  if (error == 0) error = source.Stamp(read);
+  if (error == 0) read->size = bytes;
   // Every flush ends before the last one, which finds the file complete.
   error = FirstError(error, flusher.Stop());
   if (error == 0) error = destination.Sync();
@@ -261,6 +287,11 @@ class TempFile {
 
   int Create(const std::string& target) { return CreateTempFileFor(target, &name_); }
   const std::string& name() const { return name_; }
+  // Deletes it now.
+  void Discard() {
+    if (!name_.empty()) RemoveFile(name_);
+    name_.clear();
+  }
   // It is the file now: nothing to delete.
   void Commit() { name_.clear(); }
 
@@ -268,46 +299,75 @@ class TempFile {
   std::string name_;
 };
 
+// How many times a file that changes while it is converted is converted.
+const int kTries = 3;
+
+// One conversion of the file at target from its start: 0, or the error with
+// *culprit the path the report names. kErrorChangedMeanwhile when the file
+// was changed before it could be replaced: it is left as it is then.
+int ConvertOnce(const std::string& path, const std::string& target, Direction direction,
+                const ConvertOptions& options, File& source, TempFile& temp,
+                const std::string** culprit) {
+  *culprit = &path;
+  // The file's type is known before anything is made beside it.
+  if (int error = source.IsOpen() ? 0 : source.OpenRead(target)) return error;
+  const Encoding encoding = EncodingOf(source);
+  ChangeDirectory(FolderOf(target));
+  if (int error = temp.Create(target)) return error;
+  if (int error = source.Seek(0)) return error;
+  File destination;
+  if (int error = destination.OpenWriteTruncate(temp.name())) return error;
+  FileStamp read;
+  if (int error = WriteNewContent(destination, temp.name(), source, direction, encoding, &read)) {
+    *culprit = &temp.name();
+    return error;
+  }
+  if (int error = CarryMetadata(target, temp.name())) return error;
+  // What another program wrote after the copy read it would be lost with
+  // the old file: it must still be the file that was read, as it was read.
+  FileStamp now;
+  if (int error = StampOf(target, &now)) return error;
+  if (now != read) return kErrorChangedMeanwhile;
+  if (int error = ReplaceWithTemp(temp.name(), target, options.deferred)) return error;
+  temp.Commit();
+  return 0;
+}
+
 // ConvertFile without the report: 0, or the error with *culprit the path the
 // report names.
 int Convert(const std::string& path, const ConvertOptions& options, File& source, TempFile& temp,
             const std::string** culprit) {
   *culprit = &path;
   const std::string target = ResolveTarget(path);
-  // Opened here when the caller did not: before the detection read, or, with
-  // no detection, after the temporary file is made.
-  const auto openSource = [&] { return source.IsOpen() ? 0 : source.OpenRead(target); };
-
-  Direction direction;
-  if (options.direction) {
-    direction = *options.direction;
-  } else if (options.mode == ModeAutomatic) {
-    if (int error = openSource()) return error;
-    direction = DetectDirection(source);
-  } else {
-    direction = ResolveDirection(options.mode, false);
+  for (int attempt = 1;; ++attempt) {
+    Direction direction;
+    if (options.direction) {
+      direction = *options.direction;
+    } else if (options.mode == ModeAutomatic) {
+      if (int error = source.IsOpen() ? 0 : source.OpenRead(target)) return error;
+      direction = DetectDirection(source, EncodingOf(source));
+    } else {
+      direction = ResolveDirection(options.mode, false);
+    }
+    int error = ConvertOnce(path, target, direction, options, source, temp, culprit);
+    if (error != kErrorChangedMeanwhile) return error;
+    temp.Discard();
+    source.Close();
+    if (attempt == kTries) return error;
   }
-
-  ChangeDirectory(FolderOf(target));
-  if (int error = temp.Create(target)) return error;
-  if (int error = openSource()) return error;
-  if (int error = source.Seek(0)) return error;
-  File destination;
-  if (int error = destination.OpenWriteTruncate(temp.name())) return error;
-  if (int error = WriteNewContent(destination, temp.name(), source, direction)) {
-    *culprit = &temp.name();
-    return error;
-  }
-  if (int error = CarryMetadata(target, temp.name())) return error;
-  if (int error = ReplaceWithTemp(temp.name(), target, options.deferred)) return error;
-  temp.Commit();
-  return 0;
 }
 
 }  // namespace
 
+Encoding SourceFile::TextEncoding() { return EncodingOf(*file_); }
+
+uint64_t SourceFile::Names() {
+  uint64_t names = 1;
+  return file_->Names(&names) == 0 ? names : 1;
+}
+
 int CopyStream(File& destination, File& source, Direction direction) {
-  return CopyBlocks(destination, source, direction, nullptr);
+  return CopyBlocks(destination, source, direction, EncodingBytes, nullptr);
 }
 
 bool ConvertFile(const std::string& path, const ConvertOptions& options) {

@@ -30,8 +30,26 @@ extern const bool kWriteInBackground;
 extern const bool kFlushInBackground;
 const uint64_t kBackgroundFlushBytes = 16 * 1024 * 1024;
 
+// What tells whether a file changed: which file it is and its size and times.
+// Equal stamps taken at two moments mean that nothing was written between
+// them (as far as the system keeps count).
+struct FileStamp {
+  uint64_t volume = 0;  // the device, or the volume's serial number
+  uint64_t index = 0;   // the inode, or the file index
+  uint64_t size = 0;
+  int64_t modified = 0;  // the last write, in the system's units
+  int64_t changed = 0;   // the last change of its status (POSIX only)
+  bool operator==(const FileStamp& o) const {
+    return volume == o.volume && index == o.index && size == o.size && modified == o.modified &&
+           changed == o.changed;
+  }
+  bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
+
 // An open file, closed by its destructor. Opens never deny other programs
-// reading or writing the file at the same time.
+// reading or writing the file at the same time. OpenRead and OpenWrite take
+// regular files only: anything else is refused before it is opened (a pipe is
+// never waited for) with kErrorNotRegularFile, a folder with EACCES.
 class File {
  public:
   File();
@@ -54,6 +72,10 @@ class File {
   int Write(const void* buf, size_t n);
   // The file's size now; it may change while the file is open.
   int Size(uint64_t* size);
+  // The file's stamp now.
+  int Stamp(FileStamp* stamp);
+  // How many names (hard links) the file has now.
+  int Names(uint64_t* names);
   int Seek(uint64_t pos);
   // Flushes the file's data to the disk.
   int Sync();
@@ -66,6 +88,9 @@ class File {
 
 // Copies source to its end into destination, translating in the direction.
 int CopyStream(File& destination, File& source, Direction direction);
+
+// The stamp of the file at path, a symbolic link followed.
+int StampOf(const std::string& path, FileStamp* stamp);
 
 // --- Path rules, shared by both platforms and testable anywhere.
 
@@ -80,11 +105,14 @@ size_t FolderLength(const std::string& path, bool (*isLeadByte)(unsigned char) =
 // The folder of path under the system's code page rules.
 std::string FolderOf(const std::string& path);
 
-// The directory that was current when the program started.
+// The directory that was current when the program started; empty when it
+// could not be named.
 const std::string& StartupDirectory();
 
 // The path the conversion works on: path made absolute against the start-up
-// directory, and on POSIX a symbolic link followed to its target.
+// directory, and on POSIX a symbolic link followed to its target. A relative
+// path never names a file outside the start-up directory: when that is gone,
+// the result names nothing (ENOENT on every use).
 std::string ResolveTarget(const std::string& path);
 
 // Makes folder the current directory; an empty folder changes nothing.

@@ -56,8 +56,58 @@ std::string CurrentDirectory() {
   return getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
 }
 
-// Taken before main runs, so before any conversion changes it.
+// Taken before main runs, so before any conversion changes it. The
+// descriptor keeps the folder itself: its name may be too long to have, or
+// may come to name another folder, or none.
 const std::string g_startupDirectory = CurrentDirectory();
+const int g_startupFolder = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+
+// A path that reaches the start-up folder now: its name while that names it
+// still, else the folder through its descriptor (a folder that was removed
+// holds no file), or empty when there is no descriptor.
+std::string StartupBase() {
+  if (g_startupFolder < 0) return std::string();
+  struct stat named, kept;
+  if (!g_startupDirectory.empty() && stat(g_startupDirectory.c_str(), &named) == 0 &&
+      fstat(g_startupFolder, &kept) == 0 && named.st_dev == kept.st_dev &&
+      named.st_ino == kept.st_ino)
+    return g_startupDirectory;
+  return "/proc/self/fd/" + std::to_string(g_startupFolder);
+}
+
+void StampFrom(const struct stat& st, FileStamp* stamp) {
+  stamp->volume = static_cast<uint64_t>(st.st_dev);
+  stamp->index = static_cast<uint64_t>(st.st_ino);
+  stamp->size = static_cast<uint64_t>(st.st_size);
+  stamp->modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp->changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}
+
+// Opens the regular file at path with flags. Its type is known before the
+// open, which never waits (a pipe that was put in its place meanwhile is
+// refused by the second look, not waited for). The descriptor or -error.
+int OpenRegular(const std::string& path, int flags) {
+  struct stat named;
+  if (stat(path.c_str(), &named) != 0) return -LastError();
+  if (S_ISDIR(named.st_mode)) return -EACCES;  // as Windows, which opens no folder
+  if (!S_ISREG(named.st_mode)) return -kErrorNotRegularFile;
+  int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -LastError();
+  struct stat opened;
+  int error = 0;
+  if (fstat(fd, &opened) != 0) {
+    error = LastError();
+  } else if (!S_ISREG(opened.st_mode)) {
+    error = S_ISDIR(opened.st_mode) ? EACCES : kErrorNotRegularFile;
+  } else if (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+    error = kErrorChangedMeanwhile;
+  } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    error = LastError();
+  }
+  if (error == 0) return fd;
+  close(fd);
+  return -error;
+}
 
 }  // namespace
 
@@ -71,15 +121,8 @@ File::~File() { Close(); }
 
 int File::OpenRead(const std::string& path) {
   Close();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return LastError();
-  // A folder opens for reading here, and only its first read would fail, long
-  // after a temporary file was made; Windows refuses to open it at all.
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    return EACCES;
-  }
+  int fd = OpenRegular(path, O_RDONLY);
+  if (fd < 0) return -fd;
   handle_ = fd;
 #ifdef POSIX_FADV_SEQUENTIAL
   posix_fadvise(Fd(handle_), 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -95,8 +138,10 @@ int File::OpenWriteTruncate(const std::string& path) {
 
 int File::OpenWrite(const std::string& path) {
   Close();
-  handle_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  return Fd(handle_) >= 0 ? 0 : LastError();
+  int fd = OpenRegular(path, O_WRONLY);
+  if (fd < 0) return -fd;
+  handle_ = fd;
+  return 0;
 }
 
 bool File::IsOpen() const { return Fd(handle_) >= 0; }
@@ -136,6 +181,27 @@ int File::Size(uint64_t* size) {
   return 0;
 }
 
+int File::Stamp(FileStamp* stamp) {
+  struct stat st;
+  if (fstat(Fd(handle_), &st) != 0) return LastError();
+  StampFrom(st, stamp);
+  return 0;
+}
+
+int File::Names(uint64_t* names) {
+  struct stat st;
+  if (fstat(Fd(handle_), &st) != 0) return LastError();
+  *names = static_cast<uint64_t>(st.st_nlink);
+  return 0;
+}
+
+int StampOf(const std::string& path, FileStamp* stamp) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return LastError();
+  StampFrom(st, stamp);
+  return 0;
+}
+
 int File::Seek(uint64_t pos) {
   return lseek(Fd(handle_), static_cast<off_t>(pos), SEEK_SET) >= 0 ? 0 : LastError();
 }
@@ -157,8 +223,9 @@ const std::string& StartupDirectory() { return g_startupDirectory; }
 std::string ResolveTarget(const std::string& path) {
   std::string absolute = path;
   if (path.empty() || path[0] != '/') {
-    absolute = g_startupDirectory;
-    if (absolute.empty() || absolute.back() != '/') absolute += '/';
+    absolute = StartupBase();
+    if (absolute.empty()) return absolute;  // names nothing
+    if (absolute.back() != '/') absolute += '/';
     absolute += path;
   }
   // Follow a symbolic link so that its target is converted and the link stays.

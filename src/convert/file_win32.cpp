@@ -49,6 +49,62 @@ const std::string g_startupDirectory = CurrentDirectory();
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// Whether path names one of the system's devices rather than a file: a
+// "\\.\" path, or a last part that is a device name (CON, PRN, AUX, NUL,
+// COM1-9, LPT1-9, CONIN$, CONOUT$), with or without an extension, in any
+// folder. Opening one may wait for the device or talk to it.
+bool NamesDevice(const std::string& path) {
+  if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
+      path[2] == '.' && IsSeparator(path[3]))
+    return true;
+  size_t start = FolderLength(path, IsLeadByte);
+  std::string name = path.substr(start, path.find('.', start) - start);
+  while (!name.empty() && (name.back() == ' ' || name.back() == ':')) name.pop_back();
+  for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL" || name == "CONIN$" ||
+      name == "CONOUT$")
+    return true;
+  return name.size() == 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "LPT") == 0) &&
+         name[3] >= '1' && name[3] <= '9';
+}
+
+int64_t TimeValue(const FILETIME& t) {
+  return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+}
+
+int StampOfHandle(HANDLE h, FileStamp* stamp) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return LastError();
+  stamp->volume = info.dwVolumeSerialNumber;
+  stamp->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  stamp->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  stamp->modified = TimeValue(info.ftLastWriteTime);
+  stamp->changed = 0;
+  return 0;
+}
+
+// Opens the file at path with access, a disk file only: a device name is
+// refused before any open, anything else that opens (a pipe, a console) after.
+// The handle, or INVALID_HANDLE_VALUE with *error set.
+HANDLE OpenDiskFile(const std::string& path, DWORD access, DWORD flags, int* error) {
+  if (NamesDevice(path)) {
+    *error = kErrorNotRegularFile;
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE h = CreateFileA(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = LastError();
+    return h;
+  }
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    *error = kErrorNotRegularFile;
+    return INVALID_HANDLE_VALUE;
+  }
+  *error = 0;
+  return h;
+}
+
 }  // namespace
 
 namespace {
@@ -66,9 +122,10 @@ File::~File() { Close(); }
 
 int File::OpenRead(const std::string& path) {
   Close();
-  handle_ = reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  return handle_ != kNoHandle ? 0 : LastError();
+  int error = 0;
+  handle_ = reinterpret_cast<intptr_t>(OpenDiskFile(
+      path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, &error));
+  return error;
 }
 
 int File::OpenWriteTruncate(const std::string& path) {
@@ -80,9 +137,10 @@ int File::OpenWriteTruncate(const std::string& path) {
 
 int File::OpenWrite(const std::string& path) {
   Close();
-  handle_ = reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return handle_ != kNoHandle ? 0 : LastError();
+  int error = 0;
+  handle_ = reinterpret_cast<intptr_t>(
+      OpenDiskFile(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, &error));
+  return error;
 }
 
 bool File::IsOpen() const { return handle_ != kNoHandle; }
@@ -112,6 +170,23 @@ int File::Size(uint64_t* size) {
   if (!GetFileSizeEx(Handle(handle_), &got)) return LastError();
   *size = static_cast<uint64_t>(got.QuadPart);
   return 0;
+}
+
+int File::Stamp(FileStamp* stamp) { return StampOfHandle(Handle(handle_), stamp); }
+
+int File::Names(uint64_t* names) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(Handle(handle_), &info)) return LastError();
+  *names = info.nNumberOfLinks;
+  return 0;
+}
+
+int StampOf(const std::string& path, FileStamp* stamp) {
+  HANDLE h = CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  int error = StampOfHandle(h, stamp);
+  CloseHandle(h);
+  return error;
 }
 
 int File::Seek(uint64_t pos) {
@@ -148,7 +223,9 @@ std::string ResolveTarget(const std::string& path) {
     }
     return path;
   }
-  if (base.empty()) return path;
+  // Without the start-up directory a relative path names nothing: the
+  // current one is another file's folder by now.
+  if (base.empty()) return std::string();
   if (!path.empty() && IsSeparator(path[0])) {
     // Rooted on the start-up directory's drive (or share).
     return base.substr(0, base.size() >= 2 && base[1] == ':' ? 2 : 0) + path;

@@ -6,6 +6,11 @@
 #include <optional>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#endif
+
 #include "file.h"
 #include "support.h"
 
@@ -179,6 +184,63 @@ TEST_F(ConvertFileTest, ReadsThroughTheCallersOpenFile) {
     EXPECT_FALSE(source.IsOpen());
     EXPECT_EQ(ReadBytes(path), c.expected);
     EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"file.txt"});
+  }
+  EXPECT_TRUE(reporter_.reports.empty());
+}
+
+// text as UTF-16 units (each character its own unit), with the mark first.
+std::string Utf16(const std::string& text, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char c : text) {
+    bytes += bigEndian ? '\0' : c;
+    bytes += bigEndian ? c : '\0';
+  }
+  return bytes;
+}
+
+// A file that begins with a UTF-16 mark and has an even size is converted in
+// units, the mark kept; everything else is bytes.
+TEST_F(ConvertFileTest, Utf16FilesAreConvertedInUnits) {
+  const std::string le = "\xFF\xFE";
+  // Little-endian unit 0A0D: its bytes are CR LF, and no unit is a CR.
+  const std::string unitOfCrLfBytes = le + std::string("\x0D\x0A" "x\0\n\0", 6);
+  std::string pairAtEdge = Utf16(std::string(kFileBlockSize / 2 - 2, 'x') + "\r\ny\r\n", true);
+  const struct {
+    const char* name;
+    std::string input;
+    TranslationMode mode;
+    std::string expected;
+  } kCases[] = {
+      {"le_automatic_pairs", Utf16("a\r\nb\r\n", false), ModeAutomatic, Utf16("a\nb\n", false)},
+      {"be_automatic_lone_lf", Utf16("a\nb\n", true), ModeAutomatic, Utf16("a\r\nb\r\n", true)},
+      {"automatic_looks_at_the_first_000d_unit", unitOfCrLfBytes, ModeAutomatic,
+       le + std::string("\x0D\x0A" "x\0\r\0\n\0", 8)},
+      {"lone_cr_stays", Utf16("a\rb\n", false), ModeLfToCrLf, Utf16("a\rb\r\n", false)},
+      {"final_001a_dropped", Utf16("a\r\n\x1a", true), ModeCrLfToLf, Utf16("a\n", true)},
+      {"pair_across_blocks", pairAtEdge, ModeCrLfToLf,
+       Utf16(std::string(kFileBlockSize / 2 - 2, 'x') + "\ny\n", true)},
+      // An odd size or another mark: bytes.
+      {"odd_size_is_bytes", le + "a\r\n", ModeCrLfToLf, le + "a\n"},
+      {"utf8_mark_is_bytes", "\xEF\xBB\xBF" "a\n", ModeLfToCrLf, "\xEF\xBB\xBF" "a\r\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = scratch_ / "u.txt";
+    WriteBytes(path, c.input);
+    EXPECT_TRUE(ConvertWithMode(path, c.mode, reporter_));
+    EXPECT_TRUE(ReadBytes(path) == c.expected);
+    // The same through a file the caller opened and scanned in its encoding.
+    WriteBytes(path, c.input);
+    SourceFile source;
+    ASSERT_EQ(source.Open(path), 0);
+    LinebreakScanner scanner(source.TextEncoding());
+    ASSERT_EQ(source.Scan(scanner), 0);
+    ConvertOptions options;
+    options.reporter = &reporter_;
+    options.direction = ResolveDirection(c.mode, scanner.Finish().firstCrIsCrLf);
+    options.source = &source;
+    EXPECT_TRUE(ConvertFile(path, options));
+    EXPECT_TRUE(ReadBytes(path) == c.expected);
   }
   EXPECT_TRUE(reporter_.reports.empty());
 }
@@ -504,6 +566,53 @@ TEST_F(ConvertFailureTest, ProbeTellsWhetherAFileCanBeWritten) {
   EXPECT_FALSE(ProbeWritable(scratch_ / "none.txt", &error));
   EXPECT_EQ(error, ENOENT);
   EXPECT_FALSE(ProbeWritable(scratch_.path()));  // a folder
+}
+
+// Names of things that are not regular files: they are refused before
+// anything opens them (a pipe or a device could wait for ever or never end)
+// and nothing is made or replaced.
+std::vector<std::string> SpecialFiles(const ScratchDir& scratch) {
+#ifdef _WIN32
+  return {"NUL", "con", "Con.txt", scratch / "aux.log", scratch / "COM1", "LPT9.x", "conout$",
+          "\\\\.\\C:", "\\\\.\\pipe\\quenlat"};
+#else
+  std::vector<std::string> paths = {"/dev/null", "/dev/zero", "/dev/urandom"};
+  const std::string fifo = scratch / "fifo";
+  if (mkfifo(fifo.c_str(), 0666) == 0) paths.push_back(fifo);
+  // A block device's node, as root may make one (of a loop device).
+  const std::string block = scratch / "block";
+  if (mknod(block.c_str(), S_IFBLK | 0666, makedev(7, 0)) == 0) paths.push_back(block);
+  return paths;
+#endif
+}
+
+TEST_F(ConvertFailureTest, OnlyRegularFiles) {
+  const std::vector<std::string> paths = SpecialFiles(scratch_);
+  const std::vector<std::string> listing = ListFolder(scratch_.path());
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    int error = 0;
+    EXPECT_FALSE(ProbeWritable(path, &error));
+    EXPECT_EQ(error, kErrorNotRegularFile);
+    SourceFile source;
+    EXPECT_EQ(source.Open(path), kErrorNotRegularFile);
+    for (TranslationMode mode : kModes) {
+      reporter_.reports.clear();
+      EXPECT_FALSE(ConvertWithMode(path, mode, reporter_));
+      ExpectOneReport(path, kErrorNotRegularFile);
+    }
+    EXPECT_EQ(ErrorSentence(kErrorNotRegularFile), std::string("Error: An error has occurred!"));
+  }
+  // The pipe and the node are still what they were, and nothing was made.
+  EXPECT_EQ(ListFolder(scratch_.path()), listing);
+#ifndef _WIN32
+  struct stat st;
+  if (lstat((scratch_ / "block").c_str(), &st) == 0) {
+    EXPECT_TRUE(S_ISBLK(st.st_mode));
+  }
+  ASSERT_EQ(lstat((scratch_ / "fifo").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+#endif
 }
 
 }  // namespace

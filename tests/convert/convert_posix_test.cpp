@@ -23,6 +23,23 @@ TEST(ConvertPosix, KeepsPermissionBits) {
   EXPECT_EQ(ReadBytes(path), "echo hi\n");
 }
 
+// A file of another user keeps its owner and group when this process may set
+// them (as root).
+TEST(ConvertPosix, KeepsOwnerAndGroup) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  const std::string path = scratch / "theirs.txt";
+  WriteBytes(path, "a\r\n");
+  ASSERT_EQ(chown(path.c_str(), 12345, 23456), 0);
+  ASSERT_TRUE(ConvertWithMode(path, ModeCrLfToLf, reporter));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 12345u);
+  EXPECT_EQ(st.st_gid, 23456u);
+  EXPECT_EQ(st.st_size, 2);  // converted
+}
+
 TEST(ConvertPosix, FollowsASymbolicLinkAndKeepsIt) {
   ScratchDir scratch;
   CollectingReporter reporter;

@@ -12,7 +12,9 @@
 #endif
 
 #include <cerrno>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "file.h"
 #include "support.h"
@@ -38,8 +40,13 @@ class FlushesFail {
   ~FlushesFail() { g_flushFault.active = false; }
 };
 
+// Run before each flush of a file's data while set: another program's
+// change to the file being converted, made after the copy has read it.
+std::function<void()> g_beforeFileFlush;
+
 // True when the flush about to be made should fail, counting it.
 bool FlushShouldFail(FlushKind kind) {
+  if (kind == kFileFlush && g_beforeFileFlush) g_beforeFileFlush();
   if (!g_flushFault.active || g_flushFault.kind != kind || g_flushFault.times == 0) return false;
   if (g_flushFault.times > 0) --g_flushFault.times;
   return true;
@@ -65,11 +72,33 @@ extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file) {
   return g_realFlush(file);
 }
 #else
+// The steps that make a replace durable, in the order they were taken.
+std::vector<std::string> g_steps;
+
 extern "C" int __real_fsync(int fd);
+extern "C" int __real_rename(const char* from, const char* to);
+
+// While set, each large write waits a little first, as a busy disk makes it:
+// what the writer thread writes then comes late.
+bool g_slowWrites = false;
+
+extern "C" ssize_t __real_write(int fd, const void* buf, size_t n);
+
+extern "C" ssize_t __wrap_write(int fd, const void* buf, size_t n) {
+  if (g_slowWrites && n >= 64 * 1024) usleep(50 * 1000);
+  return __real_write(fd, buf, n);
+}
+
+extern "C" int __wrap_rename(const char* from, const char* to) {
+  g_steps.push_back("rename");
+  return __real_rename(from, to);
+}
 
 extern "C" int __wrap_fsync(int fd) {
   struct stat st;
-  if (fstat(fd, &st) == 0 && FlushShouldFail(S_ISDIR(st.st_mode) ? kFolderFlush : kFileFlush)) {
+  const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+  g_steps.push_back(folder ? "folder flush" : "data flush");
+  if (FlushShouldFail(folder ? kFolderFlush : kFileFlush)) {
     errno = g_flushFault.error;
     return -1;
   }
@@ -143,6 +172,51 @@ TEST(FlushFault, FirstOfSeveralFlushesFails) {
 }
 
 #ifndef _WIN32
+// A file of several blocks that ends in a lone CR, to LF: the CR that the
+// translator holds back until the end goes after the last block, also when
+// that block is written late.
+TEST(FlushFault, HeldBackCrComesAfterASlowLastBlock) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  std::string input;
+  while (input.size() < 2 * kFileBlockSize + kFileBlockSize / 2) input += "line\r\n";
+  input += "\r";
+  std::string expected;
+  for (size_t i = 0; i < input.size(); ++i) {
+    if (!(input[i] == '\r' && i + 1 < input.size() && input[i + 1] == '\n')) expected += input[i];
+  }
+  const std::string path = scratch / "cr.txt";
+  WriteBytes(path, input);
+  g_slowWrites = true;
+  const bool converted = ConvertWithMode(path, ModeCrLfToLf, reporter);
+  g_slowWrites = false;
+  EXPECT_TRUE(converted);
+  EXPECT_TRUE(ReadBytes(path) == expected) << "the last CR is not last";
+}
+
+// What a crash of the system could undo is flushed, in this order: the new
+// content, then the rename, then the folder that holds the new name (at
+// once, or when the deferred flush is made).
+TEST(FlushFault, EveryFlushInItsOrder) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  const std::vector<std::string> kAll = {"data flush", "rename", "folder flush"};
+  for (bool defer : {false, true}) {
+    SCOPED_TRACE(defer ? "deferred" : "at once");
+    WriteBytes(scratch / "f.txt", "a\n");
+    DeferredFolderSync deferred;
+    g_steps.clear();
+    ASSERT_TRUE(ConvertWithMode(scratch / "f.txt", ModeLfToCrLf, reporter,
+                                defer ? &deferred : nullptr));
+    if (defer) {
+      EXPECT_EQ(g_steps, std::vector<std::string>(kAll.begin(), kAll.end() - 1));
+      std::string failed;
+      EXPECT_EQ(deferred.Flush(&failed), 0);
+    }
+    EXPECT_EQ(g_steps, kAll);
+  }
+}
+
 // The deferred flush of a folder fails: the files already hold their new
 // content, and the flush names the folder with the error.
 TEST(FlushFault, DeferredFolderFlushFails) {
@@ -162,5 +236,65 @@ TEST(FlushFault, DeferredFolderFlushFails) {
   EXPECT_TRUE(reporter.reports.empty());
 }
 #endif
+
+// Another program writes to the file after the copy has read it to its end
+// and before it is replaced (here: as the new content is flushed). The file
+// is converted again from its start, twice at most; then it is left as the
+// other program made it, with the general failure, and nothing is left over.
+TEST(FlushFault, FileChangedWhileItWasConverted) {
+  const std::string lines = std::string(2 * kFileBlockSize, 'x') + "\nend\n";
+  const struct {
+    const char* name;
+    TranslationMode mode;
+    int changes;   // how many of the tries see a change
+    bool append;   // appended, or overwritten in place (the size stays)
+    bool converted;
+  } kCases[] = {
+      {"appended_after_the_last_block", ModeLfToCrLf, 1, true, true},
+      {"overwritten_in_place", ModeLfToCrLf, 1, false, true},
+      {"changed_on_two_tries", ModeAutomatic, 2, true, true},
+      {"changed_on_every_try", ModeLfToCrLf, 3, true, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch;
+    CollectingReporter reporter;
+    const std::string path = scratch / "log.txt";
+    WriteBytes(path, lines);
+    int left = c.changes;
+    std::string written = lines;
+    g_beforeFileFlush = [&] {
+      if (left == 0) return;
+      --left;
+      if (c.append) {
+        WriteAt(path, written.size(), "more\n");
+        written += "more\n";
+      } else {
+        WriteAt(path, 0, "y");
+        written[0] = 'y';
+      }
+    };
+    const bool result = ConvertWithMode(path, c.mode, reporter);
+    g_beforeFileFlush = nullptr;
+    EXPECT_EQ(left, 0);
+    EXPECT_EQ(result, c.converted);
+    std::string expected = written;
+    if (c.converted) {
+      expected.clear();
+      for (char ch : written) {
+        if (ch == '\n') expected += '\r';
+        expected += ch;
+      }
+      EXPECT_TRUE(reporter.reports.empty());
+    } else {
+      ASSERT_EQ(reporter.reports.size(), 1u);
+      EXPECT_EQ(reporter.reports[0].first, path);
+      EXPECT_EQ(reporter.reports[0].second, kErrorChangedMeanwhile);
+      EXPECT_STREQ(ErrorSentence(kErrorChangedMeanwhile), "Error: An error has occurred!");
+    }
+    EXPECT_TRUE(ReadBytes(path) == expected) << "the file does not hold what was written to it";
+    EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"log.txt"});
+  }
+}
 
 }  // namespace
