@@ -231,6 +231,7 @@ const char kBinarySentence[] = "binary file skipped; --force converts it";
 // Why the write probe failed: the error's sentence where the error says
 // something, the probe's own sentence where it does not.
 const char* ProbeSentence(int error) {
+  if (error == kErrorNotRegularFile) return kNotFileSentence;
   return error == ENOENT || error == EACCES ? ErrorSentence(error) : kProbeSentence;
 }
 
@@ -368,6 +369,7 @@ struct Scan {
   bool changes = false;  // the mode would change the file
   Direction direction = DirectionLfToCrLf;  // what it is converted with
   bool binary = false;   // a NUL byte, outside UTF-16 text with its byte-order mark
+  Encoding encoding = EncodingBytes;  // what the file is read and converted in
   uint64_t size = 0;
   LinebreakCounts counts;  // when full
 };
@@ -397,7 +399,8 @@ int ScanFile(const std::string& path, const CliOptions& options, bool full, Sour
   const auto settled = [mode](const LinebreakScanner& s) {
     return s.WillChange(mode) && s.DirectionSettled(mode);
   };
-  LinebreakScanner scanner;
+  scan->encoding = file.TextEncoding();
+  LinebreakScanner scanner(scan->encoding);
   int error = 0;
   if (full) {
     error = file.Scan(scanner);
@@ -519,9 +522,13 @@ int ConvertFiles(CliOptions options) {
       file.Close();
     } else {
       convert.direction = scan.direction;
+      const uint64_t names = file.Names();
       if (!ConvertFile(path, convert)) {
         ++failed;
         continue;
+      }
+      if (names > 1) {
+        reporter.Report(path, "has " + std::to_string(names) + " names; only this one is converted");
       }
       // The file now has the identity of the new content's file; an older
       // identity may go on naming the old content through a hard link.
@@ -551,8 +558,19 @@ int ConvertFiles(CliOptions options) {
 
 namespace {
 
-std::string CheckLine(const std::string& path, const LinebreakCounts& counts, const char* effect) {
-  return PrintableName(path) + ": " + std::to_string(counts.crLf) + " CR-LF, " +
+// What a --check line says of the encoding: nothing for bytes.
+const char* EncodingText(Encoding encoding) {
+  switch (encoding) {
+    case EncodingUtf16Le: return "UTF-16LE, ";
+    case EncodingUtf16Be: return "UTF-16BE, ";
+    default: return "";
+  }
+}
+
+std::string CheckLine(const std::string& path, const LinebreakCounts& counts, const char* effect,
+                      Encoding encoding = EncodingBytes) {
+  return PrintableName(path) + ": " + EncodingText(encoding) + std::to_string(counts.crLf) +
+         " CR-LF, " +
          std::to_string(counts.loneLf) + " LF, " + std::to_string(counts.loneCr) + " CR, 0x1A " +
          (counts.hasEndOfText ? "yes" : "no") + ", NUL " + (counts.hasNul ? "yes" : "no") + ": " +
          effect + "\n";
@@ -601,7 +619,7 @@ int CheckFiles(CliOptions options) {
     bytes += scan.size;
 
     progress.Clear();
-    std::fputs(CheckLine(path, scan.counts, effect).c_str(), stdout);
+    std::fputs(CheckLine(path, scan.counts, effect, scan.encoding).c_str(), stdout);
   }
   progress.Clear();
   std::fflush(stdout);

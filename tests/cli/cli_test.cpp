@@ -143,6 +143,16 @@ const CliCase kCases[] = {
      "lf: 0 CR-LF, 2 LF, 0 CR, 0x1A no, NUL no: unchanged\n"
      "plain: 0 CR-LF, 0 LF, 0 CR, 0x1A no, NUL no: unchanged\n",
      "", {}},
+    // UTF-16 with its mark: counted and converted in units, named by --check.
+    {"check_names_utf16",
+     {{"le", std::string("\xFF\xFE" "a\0\r\0\n\0", 8)}, {"be", std::string("\xFE\xFF\0\n", 4)}},
+     {"--check", "le", "be"}, 1,
+     "le: UTF-16LE, 1 CR-LF, 0 LF, 0 CR, 0x1A no, NUL no: to LF\n"
+     "be: UTF-16BE, 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n",
+     "", {}},
+    {"utf16_converted_in_units",
+     {{"le", std::string("\xFF\xFE\x0D\x0A\n\0", 6)}}, {"le"}, 0, "1 files converted.\n", "",
+     {{"le", std::string("\xFF\xFE\x0D\x0A\r\0\n\0", 8)}}},
     {"check_sees_a_final_0x1a",
      {{"f", "a\x1a"}}, {"--check", "--to-lf", "f"}, 1,
      "f: 0 CR-LF, 0 LF, 0 CR, 0x1A yes, NUL no: to LF\n", "", {{"f", "a\x1a"}}},
@@ -255,6 +265,147 @@ TEST_F(CliTest, SymbolicLinkIsFollowed) {
   EXPECT_EQ(ListFolder(scratch_.path()), (std::vector<std::string>{"link.txt", "real"}));
   EXPECT_EQ(ListFolder(scratch_ / "real"), std::vector<std::string>{"t.txt"});
 }
+
+// What is not a regular file gets its own reason, in a conversion and in a
+// check, and the run goes on with the next file.
+TEST_F(CliTest, SpecialFilesAreNotRegularFiles) {
+#ifdef _WIN32
+  const std::vector<std::string> special = {"NUL", "con.txt", "sub\\COM1", "\\\\.\\C:"};
+#else
+  ASSERT_EQ(mkfifo((scratch_ / "fifo").c_str(), 0666), 0);
+  const std::vector<std::string> special = {"/dev/zero", "/dev/urandom", "fifo"};
+#endif
+  Put("ok.txt", "a\n");
+  for (bool check : {true, false}) {
+    SCOPED_TRACE(check ? "check" : "convert");
+    std::vector<std::string> args = {"--to-crlf"};
+    if (check) args.push_back("--check");
+    std::string err;
+    for (const std::string& path : special) {
+      args.push_back(path);
+      err += "quenlat-cli: " + path + ": This is not a regular file\n";
+    }
+    args.push_back("ok.txt");
+    err += std::to_string(special.size()) + " failed.\n";
+    Outcome outcome = Run(args);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, ConsoleText(err));
+    EXPECT_EQ(outcome.out, ConsoleText(check ? "ok.txt: 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n"
+                                             : "1 files converted.\n"));
+  }
+  EXPECT_EQ(ReadBytes(scratch_ / "ok.txt"), "a\r\n");
+}
+
+#ifndef _WIN32
+// A relative path never names a file outside the folder the run started in:
+// not when that folder was removed before the run (then it names nothing),
+// nor when its path is longer than the system's limit (then it still names
+// the file there).
+TEST_F(CliTest, RelativePathsWithoutTheStartupFolderName) {
+  const std::string name = "quenlat-decoy-" + std::to_string(getpid()) + ".txt";
+  const std::string decoy = "/" + name;
+  WriteBytes(decoy, "a\n");
+  if (ReadBytes(decoy) != "a\n") GTEST_SKIP() << "cannot write " << decoy;
+  MakeFolder(scratch_ / "start");
+  Outcome removed = RunProgram(
+      "/bin/sh", {"-c", "cd \"$1\" && rmdir \"$1\" && exec \"$2\" --to-crlf \"$3\"", "sh",
+                  scratch_ / "start", HostPath(QUENLAT_CLI), name},
+      scratch_.path());
+  const std::string decoyAfter = ReadBytes(decoy);
+  unlink(decoy.c_str());
+  EXPECT_EQ(decoyAfter, "a\n");
+  EXPECT_EQ(removed.status, 1);
+  EXPECT_EQ(removed.out, "0 files converted.\n");
+  EXPECT_EQ(removed.err, "quenlat-cli: " + name + ": File or directory does not exist\n1 failed.\n");
+
+  // 25 folders of 200 characters below the scratch folder: more than PATH_MAX.
+  // This process makes them and enters each in turn, then comes back.
+  const std::string saved = CurrentFolder();
+  EnterFolder(scratch_.path());
+  const std::string level(200, 'd');
+  for (int i = 0; i < 25; ++i) {
+    ASSERT_EQ(mkdir(level.c_str(), 0700), 0);
+    ASSERT_EQ(chdir(level.c_str()), 0);
+  }
+  WriteBytes("f.txt", "a\n");
+  Outcome deep = RunProgram("/bin/sh", {"-c", "\"$1\" --to-crlf f.txt && exec \"$1\" --check f.txt",
+                                        "sh", HostPath(QUENLAT_CLI)}, ".");
+  const std::string deepAfter = ReadBytes("f.txt");
+  EnterFolder(saved);
+  RunProgram("/bin/rm", {"-rf", level}, scratch_.path());
+  EXPECT_EQ(deepAfter, "a\r\n");
+  EXPECT_EQ(deep.out, "1 files converted.\nf.txt: 1 CR-LF, 0 LF, 0 CR, 0x1A no, NUL no: to LF\n");
+  EXPECT_EQ(deep.err, "");
+  EXPECT_EQ(deep.status, 1);  // the check: the file would change back
+}
+#endif
+
+// A file with another name (a hard link): the name given gets the new
+// content, the other keeps the old, and the tool says so.
+TEST_F(CliTest, HardLinkKeepsTheOldContent) {
+  Put("a.txt", "1\n");
+  ASSERT_TRUE(MakeHardLink(scratch_ / "a.txt", scratch_ / "b.txt"));
+  Outcome outcome = Run({"a.txt"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, ConsoleText("1 files converted.\n"));
+  EXPECT_EQ(outcome.err, ConsoleText("quenlat-cli: a.txt: has 2 names; only this one is converted\n"));
+  EXPECT_EQ(ReadBytes(scratch_ / "a.txt"), "1\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "b.txt"), "1\n");
+  // Now a file of one name each: nothing more is said.
+  outcome = Run({"b.txt"});
+  EXPECT_EQ(outcome.err, "");
+}
+
+// The progress line is for a person at a terminal: with standard error a
+// file it never appears, however long the run takes.
+TEST_F(CliTest, NoProgressLineWithoutATerminal) {
+  Put("big", "");
+  SetSize(scratch_ / "big", uint64_t(128) << 20);  // a hole: slow enough to read
+  Put("a.txt", "a\n");
+  Put("b.txt", "b\n");
+  Outcome outcome = Run({"--check", "--to-lf", "big", "a.txt", "b.txt"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.err, "");
+}
+
+#ifndef _WIN32
+// Files that pass the write probe but cannot be read (written to by a user
+// who may not read them) count as failed.
+TEST_F(CliTest, FileThatCannotBeReadIsCounted) {
+  const std::string folder = scratch_ / "shared";
+  MakeFolder(folder);
+  ASSERT_EQ(chmod(scratch_.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+  WriteBytes(folder + "/w.txt", "a\n");
+  WriteBytes(folder + "/ok.txt", "a\n");
+  ASSERT_EQ(chmod((folder + "/w.txt").c_str(), 0200), 0);
+  ASSERT_EQ(chown((folder + "/w.txt").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown((folder + "/ok.txt").c_str(), 65534, 65534), 0);
+  Outcome outcome = RunProgram("/usr/bin/setpriv",
+                               {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                HostPath(QUENLAT_CLI), "w.txt", "ok.txt"},
+                               folder);
+  if (outcome.status == 127) GTEST_SKIP() << "cannot run as another user";
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "1 files converted.\n");
+  EXPECT_EQ(outcome.err, "quenlat-cli: w.txt: Permission Denied\n1 failed.\n");
+}
+
+// A folder whose renames cannot be flushed at the end of the run is named,
+// and the run fails though every file was converted.
+TEST_F(CliTest, FailedFolderFlushFailsTheRun) {
+  Put("f.txt", "a\n");
+  Outcome outcome = RunProgram("/usr/bin/env",
+                               {"LD_PRELOAD=" QUENLAT_FAIL_FOLDER_FSYNC,
+                                "ASAN_OPTIONS=verify_asan_link_order=0", HostPath(QUENLAT_CLI),
+                                "f.txt"},
+                               scratch_.path());
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "1 files converted.\n");
+  EXPECT_EQ(outcome.err, "quenlat-cli: " + scratch_.path() + ": Error: An error has occurred!\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "f.txt"), "a\r\n");
+}
+#endif
 
 // A failure inside the conversion reports the engine's path and sentence:
 // on a full disk, the temporary file and "No space left on device".
@@ -483,7 +634,7 @@ TEST_F(CliTest, SameFileThroughLinks) {
 
   ASSERT_TRUE(MakeHardLink(scratch_ / "real.txt", scratch_ / "hard.txt"));
   outcome = Run({"real.txt", "hard.txt"});
-  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(outcome.err, "quenlat-cli: real.txt: has 2 names; only this one is converted\n");
   EXPECT_EQ(ReadBytes(scratch_ / "real.txt"), "a\n");
   EXPECT_EQ(ReadBytes(scratch_ / "hard.txt"), "a\n");
 }
