@@ -279,9 +279,7 @@ int WriteNewContent(File& destination, const std::string& temp, File& source,
 class TempFile {
  public:
   TempFile() {}
-  ~TempFile() {
-    if (!name_.empty()) RemoveFile(name_);
-  }
+  ~TempFile() { Discard(); }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
