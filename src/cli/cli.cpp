@@ -1,7 +1,11 @@
 #include "cli.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -204,23 +208,80 @@ class ProgressLine {
   Clock::time_point lastDrawn_;
 };
 
-// Prints "quenlat-cli: PATH: SENTENCE" on standard error.
+// Prints "quenlat-cli: PATH: SENTENCE" on standard error. While files wait in
+// a batch, whose failures are known only once it is committed, reports are
+// held and then printed in the order of the files they are about.
 class ConsoleReporter : public ErrorReporter {
  public:
   explicit ConsoleReporter(ProgressLine* progress = nullptr) : progress_(progress) {}
+
+  // The file that the reports without a file's index are about: its index in
+  // the run's names.
+  void SetCurrent(size_t index) { current_ = index; }
 
   void ReportFileError(const std::string& path, int error) override {
     Report(path, ErrorReason(error));
   }
 
   void Report(const std::string& path, const std::string& sentence) {
+    ReportAt(current_, path, sentence);
+  }
+
+  // A report about the index-th file.
+  void ReportAt(size_t index, const std::string& path, const std::string& sentence) {
+    if (holding_) {
+      held_.push_back({index, path, sentence});
+    } else {
+      Print(path, sentence);
+    }
+  }
+
+  // Reports wait from now on, until Release.
+  void Hold() { holding_ = true; }
+  size_t Held() const { return held_.size(); }
+  // Prints the reports held about the files before the index-th, in the
+  // order of their files (a file's own in the order made). With no index,
+  // prints them all, and prints each report at once again.
+  void Release(size_t before = SIZE_MAX) {
+    std::stable_sort(held_.begin(), held_.end(),
+                     [](const HeldReport& a, const HeldReport& b) { return a.index < b.index; });
+    size_t n = 0;
+    for (; n < held_.size() && held_[n].index < before; ++n) Print(held_[n].path, held_[n].sentence);
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(n));
+    if (before == SIZE_MAX) holding_ = false;
+  }
+
+ private:
+  struct HeldReport {
+    size_t index;
+    std::string path;
+    std::string sentence;
+  };
+
+  void Print(const std::string& path, const std::string& sentence) {
     if (progress_) progress_->Clear();
     std::fflush(stdout);
     std::fprintf(stderr, "quenlat-cli: %s: %s\n", PrintableName(path).c_str(), sentence.c_str());
   }
 
- private:
   ProgressLine* progress_;
+  size_t current_ = 0;
+  bool holding_ = false;
+  std::vector<HeldReport> held_;
+};
+
+// Hands the engine's reports about one file of a batch to the console's
+// reporter with that file's index.
+class FileReporter : public ErrorReporter {
+ public:
+  FileReporter(ConsoleReporter* to, size_t index) : to_(to), index_(index) {}
+  void ReportFileError(const std::string& path, int error) override {
+    to_->ReportAt(index_, path, ErrorReason(error));
+  }
+
+ private:
+  ConsoleReporter* to_;
+  size_t index_;
 };
 
 const char kProbeSentence[] = "This file cannot be opened for writing";
@@ -461,9 +522,60 @@ int ConvertFiles(CliOptions options) {
   convert.deferred = &folders;
   convert.source = &file;
 
+  // Small files wait in a batch whose new content is flushed to the disk at
+  // once: flushing each file on its own would cost most of the run.
+  ConversionBatch batch;
+  struct Waiting {
+    size_t index;
+    std::string target;
+    FileIdentity identity;  // the old content's, while it waits
+    bool identified;
+    uint64_t names;
+  };
+  std::deque<Waiting> waiting;                // in the order added
+  std::deque<FileReporter> waitingReporters;  // one for each waiting file
+  // A file converted: counted, and its new identity kept for the names that
+  // follow (an older identity may go on naming the old content through a
+  // hard link).
+  const auto convertedFile = [&](size_t index, const std::string& target, uint64_t names) {
+    if (names > 1) {
+      reporter.ReportAt(index, paths[index],
+                        "has " + std::to_string(names) + " names; only this one is converted");
+    }
+    FileIdentity identity;
+    bool identified = false;
+    KindOf(target, &identity, &identified);
+    if (identified) done.emplace(identity, index);
+    ++converted;
+  };
+  const auto finished = [&](bool ok) {
+    if (ok) {
+      convertedFile(waiting.front().index, waiting.front().target, waiting.front().names);
+    } else {
+      ++failed;
+    }
+    waiting.pop_front();
+    waitingReporters.pop_front();
+  };
+  // The reports about the files before the first that waits can be printed.
+  const auto release = [&] {
+    if (waiting.empty()) {
+      reporter.Release();
+    } else {
+      reporter.Release(waiting.front().index);
+    }
+  };
+  const auto commit = [&] {
+    batch.Commit(finished);
+    release();
+  };
+
   for (size_t i = 0; i < paths.size(); ++i) {
     const std::string& path = paths[i];
     progress.Update(i, bytes, path);
+    reporter.SetCurrent(i);
+    // The reports held for a batch stay few, however many files fail.
+    if (reporter.Held() >= ConversionBatch::kMaxFiles) commit();
     if (int error = work.ErrorAt(i)) {
       reporter.ReportFileError(path, error);
       ++failed;
@@ -479,6 +591,15 @@ int ConvertFiles(CliOptions options) {
       continue;
     }
     if (identified) {
+      // A file that waits in the batch is done once the batch is; it may
+      // then be another file.
+      for (const Waiting& w : waiting) {
+        if (w.identified && !(w.identity < identity) && !(identity < w.identity)) {
+          commit();
+          KindOf(target, &identity, &identified);
+          break;
+        }
+      }
       size_t same = paths.size();
       for (auto seen = done.equal_range(identity); seen.first != seen.second; ++seen.first) {
         if (SameFile(target, ResolvePath(paths[seen.first->second]))) same = seen.first->second;
@@ -518,26 +639,41 @@ int ConvertFiles(CliOptions options) {
       ++failed;
       continue;
     }
+    bytes += scan.size;
     if (!scan.changes) {
       file.Close();
-    } else {
-      convert.direction = scan.direction;
-      const uint64_t names = file.Names();
-      if (!ConvertFile(path, convert)) {
-        ++failed;
-        continue;
-      }
-      if (names > 1) {
-        reporter.Report(path, "has " + std::to_string(names) + " names; only this one is converted");
-      }
-      // The file now has the identity of the new content's file; an older
-      // identity may go on naming the old content through a hard link.
-      KindOf(target, &identity, &identified);
+      if (identified) done.emplace(identity, i);
+      ++converted;
+      continue;
     }
-    if (identified) done.emplace(identity, i);
-    ++converted;
-    bytes += scan.size;
+    convert.direction = scan.direction;
+    const uint64_t names = file.Names();
+    if (!batch.Takes(scan.size)) {
+      batch.Send(finished);
+      release();
+    }
+    if (!batch.Takes(scan.size)) {
+      commit();
+      // Too large for a batch: converted alone, after the files before it.
+      if (ConvertFile(path, convert)) {
+        convertedFile(i, target, names);
+      } else {
+        ++failed;
+      }
+      continue;
+    }
+    waitingReporters.emplace_back(&reporter, i);
+    ConvertOptions batched = convert;
+    batched.reporter = &waitingReporters.back();
+    reporter.Hold();
+    if (batch.Add(path, batched)) {
+      waiting.push_back({i, target, identity, identified, names});
+    } else {
+      waitingReporters.pop_back();
+      ++failed;
+    }
   }
+  commit();
   std::string folder;
   if (int flushError = folders.Flush(&folder)) {
     reporter.ReportFileError(folder, flushError);

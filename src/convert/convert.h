@@ -19,12 +19,14 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "scan.h"
 #include "translate.h"
 
 class File;
 struct ConvertOptions;
+struct PendingFile;
 
 // The new content could not be given the file's owner or group.
 const int kErrorOwnerNotKept = 1001;
@@ -115,6 +117,7 @@ class SourceFile {
 
  private:
   friend bool ConvertFile(const std::string& path, const ConvertOptions& options);
+  friend class ConversionBatch;
   std::unique_ptr<File> file_;
   std::unique_ptr<unsigned char[]> buffer_;
 };
@@ -149,6 +152,59 @@ struct ConvertOptions {
 // call, no temporary file is left, one report has been made, and the result
 // is false.
 bool ConvertFile(const std::string& path, const ConvertOptions& options);
+
+// Many files converted as ConvertFile converts each, with the cost of making
+// their new content durable shared: Add writes a file's new content to its
+// temporary file; Send flushes the files added so far to the disk at once,
+// in the background while more are added, and Commit waits for the flushes
+// and gives each file its new content. Until then each file keeps its old
+// content; at every moment each holds its old or its new content, whole.
+// The files added and those sent are each bounded (kMaxFiles files, kMaxBytes
+// bytes), so that the extra disk space and the open files stay few. Dropping
+// a batch drops what it holds: the files keep their old content and the
+// temporary files are deleted.
+class ConversionBatch {
+ public:
+  static const size_t kMaxFiles = 128;
+  static const uint64_t kMaxBytes = uint64_t(32) << 20;
+  // A larger file is better converted alone: its flush costs more than the
+  // batch would save.
+  static const uint64_t kMaxFileBytes = uint64_t(8) << 20;
+
+  ConversionBatch();
+  ~ConversionBatch();
+  ConversionBatch(const ConversionBatch&) = delete;
+  ConversionBatch& operator=(const ConversionBatch&) = delete;
+
+  // Whether a file of size bytes may be added now: it is small enough and
+  // there is room for it. A file that is not taken is converted alone, or
+  // added after Send.
+  bool Takes(uint64_t size) const;
+  // The first half of the conversion of the file at path, as ConvertFile
+  // takes path and options: the file is read and its new content written to
+  // a temporary file beside it; options.source, if given, is closed. False
+  // when that failed: the failure has been reported, and nothing of the file
+  // is left in the batch.
+  bool Add(const std::string& path, const ConvertOptions& options);
+  // How many files wait for their new content: added and not yet finished.
+  size_t Size() const;
+  // Finishes the files sent before, if any (as Commit does), then starts to
+  // flush the files added since to the disk in the background.
+  void Send(const std::function<void(bool)>& finished);
+  // Waits until the new content of every file is on the disk, then gives
+  // each file its new content in the order they were added, as ConvertFile
+  // would: a file that another program changed meanwhile is converted again
+  // alone from its start; a file whose flush failed keeps its old content.
+  // Calls finished(converted) for each file in that order, after its failure,
+  // if any, has been reported. Leaves the batch empty.
+  void Commit(const std::function<void(bool)>& finished);
+
+ private:
+  class Group;
+  std::vector<std::unique_ptr<PendingFile>> filling_;  // added, not yet sent
+  uint64_t bytes_ = 0;                                // their size
+  std::unique_ptr<Group> sent_;                       // being flushed
+};
 
 // The file that ConvertFile, SourceFile and ProbeWritable take path to name:
 // path made absolute against the directory that was current when the program

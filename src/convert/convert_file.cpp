@@ -1,6 +1,11 @@
 #include <algorithm>
+#include <cstdlib>
+#include <atomic>
 #include <cerrno>
 #include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "convert.h"
 #include "file.h"
@@ -256,9 +261,10 @@ Direction DetectDirection(File& file, Encoding encoding) {
 }
 
 // The new content: destination (the temporary file, named temp) gets source
-// translated, flushed to the disk; source is closed. *read gets source's
-// stamp as it was read to its end, with the bytes read as its size, so that
-// what was added after the last read shows too.
+// translated; source is closed. Its data is not flushed yet (on Windows, all
+// but the last blocks may be). *read gets source's stamp as it was read to its
+// end, with the bytes read as its size, so that what was added after the last
+// read shows too.
 int WriteNewContent(File& destination, const std::string& temp, File& source,
                     Direction direction, Encoding encoding, FileStamp* read) {
   BackgroundFlusher flusher(temp);
@@ -269,9 +275,8 @@ int WriteNewContent(File& destination, const std::string& temp, File& source,
   if (error == 0) read->size = bytes;
   // Every flush ends before the last one, which finds the file complete.
   error = FirstError(error, flusher.Stop());
-  if (error == 0) error = destination.Sync();
   source.Close();
-  return FirstError(error, destination.Close());
+  return error;
 }
 
 // The temporary file: deleted when the guard goes, unless it has taken the
@@ -300,60 +305,102 @@ class TempFile {
 // How many times a file that changes while it is converted is converted.
 const int kTries = 3;
 
-// One conversion of the file at target from its start: 0, or the error with
-// *culprit the path the report names. kErrorChangedMeanwhile when the file
-// was changed before it could be replaced: it is left as it is then.
-int ConvertOnce(const std::string& path, const std::string& target, Direction direction,
-                const ConvertOptions& options, File& source, TempFile& temp,
-                const std::string** culprit) {
-  *culprit = &path;
-  // The file's type is known before anything is made beside it.
-  if (int error = source.IsOpen() ? 0 : source.OpenRead(target)) return error;
-  const Encoding encoding = EncodingOf(source);
-  ChangeDirectory(FolderOf(target));
-  if (int error = temp.Create(target)) return error;
-  if (int error = source.Seek(0)) return error;
-  File destination;
-  if (int error = destination.OpenWriteTruncate(temp.name())) return error;
-  FileStamp read;
-  if (int error = WriteNewContent(destination, temp.name(), source, direction, encoding, &read)) {
-    *culprit = &temp.name();
-    return error;
+}  // namespace
+
+// One file on its way to its new content, from the first read to the
+// replace: the temporary file, written but perhaps not yet on the disk, and
+// the file's stamp as it was read. What is left of it when it goes (the
+// temporary file) is deleted.
+struct PendingFile {
+  PendingFile(const std::string& path, const ConvertOptions& options)
+      : path(path), target(ResolveTarget(path)), options(options) {
+    this->options.source = nullptr;  // closed once the content is read
   }
-  if (int error = CarryMetadata(target, temp.name())) return error;
-  // What another program wrote after the copy read it would be lost with
-  // the old file: it must still be the file that was read, as it was read.
-  FileStamp now;
-  if (int error = StampOf(target, &now)) return error;
-  if (now != read) return kErrorChangedMeanwhile;
-  if (int error = ReplaceWithTemp(temp.name(), target, options.deferred)) return error;
-  temp.Commit();
+  // Back to before the first step: the temporary file deleted.
+  void Reset() {
+    destination.Close();
+    temp.Discard();
+  }
+
+  const std::string path;  // as the caller gave it; reports name it
+  const std::string target;
+  ConvertOptions options;
+  Direction direction = DirectionLfToCrLf;
+  TempFile temp;
+  File destination;  // the temporary file, open until its data is flushed
+  FileStamp read;
+};
+
+namespace {
+
+// Decides the direction of p's conversion, reading source in automatic mode.
+int DecideDirection(PendingFile& p, File& source) {
+  const ConvertOptions& options = p.options;
+  if (options.direction) {
+    p.direction = *options.direction;
+  } else if (options.mode == ModeAutomatic) {
+    if (int error = source.IsOpen() ? 0 : source.OpenRead(p.target)) return error;
+    p.direction = DetectDirection(source, EncodingOf(source));
+  } else {
+    p.direction = ResolveDirection(options.mode, false);
+  }
   return 0;
 }
 
-// ConvertFile without the report: 0, or the error with *culprit the path the
-// report names.
-int Convert(const std::string& path, const ConvertOptions& options, File& source, TempFile& temp,
-            const std::string** culprit) {
-  *culprit = &path;
-  const std::string target = ResolveTarget(path);
+// The first half of one conversion of p from the file's start: its new
+// content written to a new temporary file, not yet flushed; source closed.
+// 0, or the error with *culprit the path the report names.
+int Prepare(PendingFile& p, File& source, const std::string** culprit) {
+  *culprit = &p.path;
+  if (int error = DecideDirection(p, source)) return error;
+  // The file's type is known before anything is made beside it.
+  if (int error = source.IsOpen() ? 0 : source.OpenRead(p.target)) return error;
+  const Encoding encoding = EncodingOf(source);
+  ChangeDirectory(FolderOf(p.target));
+  if (int error = p.temp.Create(p.target)) return error;
+  if (int error = source.Seek(0)) return error;
+  if (int error = p.destination.OpenWriteTruncate(p.temp.name())) return error;
+  if (int error = WriteNewContent(p.destination, p.temp.name(), source, p.direction, encoding,
+                                  &p.read)) {
+    *culprit = &p.temp.name();
+    return error;
+  }
+  return 0;
+}
+
+// The second half: the new content flushed (unless flushed says it is),
+// given what the file keeps beyond its content, and given the file's name,
+// if the file is still the one that was read. kErrorChangedMeanwhile when it
+// is not: it is left as it is then.
+int Complete(PendingFile& p, bool flushed, const std::string** culprit) {
+  *culprit = &p.temp.name();
+  int error = flushed ? 0 : p.destination.Sync();
+  if ((error = FirstError(error, p.destination.Close())) != 0) return error;
+  *culprit = &p.path;
+  if (int error = CarryMetadata(p.target, p.temp.name())) return error;
+  // What another program wrote after the copy read it would be lost with
+  // the old file: it must still be the file that was read, as it was read.
+  FileStamp now;
+  if (int error = StampOf(p.target, &now)) return error;
+  if (now != p.read) return kErrorChangedMeanwhile;
+  if (int error = ReplaceWithTemp(p.temp.name(), p.target, p.options.deferred)) return error;
+  p.temp.Commit();
+  return 0;
+}
+
+// Converts p from the file's start, again while another program changes the
+// file, tries times in all: 0, or the error with *culprit the path the report
+// names (p's temporary file, when it does, still exists).
+int Convert(PendingFile& p, File& source, int tries, const std::string** culprit) {
   for (int attempt = 1;; ++attempt) {
-    Direction direction;
-    if (options.direction) {
-      direction = *options.direction;
-    } else if (options.mode == ModeAutomatic) {
-      if (int error = source.IsOpen() ? 0 : source.OpenRead(target)) return error;
-      direction = DetectDirection(source, EncodingOf(source));
-    } else {
-      direction = ResolveDirection(options.mode, false);
-    }
-    int error = ConvertOnce(path, target, direction, options, source, temp, culprit);
-    if (error != kErrorChangedMeanwhile) return error;
-    temp.Discard();
+    int error = Prepare(p, source, culprit);
+    if (error == 0) error = Complete(p, false, culprit);
+    if (error != kErrorChangedMeanwhile || attempt >= tries) return error;
+    p.Reset();
     source.Close();
-    if (attempt == kTries) return error;
   }
 }
+
 
 }  // namespace
 
@@ -371,10 +418,116 @@ int CopyStream(File& destination, File& source, Direction direction) {
 bool ConvertFile(const std::string& path, const ConvertOptions& options) {
   File ownSource;
   File& source = options.source ? *options.source->file_ : ownSource;
-  TempFile temp;  // goes after the report, as does the source
+  PendingFile pending(path, options);  // its temporary file goes after the report
   const std::string* culprit = nullptr;
-  int error = Convert(path, options, source, temp, &culprit);
+  int error = Convert(pending, source, kTries, &culprit);
   if (error != 0) options.reporter->ReportFileError(*culprit, error);
   source.Close();
   return error == 0;
+}
+
+// --- ConversionBatch
+
+// Files whose new content is being flushed to the disk, the flushes issued at
+// once from up to kThreads threads: the disk then takes them together rather
+// than one after another, and each file's flush still answers for that file
+// only. The threads run while the next files are read and written.
+class ConversionBatch::Group {
+ public:
+  static const unsigned kThreads = 32;
+
+  explicit Group(std::vector<std::unique_ptr<PendingFile>> files)
+      : files_(std::move(files)), flushed_(files_.size(), 0) {}
+  ~Group() { Wait(); }
+
+  // Starts the flushes. Without threads they are made in Wait.
+  void Start() {
+    const size_t wanted = std::min<size_t>(kThreads, files_.size());
+    try {
+      while (pool_.size() < wanted) pool_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      // Fewer threads, or none: what they do not flush, Wait does.
+    }
+  }
+
+  // Waits until every file's flush has ended.
+  void Wait() {
+    for (std::thread& t : pool_) t.join();
+    pool_.clear();
+    Work();
+  }
+
+  // Gives each file its new content, in order, once Wait has returned.
+  void Finish(const std::function<void(bool)>& finished) {
+    for (size_t i = 0; i < files_.size(); ++i) {
+      PendingFile& p = *files_[i];
+      const std::string* culprit = &p.temp.name();
+      int error = flushed_[i];
+      if (error == 0) error = Complete(p, true, &culprit);
+      if (error == kErrorChangedMeanwhile) {
+        // From the start again, alone, with the tries that are left.
+        p.Reset();
+        File source;
+        error = Convert(p, source, kTries - 1, &culprit);
+      }
+      if (error != 0) p.options.reporter->ReportFileError(*culprit, error);
+      files_[i].reset();  // its temporary file, if any, goes after the report
+      finished(error == 0);
+    }
+    files_.clear();
+  }
+
+  size_t Size() const { return files_.size(); }
+
+ private:
+  void Work() {
+    for (size_t i; (i = next_++) < files_.size();) flushed_[i] = files_[i]->destination.Sync();
+  }
+
+  std::vector<std::unique_ptr<PendingFile>> files_;
+  std::vector<int> flushed_;  // each file's flush: 0 or its error
+  std::atomic<size_t> next_{0};
+  std::vector<std::thread> pool_;
+};
+
+ConversionBatch::ConversionBatch() {}
+
+ConversionBatch::~ConversionBatch() {}
+
+bool ConversionBatch::Takes(uint64_t size) const {
+  return size <= kMaxFileBytes && filling_.size() < kMaxFiles && bytes_ + size <= kMaxBytes;
+}
+
+bool ConversionBatch::Add(const std::string& path, const ConvertOptions& options) {
+  File ownSource;
+  File& source = options.source ? *options.source->file_ : ownSource;
+  std::unique_ptr<PendingFile> pending(new PendingFile(path, options));
+  const std::string* culprit = nullptr;
+  int error = Prepare(*pending, source, &culprit);
+  if (error != 0) options.reporter->ReportFileError(*culprit, error);
+  source.Close();
+  if (error != 0) return false;
+  bytes_ += pending->read.size;
+  filling_.push_back(std::move(pending));
+  return true;
+}
+
+size_t ConversionBatch::Size() const { return filling_.size() + (sent_ ? sent_->Size() : 0); }
+
+void ConversionBatch::Send(const std::function<void(bool)>& finished) {
+  if (sent_) {
+    sent_->Wait();
+    sent_->Finish(finished);
+    sent_.reset();
+  }
+  if (filling_.empty()) return;
+  sent_.reset(new Group(std::move(filling_)));
+  filling_.clear();
+  bytes_ = 0;
+  sent_->Start();
+}
+
+void ConversionBatch::Commit(const std::function<void(bool)>& finished) {
+  Send(finished);
+  Send(finished);
 }
