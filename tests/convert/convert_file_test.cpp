@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -613,6 +614,131 @@ TEST_F(ConvertFailureTest, OnlyRegularFiles) {
   ASSERT_EQ(lstat((scratch_ / "fifo").c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 #endif
+}
+
+// --- Batches, as the console tool converts many files
+
+// Adds each file to batch as the console tool does (sending the batch when
+// it has no room), in the mode of its case, and commits at the end. The
+// results of the files added, in the order finished; *sends counts the sends
+// that a full batch made.
+std::vector<bool> ConvertInBatch(ConversionBatch& batch, const std::vector<std::string>& paths,
+                                 const std::vector<TranslationMode>& modes,
+                                 ErrorReporter& reporter, int* sends = nullptr) {
+  std::vector<bool> finished;
+  const auto done = [&finished](bool converted) { finished.push_back(converted); };
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (!batch.Takes(SizeOf(paths[i]))) {
+      batch.Send(done);
+      if (sends) ++*sends;
+    }
+    ConvertOptions options;
+    options.reporter = &reporter;
+    options.mode = modes[i];
+    batch.Add(paths[i], options);
+  }
+  batch.Commit(done);
+  return finished;
+}
+
+// Files of every case in three folders, more than a batch holds, with a
+// missing file among them: each converts as alone, the batch is sent when
+// full, a file keeps its old content until the batch is committed, and
+// nothing is left beside the files.
+TEST_F(ConvertFileTest, ABatchConvertsEveryFileAsAloneAndLeavesNothingBehind) {
+  const size_t kCases = sizeof kFileCases / sizeof kFileCases[0];
+  const size_t kFiles = ConversionBatch::kMaxFiles * 2 + 7;
+  std::vector<std::string> paths;
+  std::vector<TranslationMode> modes;
+  std::vector<const FileCase*> cases;
+  for (const char* folder : {"a", "b", "c"}) MakeFolder(scratch_ / folder);
+  for (size_t i = 0; i < kFiles; ++i) {
+    const FileCase& c = kFileCases[i % kCases];
+    paths.push_back(scratch_ / (std::string(1, "abc"[i % 3]) + "/" + std::to_string(i) + ".txt"));
+    modes.push_back(c.mode);
+    cases.push_back(&c);
+    WriteBytes(paths.back(), c.input);
+  }
+  const std::string missing = scratch_ / "a/missing.txt";
+  paths.insert(paths.begin() + 5, missing);
+  modes.insert(modes.begin() + 5, ModeAutomatic);
+  cases.insert(cases.begin() + 5, nullptr);
+
+  {
+    ConversionBatch batch;
+    ConvertOptions options;
+    options.reporter = &reporter_;
+    options.mode = ModeLfToCrLf;
+    ASSERT_TRUE(batch.Add(paths[0], options));
+    EXPECT_EQ(ReadBytes(paths[0]), cases[0]->input) << "converted before the batch was committed";
+    EXPECT_EQ(batch.Size(), 1u);
+  }
+  EXPECT_EQ(ReadBytes(paths[0]), cases[0]->input) << "a dropped batch converted a file";
+
+  ConversionBatch batch;
+  int sends = 0;
+  std::vector<bool> finished = ConvertInBatch(batch, paths, modes, reporter_, &sends);
+  EXPECT_EQ(finished, std::vector<bool>(kFiles, true));
+  EXPECT_EQ(sends, 2);
+  EXPECT_EQ(batch.Size(), 0u);
+  ASSERT_EQ(reporter_.reports.size(), 1u);
+  EXPECT_EQ(reporter_.reports[0], std::make_pair(missing, ENOENT));
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (cases[i]) {
+      EXPECT_EQ(ReadBytes(paths[i]), cases[i]->expected) << paths[i];
+    }
+  }
+  size_t names = 0;
+  for (const char* folder : {"a", "b", "c"}) {
+    for (const std::string& name : ListFolder(scratch_ / folder)) {
+      EXPECT_NE(name.substr(0, 3), "tmp") << name << " left behind";
+      ++names;
+    }
+  }
+  EXPECT_EQ(names, kFiles);
+}
+
+// What another program does to a file that waits in a batch is not lost: a
+// file replaced, a file appended to, a file removed. A batch dropped after
+// it was sent leaves every file as it was.
+TEST_F(ConvertFileTest, FilesChangedWhileTheyWaitInABatch) {
+  const std::string replaced = scratch_ / "replaced.txt";
+  const std::string appended = scratch_ / "appended.txt";
+  const std::string removed = scratch_ / "removed.txt";
+  const std::string untouched = scratch_ / "untouched.txt";
+  for (const std::string& path : {replaced, appended, removed, untouched}) WriteBytes(path, "a\n");
+  ConvertOptions options;
+  options.reporter = &reporter_;
+  options.mode = ModeLfToCrLf;
+  {
+    ConversionBatch batch;
+    for (const std::string& path : {replaced, appended, removed, untouched})
+      ASSERT_TRUE(batch.Add(path, options));
+    batch.Send([](bool) { ADD_FAILURE() << "nothing was sent before"; });
+  }
+  for (const std::string& path : {replaced, appended, removed, untouched})
+    EXPECT_EQ(ReadBytes(path), "a\n");
+  EXPECT_EQ(ListFolder(scratch_.path()).size(), 4u);
+
+  ConversionBatch batch;
+  for (const std::string& path : {replaced, appended, removed, untouched})
+    ASSERT_TRUE(batch.Add(path, options));
+  WriteBytes(scratch_ / "new", "b\nc\n");
+  RemoveFile(replaced);
+  ASSERT_EQ(std::rename((scratch_ / "new").c_str(), replaced.c_str()), 0);
+  WriteAt(appended, 2, "more\n");
+  RemoveFile(removed);
+  std::vector<bool> finished;
+  batch.Commit([&finished](bool converted) { finished.push_back(converted); });
+  EXPECT_EQ(finished, (std::vector<bool>{true, true, false, true}));
+  EXPECT_EQ(ReadBytes(replaced), "b\r\nc\r\n");
+  EXPECT_EQ(ReadBytes(appended), "a\r\nmore\r\n");
+  EXPECT_EQ(ReadBytes(untouched), "a\r\n");
+  EXPECT_FALSE(Exists(removed));
+  ASSERT_EQ(reporter_.reports.size(), 1u);
+  EXPECT_EQ(reporter_.reports[0], std::make_pair(removed, ENOENT));
+  EXPECT_EQ(ListFolder(scratch_.path()),
+            (std::vector<std::string>{"appended.txt", "replaced.txt", "untouched.txt"}));
 }
 
 }  // namespace

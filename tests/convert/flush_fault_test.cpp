@@ -12,7 +12,9 @@
 #endif
 
 #include <cerrno>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,14 +30,18 @@ struct FlushFault {
   FlushKind kind;
   int error;  // errno on POSIX, a system error code on Windows
   int times;  // how many more flushes fail; -1: all of them
-} g_flushFault = {false, kFileFlush, 0, -1};
+  uint64_t size;  // when not 0, only flushes of files of this size fail
+} g_flushFault = {false, kFileFlush, 0, -1, 0};
+
+// A batch flushes its files from several threads at once.
+std::mutex g_flushMutex;
 
 // Makes flushes of one kind fail with error while it lives: every one, or
-// only the first times.
+// only the first times; with size, only those of files of that size.
 class FlushesFail {
  public:
-  FlushesFail(FlushKind kind, int error, int times = -1) {
-    g_flushFault = {true, kind, error, times};
+  FlushesFail(FlushKind kind, int error, int times = -1, uint64_t size = 0) {
+    g_flushFault = {true, kind, error, times, size};
   }
   ~FlushesFail() { g_flushFault.active = false; }
 };
@@ -44,10 +50,13 @@ class FlushesFail {
 // change to the file being converted, made after the copy has read it.
 std::function<void()> g_beforeFileFlush;
 
-// True when the flush about to be made should fail, counting it.
-bool FlushShouldFail(FlushKind kind) {
+// True when the flush about to be made, of a file of size bytes, should
+// fail, counting it.
+bool FlushShouldFail(FlushKind kind, uint64_t size) {
+  std::lock_guard<std::mutex> lock(g_flushMutex);
   if (kind == kFileFlush && g_beforeFileFlush) g_beforeFileFlush();
   if (!g_flushFault.active || g_flushFault.kind != kind || g_flushFault.times == 0) return false;
+  if (g_flushFault.size != 0 && g_flushFault.size != size) return false;
   if (g_flushFault.times > 0) --g_flushFault.times;
   return true;
 }
@@ -65,7 +74,9 @@ BOOL(WINAPI* const g_wrappedFlush)(HANDLE) = FlushThatMayFail;
 
 extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file) {
   // Windows has no flush of a folder: MOVEFILE_WRITE_THROUGH covers renames.
-  if (FlushShouldFail(kFileFlush)) {
+  LARGE_INTEGER size = {};
+  GetFileSizeEx(file, &size);
+  if (FlushShouldFail(kFileFlush, static_cast<uint64_t>(size.QuadPart))) {
     SetLastError(static_cast<DWORD>(g_flushFault.error));
     return FALSE;
   }
@@ -90,6 +101,7 @@ extern "C" ssize_t __wrap_write(int fd, const void* buf, size_t n) {
 }
 
 extern "C" int __wrap_rename(const char* from, const char* to) {
+  std::lock_guard<std::mutex> lock(g_flushMutex);
   g_steps.push_back("rename");
   return __real_rename(from, to);
 }
@@ -97,8 +109,11 @@ extern "C" int __wrap_rename(const char* from, const char* to) {
 extern "C" int __wrap_fsync(int fd) {
   struct stat st;
   const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-  g_steps.push_back(folder ? "folder flush" : "data flush");
-  if (FlushShouldFail(folder ? kFolderFlush : kFileFlush)) {
+  {
+    std::lock_guard<std::mutex> lock(g_flushMutex);
+    g_steps.push_back(folder ? "folder flush" : "data flush");
+  }
+  if (FlushShouldFail(folder ? kFolderFlush : kFileFlush, static_cast<uint64_t>(st.st_size))) {
     errno = g_flushFault.error;
     return -1;
   }
@@ -294,6 +309,59 @@ TEST(FlushFault, FileChangedWhileItWasConverted) {
     }
     EXPECT_TRUE(ReadBytes(path) == expected) << "the file does not hold what was written to it";
     EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"log.txt"});
+  }
+}
+
+// Flushes that fail in a batch, which flushes its files from several threads
+// at once: each file whose flush failed keeps its old content and is reported
+// by its temporary file, which is gone; every other file is converted.
+TEST(FlushFault, FailedFlushesInABatch) {
+#ifdef _WIN32
+  const int kError = ERROR_IO_DEVICE;
+#else
+  const int kError = EIO;
+#endif
+  const struct {
+    const char* name;
+    uint64_t size;  // the size of the new content whose flush fails; 0: every one
+  } kCases[] = {{"every_flush_fails", 0}, {"one_files_flush_fails", 10}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch;
+    CollectingReporter reporter;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 40; ++i) {
+      paths.push_back(scratch / ("f" + std::to_string(i) + ".txt"));
+      // The new content of f7 alone is 10 bytes long.
+      WriteBytes(paths.back(), i == 7 ? "abc\ndef\n" : "a\n" + std::to_string(i) + "\n");
+    }
+    ConversionBatch batch;
+    ConvertOptions options;
+    options.reporter = &reporter;
+    options.mode = ModeLfToCrLf;
+    for (const std::string& path : paths) ASSERT_TRUE(batch.Add(path, options));
+    std::vector<bool> finished;
+    {
+      FlushesFail fault(kFileFlush, kError, -1, c.size);
+      batch.Commit([&finished](bool converted) { finished.push_back(converted); });
+    }
+    ASSERT_EQ(finished.size(), paths.size());
+    size_t failed = 0;
+    for (size_t i = 0; i < paths.size(); ++i) {
+      const bool fails = c.size == 0 || i == 7;
+      EXPECT_EQ(finished[i], !fails) << paths[i];
+      const std::string old = i == 7 ? "abc\ndef\n" : "a\n" + std::to_string(i) + "\n";
+      std::string converted;
+      for (char ch : old) converted += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+      EXPECT_EQ(ReadBytes(paths[i]), fails ? old : converted) << paths[i];
+      if (fails) ++failed;
+    }
+    ASSERT_EQ(reporter.reports.size(), failed);
+    for (const auto& report : reporter.reports) {
+      EXPECT_EQ(report.first.substr(0, scratch.path().size() + 3), scratch / "tmp");
+      EXPECT_EQ(report.second, EIO);
+    }
+    EXPECT_EQ(ListFolder(scratch.path()).size(), paths.size()) << "a temporary file was left";
   }
 }
 
