@@ -356,6 +356,53 @@ TEST_F(CliTest, HardLinkKeepsTheOldContent) {
   EXPECT_EQ(outcome.err, "");
 }
 
+// A run of more files than a batch holds, with failures, skips and notes
+// between them and a file too large for a batch: every report comes in the
+// order of the files, the summary counts them all, each file is converted
+// once and nothing is left beside them.
+TEST_F(CliTest, ManyFilesReportInTheirOrder) {
+  std::vector<std::string> args = {"--to-crlf"};
+  std::string err;
+  std::vector<std::pair<std::string, std::string>> after;
+  std::string big;
+  while (big.size() < (9 << 20)) big += "a line of a file too large for a batch\n";
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".txt";
+    if (i == 3 || i == 150 || i == 299) {
+      args.push_back("missing" + std::to_string(i));
+      err += "quenlat-cli: " + args.back() + ": File or directory does not exist\n";
+      continue;
+    }
+    args.push_back(i == 250 ? "./f10.txt" : name);
+    if (i == 250) {
+      err += "quenlat-cli: ./f10.txt: already done (the same file as f10.txt)\n";
+    } else if (i == 200) {
+      Put(name, kPng);
+      after.push_back({name, kPng});
+      err += "quenlat-cli: " + name + ": " + kSkipped + "\n";
+    } else if (i == 160) {
+      Put(name, big);
+      std::string converted;
+      for (char c : big) converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      after.push_back({name, converted});
+    } else {
+      Put(name, std::to_string(i) + "\n");
+      after.push_back({name, std::to_string(i) + "\r\n"});
+    }
+    if (i == 140) {
+      ASSERT_TRUE(MakeHardLink(scratch_ / name, scratch_ / "link"));
+      err += "quenlat-cli: " + name + ": has 2 names; only this one is converted\n";
+    }
+  }
+  Outcome outcome = Run(args);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, ConsoleText("296 files converted. 1 skipped.\n"));
+  EXPECT_EQ(outcome.err, ConsoleText(err + "3 failed.\n"));
+  for (const auto& f : after) EXPECT_TRUE(ReadBytes(scratch_ / f.first) == f.second) << f.first;
+  EXPECT_EQ(ReadBytes(scratch_ / "link"), "140\n");
+  EXPECT_EQ(ListFolder(scratch_.path()).size(), after.size() + 1) << "a file was left behind";
+}
+
 // The progress line is for a person at a terminal: with standard error a
 // file it never appears, however long the run takes.
 TEST_F(CliTest, NoProgressLineWithoutATerminal) {
