@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "win32/file_query.h"
 #include "win32/module_path.h"
 #include "win32/version_data.h"
 
@@ -113,32 +114,11 @@ bool WriteStandardOutput(const void* buf, size_t n) {
 
 namespace {
 
-// The system's own query for a file's index, which under Wine costs a tenth
-// of GetFileInformationByHandle (that one also looks up the volume).
-struct IoStatus {
-  union {
-    LONG status;
-    void* pointer;
-  };
-  ULONG_PTR information;
-};
-typedef LONG(WINAPI* QueryInformationFile)(HANDLE, IoStatus*, void*, ULONG, int);
-const int kFileInternalInformation = 6;
-
-QueryInformationFile IndexQuery() {
-  static const QueryInformationFile query = reinterpret_cast<QueryInformationFile>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
-  return query;
-}
-
 // The identity of what h is open on; with full, its volume too.
 bool IdentityOfHandle(HANDLE h, bool full, FileIdentity* identity) {
-  if (!full && IndexQuery()) {
-    IoStatus io;
-    LARGE_INTEGER index;
-    if (IndexQuery()(h, &io, &index, sizeof index, kFileInternalInformation) != 0) return false;
+  // The index alone costs a tenth of GetFileInformationByHandle under Wine.
+  if (!full && QueryFileIndex(h, &identity->index)) {
     identity->volume = 0;
-    identity->index = static_cast<uint64_t>(index.QuadPart);
     return true;
   }
   BY_HANDLE_FILE_INFORMATION info;

@@ -34,11 +34,11 @@ const uint64_t kBackgroundFlushBytes = 16 * 1024 * 1024;
 // Equal stamps taken at two moments mean that nothing was written between
 // them (as far as the system keeps count).
 struct FileStamp {
-  uint64_t volume = 0;  // the device, or the volume's serial number
+  uint64_t volume = 0;  // the device (POSIX; 0 on Windows)
   uint64_t index = 0;   // the inode, or the file index
   uint64_t size = 0;
   int64_t modified = 0;  // the last write, in the system's units
-  int64_t changed = 0;   // the last change of its status (POSIX only)
+  int64_t changed = 0;   // the last change of the file or of its status
   bool operator==(const FileStamp& o) const {
     return volume == o.volume && index == o.index && size == o.size && modified == o.modified &&
            changed == o.changed;

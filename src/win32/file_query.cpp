@@ -1,0 +1,63 @@
+#include "win32/file_query.h"
+
+namespace {
+
+struct IoStatus {
+  union {
+    LONG status;
+    void* pointer;
+  };
+  ULONG_PTR information;
+};
+typedef LONG(WINAPI* QueryInformationFile)(HANDLE, IoStatus*, void*, ULONG, int);
+
+// The classes of information asked for.
+const int kFileBasicInformation = 4;
+const int kFileStandardInformation = 5;
+const int kFileInternalInformation = 6;
+
+bool Query(HANDLE h, int what, void* out, ULONG size) {
+  static const QueryInformationFile query = reinterpret_cast<QueryInformationFile>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
+  IoStatus io;
+  return query && query(h, &io, out, size, what) == 0;
+}
+
+}  // namespace
+
+bool QueryFileTimes(HANDLE h, FileTimes* times) {
+  // The system's layout: four 64-bit times, the flags, padded to 8 bytes.
+  struct {
+    LARGE_INTEGER creation, lastAccess, lastWrite, change;
+    ULONG attributes;
+  } basic;
+  if (!Query(h, kFileBasicInformation, &basic, sizeof basic)) return false;
+  times->creation = basic.creation.QuadPart;
+  times->lastAccess = basic.lastAccess.QuadPart;
+  times->lastWrite = basic.lastWrite.QuadPart;
+  times->change = basic.change.QuadPart;
+  times->attributes = basic.attributes;
+  return true;
+}
+
+bool QueryFileSizes(HANDLE h, FileSizes* sizes) {
+  struct {
+    LARGE_INTEGER allocation, endOfFile;
+    ULONG links;
+    BOOLEAN deletePending, directory;
+  } standard;
+  if (!Query(h, kFileStandardInformation, &standard, sizeof standard)) return false;
+  sizes->allocation = standard.allocation.QuadPart;
+  sizes->endOfFile = standard.endOfFile.QuadPart;
+  sizes->links = standard.links;
+  sizes->deletePending = standard.deletePending;
+  sizes->directory = standard.directory;
+  return true;
+}
+
+bool QueryFileIndex(HANDLE h, uint64_t* index) {
+  LARGE_INTEGER internal;
+  if (!Query(h, kFileInternalInformation, &internal, sizeof internal)) return false;
+  *index = static_cast<uint64_t>(internal.QuadPart);
+  return true;
+}
