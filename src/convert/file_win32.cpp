@@ -320,6 +320,26 @@ PSID OwnerOf(std::vector<char>& sd) {
   return GetSecurityDescriptorOwner(sd.data(), &owner, &defaulted) ? owner : nullptr;
 }
 
+// The security identifier of this process's user; empty when it cannot be had.
+std::vector<char> ProcessUser() {
+  std::vector<char> sid;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return sid;
+  std::vector<char> user(256);
+  DWORD need = 0;
+  bool ok = GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &need);
+  if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    user.resize(need);
+    ok = GetTokenInformation(token, TokenUser, user.data(), need, &need);
+  }
+  CloseHandle(token);
+  if (!ok) return sid;
+  PSID found = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  sid.resize(GetLengthSid(found));
+  if (!CopySid(static_cast<DWORD>(sid.size()), sid.data(), found)) sid.clear();
+  return sid;
+}
+
 // The rights that the DACL of sd allows sid (denied ones taken off).
 ACCESS_MASK RightsOf(std::vector<char>& sd, PSID sid) {
   BOOL present = FALSE, defaulted = FALSE;
@@ -354,11 +374,13 @@ ACCESS_MASK RightsOf(std::vector<char>& sd, PSID sid) {
 // 0755 becomes 0644.
 int CarryWineAccess(const std::string& target, const std::string& temp) {
   std::vector<char> before, after;
-  if (ReadSecurity(target, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &before) != 0 ||
-      ReadSecurity(temp, OWNER_SECURITY_INFORMATION, &after) != 0)
+  if (ReadSecurity(target, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &before) != 0)
     return kErrorAccessNotKept;
   PSID owner = OwnerOf(before);
-  PSID ours = OwnerOf(after);
+  // The owner of every new file, which is this process's user: read once.
+  static const std::vector<char> processUser = ProcessUser();
+  PSID ours = processUser.empty() ? nullptr : const_cast<char*>(processUser.data());
+  if (!ours && ReadSecurity(temp, OWNER_SECURITY_INFORMATION, &after) == 0) ours = OwnerOf(after);
   // Only the caller's own files keep their owner: Wine cannot give a file away.
   if (!owner || !ours || !EqualSid(owner, ours)) return kErrorOwnerNotKept;
 
@@ -421,14 +443,17 @@ int CarryMetadata(const std::string& target, const std::string& temp) {
   HANDLE h = CreateFileA(temp.c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return LastError();
-  const bool timeKept = SetFileTime(h, &data.ftCreationTime, nullptr, nullptr) != 0;
-  CloseHandle(h);
   // The new content is new to a backup: it is marked for archiving, whatever
   // target's mark said. Read-only targets are never replaced.
-  const DWORD kept =
+  const DWORD carried =
       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  if (!timeKept ||
-      !SetFileAttributesA(temp.c_str(), (data.dwFileAttributes & kept) | FILE_ATTRIBUTE_ARCHIVE))
+  const DWORD attributes = (data.dwFileAttributes & carried) | FILE_ATTRIBUTE_ARCHIVE;
+  // Both in one call through the handle where the system has it; otherwise
+  // the time through the handle and the flags by name.
+  const bool together = SetFileBasics(h, TimeValue(data.ftCreationTime), attributes);
+  const bool timeKept = together || SetFileTime(h, &data.ftCreationTime, nullptr, nullptr);
+  CloseHandle(h);
+  if (!timeKept || (!together && !SetFileAttributesA(temp.c_str(), attributes)))
     return kErrorAttributesNotKept;
   // The access rules last: they may take from this process the right to
   // change the rest.

@@ -9,7 +9,19 @@ struct IoStatus {
   };
   ULONG_PTR information;
 };
-typedef LONG(WINAPI* QueryInformationFile)(HANDLE, IoStatus*, void*, ULONG, int);
+typedef LONG(WINAPI* InformationFileCall)(HANDLE, IoStatus*, void*, ULONG, int);
+
+// NtQueryInformationFile or NtSetInformationFile; null where there is none.
+InformationFileCall SystemCall(const char* name) {
+  return reinterpret_cast<InformationFileCall>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+}
+
+// The system's layout of a file's times and flags, padded to 8 bytes.
+struct BasicInformation {
+  LARGE_INTEGER creation, lastAccess, lastWrite, change;
+  ULONG attributes;
+};
 
 // The classes of information asked for.
 const int kFileBasicInformation = 4;
@@ -17,8 +29,7 @@ const int kFileStandardInformation = 5;
 const int kFileInternalInformation = 6;
 
 bool Query(HANDLE h, int what, void* out, ULONG size) {
-  static const QueryInformationFile query = reinterpret_cast<QueryInformationFile>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
+  static const InformationFileCall query = SystemCall("NtQueryInformationFile");
   IoStatus io;
   return query && query(h, &io, out, size, what) == 0;
 }
@@ -26,11 +37,7 @@ bool Query(HANDLE h, int what, void* out, ULONG size) {
 }  // namespace
 
 bool QueryFileTimes(HANDLE h, FileTimes* times) {
-  // The system's layout: four 64-bit times, the flags, padded to 8 bytes.
-  struct {
-    LARGE_INTEGER creation, lastAccess, lastWrite, change;
-    ULONG attributes;
-  } basic;
+  BasicInformation basic;
   if (!Query(h, kFileBasicInformation, &basic, sizeof basic)) return false;
   times->creation = basic.creation.QuadPart;
   times->lastAccess = basic.lastAccess.QuadPart;
@@ -60,4 +67,13 @@ bool QueryFileIndex(HANDLE h, uint64_t* index) {
   if (!Query(h, kFileInternalInformation, &internal, sizeof internal)) return false;
   *index = static_cast<uint64_t>(internal.QuadPart);
   return true;
+}
+
+bool SetFileBasics(HANDLE h, int64_t creation, DWORD attributes) {
+  static const InformationFileCall set = SystemCall("NtSetInformationFile");
+  BasicInformation basic = {};  // a time of 0 is left as it is
+  basic.creation.QuadPart = creation;
+  basic.attributes = attributes;
+  IoStatus io;
+  return set && set(h, &io, &basic, sizeof basic, kFileBasicInformation) == 0;
 }

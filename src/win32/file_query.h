@@ -1,4 +1,4 @@
-// What the system knows of an open file, asked the system's own way
+// What the system knows of an open file, asked (and told) the system's own way
 // (NtQueryInformationFile): under Wine this costs a fraction of
 // GetFileInformationByHandle, which also asks another process for the volume.
 // Shared by the engine and the console tool.
@@ -34,5 +34,10 @@ bool QueryFileTimes(HANDLE h, FileTimes* times);
 bool QueryFileSizes(HANDLE h, FileSizes* sizes);
 // The file's index on its volume, as GetFileInformationByHandle gives it.
 bool QueryFileIndex(HANDLE h, uint64_t* index);
+
+// Sets the creation time (FILETIME units) and the attribute flags of the
+// file open as h (with FILE_WRITE_ATTRIBUTES) in one call, leaving its other
+// times; false when the system has no such call or refuses it.
+bool SetFileBasics(HANDLE h, int64_t creation, DWORD attributes);
 
 #endif
