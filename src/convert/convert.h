@@ -160,9 +160,11 @@ bool ConvertFile(const std::string& path, const ConvertOptions& options);
 // and gives each file its new content. Until then each file keeps its old
 // content; at every moment each holds its old or its new content, whole.
 // The files added and those sent are each bounded (kMaxFiles files, kMaxBytes
-// bytes), so that the extra disk space and the open files stay few. Dropping
-// a batch drops what it holds: the files keep their old content and the
-// temporary files are deleted.
+// bytes), so that the extra disk space and the open files stay few. Their
+// temporary files are made in a folder of their own ("tmp..." too) in each
+// file's folder, which is removed once they are gone. Dropping a batch drops
+// what it holds: the files keep their old content and the temporary files
+// and folders are deleted.
 class ConversionBatch {
  public:
   static const size_t kMaxFiles = 128;
@@ -201,9 +203,9 @@ class ConversionBatch {
 
  private:
   class Group;
-  std::vector<std::unique_ptr<PendingFile>> filling_;  // added, not yet sent
-  uint64_t bytes_ = 0;                                // their size
-  std::unique_ptr<Group> sent_;                       // being flushed
+  std::unique_ptr<Group> filling_;  // added, not yet sent
+  uint64_t bytes_ = 0;              // their size
+  std::unique_ptr<Group> sent_;     // being flushed
 };
 
 // The file that ConvertFile, SourceFile and ProbeWritable take path to name:

@@ -1,7 +1,7 @@
 #include <algorithm>
-#include <cstdlib>
 #include <atomic>
 #include <cerrno>
+#include <map>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -288,7 +288,10 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  int Create(const std::string& target) { return CreateTempFileFor(target, &name_); }
+  // In target's folder, or in folder when given.
+  int Create(const std::string& target, const std::string& folder = std::string()) {
+    return folder.empty() ? CreateTempFileFor(target, &name_) : CreateTempFileIn(folder, &name_);
+  }
   const std::string& name() const { return name_; }
   // Deletes it now.
   void Discard() {
@@ -348,16 +351,18 @@ int DecideDirection(PendingFile& p, File& source) {
 }
 
 // The first half of one conversion of p from the file's start: its new
-// content written to a new temporary file, not yet flushed; source closed.
-// 0, or the error with *culprit the path the report names.
-int Prepare(PendingFile& p, File& source, const std::string** culprit) {
+// content written to a new temporary file (in tempFolder when given), not yet
+// flushed; source closed. 0, or the error with *culprit the path the report
+// names.
+int Prepare(PendingFile& p, File& source, const std::string** culprit,
+            const std::string& tempFolder = std::string()) {
   *culprit = &p.path;
   if (int error = DecideDirection(p, source)) return error;
   // The file's type is known before anything is made beside it.
   if (int error = source.IsOpen() ? 0 : source.OpenRead(p.target)) return error;
   const Encoding encoding = EncodingOf(source);
   ChangeDirectory(FolderOf(p.target));
-  if (int error = p.temp.Create(p.target)) return error;
+  if (int error = p.temp.Create(p.target, tempFolder)) return error;
   if (int error = source.Seek(0)) return error;
   if (int error = p.destination.OpenWriteTruncate(p.temp.name())) return error;
   if (int error = WriteNewContent(p.destination, p.temp.name(), source, p.direction, encoding,
@@ -428,17 +433,44 @@ bool ConvertFile(const std::string& path, const ConvertOptions& options) {
 
 // --- ConversionBatch
 
-// Files whose new content is being flushed to the disk, the flushes issued at
-// once from up to kThreads threads: the disk then takes them together rather
-// than one after another, and each file's flush still answers for that file
-// only. The threads run while the next files are read and written.
+// Files on their way to their new content together: their temporary files
+// are written, then flushed to the disk at once, from up to kThreads threads
+// (the disk then takes them together rather than one after another, and each
+// file's flush still answers for that file only), while the next files are
+// read and written; then each file gets its new content. The temporary files
+// go into a folder of the group's own in each folder.
 class ConversionBatch::Group {
  public:
   static const unsigned kThreads = 32;
 
-  explicit Group(std::vector<std::unique_ptr<PendingFile>> files)
-      : files_(std::move(files)), flushed_(files_.size(), 0) {}
-  ~Group() { Wait(); }
+  Group() {}
+  // Drops the files: they keep their old content.
+  ~Group() {
+    for (std::thread& t : pool_) t.join();
+    files_.clear();
+    RemoveTempFolders();
+  }
+
+  size_t Size() const { return files_.size(); }
+
+  // The folder that the temporary file for target goes in: the group's own
+  // in target's folder, made the first time; empty (target's folder itself)
+  // where none can be made.
+  const std::string& TempFolderFor(const std::string& target) {
+    const std::string folder = FolderOf(target);
+    auto found = tempFolders_.find(folder);
+    if (found == tempFolders_.end()) {
+      std::string made;
+      if (CreateTempFolderFor(target, &made) != 0) made.clear();
+      found = tempFolders_.emplace(folder, made).first;
+    }
+    return found->second;
+  }
+
+  void Add(std::unique_ptr<PendingFile> file) {
+    files_.push_back(std::move(file));
+    flushed_.push_back(0);
+  }
 
   // Starts the flushes. Without threads they are made in Wait.
   void Start() {
@@ -475,27 +507,36 @@ class ConversionBatch::Group {
       finished(error == 0);
     }
     files_.clear();
+    RemoveTempFolders();
   }
-
-  size_t Size() const { return files_.size(); }
 
  private:
   void Work() {
     for (size_t i; (i = next_++) < files_.size();) flushed_[i] = files_[i]->destination.Sync();
   }
 
+  // Once the temporary files in them are gone. One that something else put
+  // a file into stays.
+  void RemoveTempFolders() {
+    for (const auto& folder : tempFolders_) {
+      if (!folder.second.empty()) RemoveFolder(folder.second);
+    }
+    tempFolders_.clear();
+  }
+
   std::vector<std::unique_ptr<PendingFile>> files_;
   std::vector<int> flushed_;  // each file's flush: 0 or its error
   std::atomic<size_t> next_{0};
   std::vector<std::thread> pool_;
+  std::map<std::string, std::string> tempFolders_;  // by the folder they are in
 };
 
-ConversionBatch::ConversionBatch() {}
+ConversionBatch::ConversionBatch() : filling_(new Group) {}
 
 ConversionBatch::~ConversionBatch() {}
 
 bool ConversionBatch::Takes(uint64_t size) const {
-  return size <= kMaxFileBytes && filling_.size() < kMaxFiles && bytes_ + size <= kMaxBytes;
+  return size <= kMaxFileBytes && filling_->Size() < kMaxFiles && bytes_ + size <= kMaxBytes;
 }
 
 bool ConversionBatch::Add(const std::string& path, const ConvertOptions& options) {
@@ -503,16 +544,16 @@ bool ConversionBatch::Add(const std::string& path, const ConvertOptions& options
   File& source = options.source ? *options.source->file_ : ownSource;
   std::unique_ptr<PendingFile> pending(new PendingFile(path, options));
   const std::string* culprit = nullptr;
-  int error = Prepare(*pending, source, &culprit);
+  int error = Prepare(*pending, source, &culprit, filling_->TempFolderFor(pending->target));
   if (error != 0) options.reporter->ReportFileError(*culprit, error);
   source.Close();
   if (error != 0) return false;
   bytes_ += pending->read.size;
-  filling_.push_back(std::move(pending));
+  filling_->Add(std::move(pending));
   return true;
 }
 
-size_t ConversionBatch::Size() const { return filling_.size() + (sent_ ? sent_->Size() : 0); }
+size_t ConversionBatch::Size() const { return filling_->Size() + (sent_ ? sent_->Size() : 0); }
 
 void ConversionBatch::Send(const std::function<void(bool)>& finished) {
   if (sent_) {
@@ -520,9 +561,9 @@ void ConversionBatch::Send(const std::function<void(bool)>& finished) {
     sent_->Finish(finished);
     sent_.reset();
   }
-  if (filling_.empty()) return;
-  sent_.reset(new Group(std::move(filling_)));
-  filling_.clear();
+  if (filling_->Size() == 0) return;
+  sent_ = std::move(filling_);
+  filling_.reset(new Group);
   bytes_ = 0;
   sent_->Start();
 }

@@ -122,6 +122,19 @@ int ChangeDirectory(const std::string& folder);
 // target, to become target's new content; *name gets its full name.
 int CreateTempFileFor(const std::string& target, std::string* name);
 
+// Creates a new, empty folder whose name begins with "tmp" in the folder of
+// target, to hold the temporary files of many of its files: in a folder of
+// many files, Wine looks through them all for each new name, but through
+// this one's few. *name gets its full name, ending with a separator.
+int CreateTempFolderFor(const std::string& target, std::string* name);
+
+// CreateTempFileFor, the new file made in folder (a name that ends with a
+// separator) rather than in target's folder.
+int CreateTempFileIn(const std::string& folder, std::string* name);
+
+// Removes an empty folder.
+int RemoveFolder(const std::string& folder);
+
 // Gives temp, the closed temporary file, what target keeps beyond its
 // content, so that temp can replace it. On POSIX: the owner and group, every
 // extended attribute this process can read (the ACLs among them; a security.*

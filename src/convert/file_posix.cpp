@@ -246,13 +246,26 @@ int ChangeDirectory(const std::string& folder) {
 }
 
 int CreateTempFileFor(const std::string& target, std::string* name) {
-  std::string pattern = FolderOf(target) + "tmpXXXXXX";
+  return CreateTempFileIn(FolderOf(target), name);
+}
+
+int CreateTempFileIn(const std::string& folder, std::string* name) {
+  std::string pattern = folder + "tmpXXXXXX";
   int fd = mkstemp(&pattern[0]);
   if (fd < 0) return LastError();
   close(fd);
   *name = pattern;
   return 0;
 }
+
+int CreateTempFolderFor(const std::string& target, std::string* name) {
+  std::string pattern = FolderOf(target) + "tmpXXXXXX";
+  if (!mkdtemp(&pattern[0])) return LastError();
+  *name = pattern + "/";
+  return 0;
+}
+
+int RemoveFolder(const std::string& folder) { return rmdir(folder.c_str()) == 0 ? 0 : LastError(); }
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <vector>
 
 #include "file.h"
@@ -266,7 +267,10 @@ int ChangeDirectory(const std::string& folder) {
 }
 
 int CreateTempFileFor(const std::string& target, std::string* name) {
-  std::string folder = FolderOf(target);
+  return CreateTempFileIn(FolderOf(target), name);
+}
+
+int CreateTempFileIn(const std::string& folder, std::string* name) {
   // GetTempFileNameA takes folders of up to MAX_PATH - 14 characters. Given a
   // longer one, some implementations make a file under a cut-off name and hand
   // back a name without its terminating NUL.
@@ -283,6 +287,33 @@ int CreateTempFileFor(const std::string& target, std::string* name) {
   }
   *name = buf;
   return 0;
+}
+
+int CreateTempFolderFor(const std::string& target, std::string* name) {
+  const std::string folder = FolderOf(target);
+  // Names that no other program would choose at the same moment: the time,
+  // the process and a count, mixed.
+  static unsigned count = 0;
+  uint32_t seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint32_t x = seed + 0x9e3779b9u * ++count;
+    x ^= x >> 16;
+    x *= 0x45d9f3bu;
+    x ^= x >> 16;
+    char hex[16];
+    snprintf(hex, sizeof hex, "tmp%08x", static_cast<unsigned>(x));
+    const std::string candidate = (folder.empty() ? std::string(".\\") : folder) + hex;
+    if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+      *name = candidate + "\\";
+      return 0;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return LastError();
+  }
+  return MapError(ERROR_ALREADY_EXISTS);
+}
+
+int RemoveFolder(const std::string& folder) {
+  return RemoveDirectoryA(folder.c_str()) ? 0 : LastError();
 }
 
 namespace {

@@ -670,10 +670,21 @@ TEST_F(ConvertFileTest, ABatchConvertsEveryFileAsAloneAndLeavesNothingBehind) {
     options.reporter = &reporter_;
     options.mode = ModeLfToCrLf;
     ASSERT_TRUE(batch.Add(paths[0], options));
+    ASSERT_TRUE(batch.Add(paths[3], options));
     EXPECT_EQ(ReadBytes(paths[0]), cases[0]->input) << "converted before the batch was committed";
-    EXPECT_EQ(batch.Size(), 1u);
+    EXPECT_EQ(batch.Size(), 2u);
+    // The temporary files wait in a folder of their own beside the files.
+    std::vector<std::string> extra;
+    for (const std::string& name : ListFolder(scratch_ / "a")) {
+      if (name.substr(0, 3) == "tmp") extra.push_back(name);
+    }
+    ASSERT_EQ(extra.size(), 1u);
+    const std::vector<std::string> temps = ListFolder(scratch_ / ("a/" + extra[0]));
+    ASSERT_EQ(temps.size(), 2u);
+    EXPECT_EQ(temps[0].substr(0, 3), "tmp");
   }
   EXPECT_EQ(ReadBytes(paths[0]), cases[0]->input) << "a dropped batch converted a file";
+  EXPECT_EQ(ListFolder(scratch_ / "a").size(), (kFiles + 2) / 3) << "a dropped batch left a file";
 
   ConversionBatch batch;
   int sends = 0;
