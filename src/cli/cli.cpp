@@ -611,7 +611,8 @@ int ConvertFiles(CliOptions options) {
       }
     }
     int error = 0;
-    if (kind == PathMissing && !ProbeWritable(path, &error)) {
+    // The resolved path from here on: it resolves to itself.
+    if (kind == PathMissing && !ProbeWritable(target, &error)) {
       reporter.Report(path, ProbeSentence(error));
       ++failed;
       continue;
@@ -621,7 +622,7 @@ int ConvertFiles(CliOptions options) {
     // and one that the mode would not change is not rewritten (it keeps its
     // times, and nothing is written to the disk for it).
     Scan scan;
-    if ((error = ScanFile(path, options, false, file, &scan)) != 0) {
+    if ((error = ScanFile(target, options, false, file, &scan)) != 0) {
       file.Close();
       reporter.ReportFileError(path, error);
       ++failed;
@@ -633,7 +634,7 @@ int ConvertFiles(CliOptions options) {
       ++skipped;
       continue;
     }
-    if (!ProbeWritable(path, &error)) {
+    if (!ProbeWritable(target, &error)) {
       file.Close();
       reporter.Report(path, ProbeSentence(error));
       ++failed;
@@ -733,13 +734,14 @@ int CheckFiles(CliOptions options) {
       ++failed;
       continue;
     }
-    if (const char* refusal = RefusalOf(KindOf(ResolvePath(path)))) {
+    const std::string target = ResolvePath(path);
+    if (const char* refusal = RefusalOf(KindOf(target))) {
       reporter.Report(path, refusal);
       ++failed;
       continue;
     }
     Scan scan;
-    const int error = ScanFile(path, options, true, file, &scan);
+    const int error = ScanFile(target, options, true, file, &scan);
     file.Close();
     if (error != 0) {
       reporter.ReportFileError(path, error);

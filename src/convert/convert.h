@@ -105,8 +105,8 @@ class SourceFile {
   // other names keep the old content.
   uint64_t Names();
   // The encoding ConvertFile converts the file in, as its first bytes and its
-  // size give it (DetectEncoding). Reads them: the next Scan starts at the
-  // file's start.
+  // size give it (DetectEncoding). The first call after Open reads them: the
+  // next Scan then starts at the file's start.
   Encoding TextEncoding();
 
   // Reads from where the last read ended into scanner, block after block,
@@ -118,8 +118,11 @@ class SourceFile {
  private:
   friend bool ConvertFile(const std::string& path, const ConvertOptions& options);
   friend class ConversionBatch;
+  friend struct PendingFile;
   std::unique_ptr<File> file_;
   std::unique_ptr<unsigned char[]> buffer_;
+  std::string target_;                // the file opened: path resolved
+  std::optional<Encoding> encoding_;  // once TextEncoding has read it
 };
 
 // How ConvertFile converts a file and where its failure goes.

@@ -80,11 +80,18 @@ SourceFile::SourceFile() : file_(new File) {}
 
 SourceFile::~SourceFile() {}
 
-int SourceFile::Open(const std::string& path) { return file_->OpenRead(ResolveTarget(path)); }
+int SourceFile::Open(const std::string& path) {
+  target_ = ResolveTarget(path);
+  encoding_.reset();
+  return file_->OpenRead(target_);
+}
 
 bool SourceFile::IsOpen() const { return file_->IsOpen(); }
 
-void SourceFile::Close() { file_->Close(); }
+void SourceFile::Close() {
+  file_->Close();
+  encoding_.reset();
+}
 
 uint64_t SourceFile::Size() {
   uint64_t size = 0;
@@ -315,20 +322,27 @@ const int kTries = 3;
 // the file's stamp as it was read. What is left of it when it goes (the
 // temporary file) is deleted.
 struct PendingFile {
+  // What the caller's open file already knows is taken from it.
   PendingFile(const std::string& path, const ConvertOptions& options)
-      : path(path), target(ResolveTarget(path)), options(options) {
+      : path(path),
+        target(options.source && options.source->IsOpen() ? options.source->target_
+                                                           : ResolveTarget(path)),
+        options(options) {
+    if (options.source && options.source->IsOpen()) encoding = options.source->encoding_;
     this->options.source = nullptr;  // closed once the content is read
   }
   // Back to before the first step: the temporary file deleted.
   void Reset() {
     destination.Close();
     temp.Discard();
+    encoding.reset();
   }
 
   const std::string path;  // as the caller gave it; reports name it
   const std::string target;
   ConvertOptions options;
   Direction direction = DirectionLfToCrLf;
+  std::optional<Encoding> encoding;  // as the caller found it, if it did
   TempFile temp;
   File destination;  // the temporary file, open until its data is flushed
   FileStamp read;
@@ -360,7 +374,7 @@ int Prepare(PendingFile& p, File& source, const std::string** culprit,
   if (int error = DecideDirection(p, source)) return error;
   // The file's type is known before anything is made beside it.
   if (int error = source.IsOpen() ? 0 : source.OpenRead(p.target)) return error;
-  const Encoding encoding = EncodingOf(source);
+  const Encoding encoding = p.encoding ? *p.encoding : EncodingOf(source);
   ChangeDirectory(FolderOf(p.target));
   if (int error = p.temp.Create(p.target, tempFolder)) return error;
   if (int error = source.Seek(0)) return error;
@@ -409,7 +423,10 @@ int Convert(PendingFile& p, File& source, int tries, const std::string** culprit
 
 }  // namespace
 
-Encoding SourceFile::TextEncoding() { return EncodingOf(*file_); }
+Encoding SourceFile::TextEncoding() {
+  if (!encoding_) encoding_ = EncodingOf(*file_);
+  return *encoding_;
+}
 
 uint64_t SourceFile::Names() {
   uint64_t names = 1;
