@@ -452,6 +452,30 @@ TEST_F(CliTest, FailedFolderFlushFailsTheRun) {
   EXPECT_EQ(outcome.err, "quenlat-cli: " + scratch_.path() + ": Error: An error has occurred!\n");
   EXPECT_EQ(ReadBytes(scratch_ / "f.txt"), "a\r\n");
 }
+
+// A file that another program writes to during each try of its conversion
+// (here: whenever the tool flushes a new content in its folder) is left
+// with all that was written to it, and counts as failed; the files before
+// and after it are converted.
+TEST_F(CliTest, FileChangedDuringEveryTryIsLeftAsWritten) {
+  Put("one.txt", "1\r\n");
+  Put("busy/log.txt", "a\r\nb\r\n");
+  Put("two.txt", "2\r\n");
+  Outcome outcome = RunProgram(
+      "/usr/bin/env",
+      {"LD_PRELOAD=" QUENLAT_AT_DATA_FLUSH, "QUENLAT_AT_DATA_FLUSH=append=" + scratch_ / "busy/log.txt",
+       "ASAN_OPTIONS=verify_asan_link_order=0", HostPath(QUENLAT_CLI), "--to-lf", "one.txt",
+       "busy/log.txt", "two.txt"},
+      scratch_.path());
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "2 files converted.\n");
+  EXPECT_EQ(outcome.err, "quenlat-cli: busy/log.txt: changed while it was converted\n1 failed.\n");
+  const std::string added = "added meanwhile\r\n";
+  EXPECT_EQ(ReadBytes(scratch_ / "busy/log.txt"), "a\r\nb\r\n" + added + added + added);
+  EXPECT_EQ(ListFolder(scratch_ / "busy"), std::vector<std::string>{"log.txt"});
+  EXPECT_EQ(ReadBytes(scratch_ / "one.txt"), "1\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "two.txt"), "2\n");
+}
 #endif
 
 // A failure inside the conversion reports the engine's path and sentence:

@@ -1,7 +1,9 @@
 // The console tool killed with SIGKILL at random moments while it converts a
 // large file, again and again: whenever it dies, the file holds its old or its
 // new content, whole, with its permissions; the files beside it are untouched;
-// at most one temporary file is left over.
+// at most one temporary file is left over. And killed while it finds that
+// another program wrote to the file during its conversion: what was written
+// is never lost.
 //
 // QUENLAT_CRASH_SEED=N repeats a campaign's moments (the seed is printed);
 // QUENLAT_CRASH_KILLS=N sets the number of kills.
@@ -35,6 +37,11 @@ namespace {
 
 const size_t kFileSize = size_t(100) << 20;
 const int kDefaultKills = 100;
+// The file that another program writes to: small enough to be written
+// without a flush on the way (kBackgroundFlushBytes), so the first flush of
+// a file's data is that of its whole new content.
+const size_t kChangedFileSize = size_t(300) << 10;
+const int kDefaultChangedKills = 40;
 const mode_t kFileMode = 0640;  // not what a new file gets, so a lost mode shows
 const char kName[] = "big.txt";
 
@@ -124,6 +131,41 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// The median of the last few runs' times: the machine's load changes while a
+// campaign goes on.
+double RecentRun(const std::vector<double>& runs) {
+  return Median(std::vector<double>(runs.end() - std::min<size_t>(runs.size(), 5), runs.end()));
+}
+
+// The campaign's seed, printed with its settings.
+uint64_t CampaignSeed(int kills, size_t fileSize) {
+  const uint64_t seed = Setting("QUENLAT_CRASH_SEED", std::random_device()() ^
+                                                          static_cast<uint64_t>(time(nullptr)));
+  std::printf("crash campaign: QUENLAT_CRASH_SEED=%" PRIu64 ", %d kills, %zu-byte file\n", seed,
+              kills, fileSize);
+  std::fflush(stdout);
+  ::testing::Test::RecordProperty("seed", std::to_string(seed));
+  return seed;
+}
+
+void Append(const std::string& path, const std::string& bytes) {
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << path;
+  EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(fd);
+}
+
+// Kills the child and waits for it, unless it was waited for already (pid
+// then 0): a test that stops early leaves no tool stopped behind it.
+struct ChildGuard {
+  pid_t pid = 0;
+  ~ChildGuard() {
+    if (pid <= 0) return;
+    kill(pid, SIGKILL);
+    WaitChild(pid);
+  }
+};
+
 struct Bystander {
   std::string name;
   std::string content;
@@ -139,11 +181,6 @@ class CrashTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_FALSE(OnTmpfs(scratch_.path())) << scratch_.path() << " is not on a disk";
-    formA_ = CrLfLines(kFileSize);
-    formB_ = WithoutCr(formA_);
-    WriteBytes(file_, formA_);
-    chmod(file_.c_str(), kFileMode);
-    holdsA_ = true;
     bystanders_ = {{"notes.txt", "one\r\ntwo\r\n", 0644},
                    {"run.sh", "#!/bin/sh\necho hi\n", 0755},
                    {"empty", "", 0600},
@@ -156,11 +193,28 @@ class CrashTest : public ::testing::Test {
     }
   }
 
+  // Gives the file these CR-LF lines, and what Inspect expects.
+  void PutFile(const std::string& crlf) {
+    formA_ = crlf;
+    formB_ = WithoutCr(formA_);
+    WriteBytes(file_, formA_);
+    chmod(file_.c_str(), kFileMode);
+    holdsA_ = true;
+  }
+
   // Starts the tool on the file in the direction that changes it; the time
-  // it started is in *started.
-  pid_t Start(Clock::time_point* started) {
+  // it started is in *started. With atDataFlush, the tool does that when it
+  // flushes a file's data (see at_data_flush.c).
+  pid_t Start(Clock::time_point* started, const std::string& atDataFlush = "") {
     std::vector<std::string> args = {holdsA_ ? "--to-lf" : "--to-crlf", kName};
-    pid_t pid = StartChild(QUENLAT_CLI, args, scratch_.path(), "", errors_ / "err");
+    std::string program = QUENLAT_CLI;
+    if (!atDataFlush.empty()) {
+      args.insert(args.begin(), {"LD_PRELOAD=" QUENLAT_AT_DATA_FLUSH,
+                                 "QUENLAT_AT_DATA_FLUSH=" + atDataFlush,
+                                 "ASAN_OPTIONS=verify_asan_link_order=0", program});
+      program = "/usr/bin/env";
+    }
+    pid_t pid = StartChild(program, args, scratch_.path(), "", errors_ / "err");
     *started = Clock::now();
     return pid;
   }
@@ -228,13 +282,9 @@ class CrashTest : public ::testing::Test {
 };
 
 TEST_F(CrashTest, KilledAtAnyMomentTheFileIsOldOrNewAndWhole) {
-  const uint64_t seed = Setting("QUENLAT_CRASH_SEED", std::random_device()() ^
-                                                          static_cast<uint64_t>(time(nullptr)));
+  PutFile(CrLfLines(kFileSize));
   const int kills = static_cast<int>(Setting("QUENLAT_CRASH_KILLS", kDefaultKills));
-  std::printf("crash campaign: QUENLAT_CRASH_SEED=%" PRIu64 ", %d kills, %zu-byte file\n", seed,
-              kills, formA_.size());
-  std::fflush(stdout);
-  RecordProperty("seed", std::to_string(seed));
+  const uint64_t seed = CampaignSeed(kills, formA_.size());
   std::mt19937_64 random(seed);
 
   // How long a whole run takes, measured again now and then: the machine's
@@ -251,9 +301,7 @@ TEST_F(CrashTest, KilledAtAnyMomentTheFileIsOldOrNewAndWhole) {
       wholeRuns.push_back(RunWhole());
       if (HasFailure()) return;
     }
-    const double run =
-        Median(std::vector<double>(wholeRuns.end() - std::min<size_t>(wholeRuns.size(), 5),
-                                   wholeRuns.end()));
+    const double run = RecentRun(wholeRuns);
     // Half the kills anywhere in the run or a little after it; a quarter in
     // its first sixteenth, where the file is probed and scanned and the
     // temporary file made; a quarter about its end, where the file is
@@ -302,6 +350,95 @@ TEST_F(CrashTest, KilledAtAnyMomentTheFileIsOldOrNewAndWhole) {
   EXPECT_GT(landed * 2, kills) << "most kills came after the run had ended";
   EXPECT_GT(old, 0) << "no kill found the file with its old content";
   EXPECT_GT(converted, 0) << "no kill found the file with its new content";
+}
+
+
+// The tool stopped where it flushes the new content of a file it has read
+// whole; then another program appends a line to the file; then the tool goes
+// on and is killed at a random moment, or is killed before it goes on, or
+// finishes. The line is never lost: the file holds its old content with the
+// line or the conversion of both, never the conversion of the old content
+// alone; a run that finishes converted both.
+TEST_F(CrashTest, KilledWhileTheFileIsWrittenToNothingWrittenIsLost) {
+  const std::string before = CrLfLines(kChangedFileSize);
+  const std::string line = "written meanwhile\r\n";
+  const int kills = static_cast<int>(Setting("QUENLAT_CRASH_KILLS", kDefaultChangedKills));
+  const uint64_t seed = CampaignSeed(kills, before.size());
+  std::mt19937_64 random(seed);
+
+  // How long the tool takes from going on to its end (the rest of the try
+  // that finds the change, the next try, the replace), measured in the runs
+  // left to finish. The start of a small file's run, before the stop, is
+  // mostly the program's start.
+  std::vector<double> rests;
+  int whileStopped = 0, landed = 0, old = 0, converted = 0, finished = 0;
+  for (int k = 0; k < kills; ++k) {
+    // A fifth of the runs left to finish, the first among them; a fifth
+    // killed before they go on; the others killed up to about twice that
+    // rest's time after they went on.
+    const bool letFinish = k % 5 == 0, killStopped = k % 5 == 1;
+    const double delay =
+        letFinish ? 0 : std::uniform_real_distribution<double>(0, 2 * RecentRun(rests))(random);
+    SCOPED_TRACE("run " + std::to_string(k) +
+                 (killStopped ? " killed while stopped"
+                              : letFinish ? " left to finish"
+                                          : " killed " + std::to_string(delay) +
+                                                " s after it went on") +
+                 ", seed " + std::to_string(seed));
+
+    PutFile(before);
+    Clock::time_point started;
+    ChildGuard child;
+    child.pid = Start(&started, "stop");
+    ASSERT_GT(child.pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, WUNTRACED), child.pid);
+    ASSERT_TRUE(WIFSTOPPED(status)) << "the tool never flushed the new content: status "
+                                    << status << ", " << ReadBytes(errors_ / "err");
+    Append(file_, line);
+    formA_ = before + line;
+    formB_ = WithoutCr(formA_);
+    if (!killStopped) kill(child.pid, SIGCONT);
+    const Clock::time_point wentOn = Clock::now();
+    if (!letFinish) {
+      SleepUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>(killStopped ? 0 : delay)));
+      kill(child.pid, SIGKILL);
+    }
+    status = WaitChild(child.pid);
+    child.pid = 0;
+    if (letFinish) rests.push_back(std::chrono::duration<double>(Clock::now() - wentOn).count());
+
+    bool left = false;
+    Inspect(&left);
+    if (HasFailure()) return;
+    if (WIFEXITED(status)) {
+      ++finished;
+      EXPECT_EQ(WEXITSTATUS(status), 0) << ReadBytes(errors_ / "err");
+      EXPECT_FALSE(holdsA_) << "a finished run did not convert the file";
+      EXPECT_FALSE(left) << "a finished run left a temporary file";
+    } else {
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+      ASSERT_FALSE(letFinish) << "status " << status;
+      if (killStopped) {
+        ++whileStopped;
+        EXPECT_TRUE(holdsA_) << "the file was replaced before the tool went on";
+      } else {
+        ++landed;
+        if (holdsA_) {
+          ++old;
+        } else {
+          ++converted;
+        }
+      }
+    }
+  }
+
+  std::printf(
+      "crash campaign: QUENLAT_CRASH_SEED=%" PRIu64 ": %d runs, %.4f s from going on to the "
+      "end; %d killed while stopped, %d killed after they went on (old content and the line %d, "
+      "both converted %d), %d finished\n",
+      seed, kills, Median(rests), whileStopped, landed, old, converted, finished);
 }
 
 }  // namespace
