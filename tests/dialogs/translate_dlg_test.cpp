@@ -485,6 +485,8 @@ TEST_F(TranslateDlgTest, EveryKindOfFailureBetweenGoodFilesLeavesTheBadOnesUntou
   MakeFolder(m_scratch / "folder.txt");
   bad.push_back({"a folder", m_scratch / "folder.txt", "", false, ""});
   bad.push_back({"path too long", m_scratch / (std::string(MAX_PATH, 'x') + ".txt"), "", false, ""});
+  // A device's name, though with an extension and in a folder: never opened.
+  bad.push_back({"device name", m_scratch / "NUL.txt", "", false, ""});
   bad.push_back({"replace blocked", File("held.txt", kLf), "\n\nPermission Denied", false, kLf});
   auto held = std::make_unique<HeldByOtherProcess>(bad.back().path, Sharing::ReadWrite);
   ASSERT_TRUE(held->ok());
