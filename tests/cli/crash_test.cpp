@@ -255,6 +255,23 @@ class CrashTest : public ::testing::Test {
     }
   }
 
+  // Checks the folder after a run that ended with this wait status, started
+  // when the file held its CR-LF form or not (wasA): a run that exited must
+  // have converted it and left nothing, any other was killed. *finished
+  // tells which, *tempLeft as Inspect.
+  void InspectEnd(int status, bool wasA, bool* finished, bool* tempLeft) {
+    Inspect(tempLeft);
+    if (HasFailure()) return;
+    *finished = WIFEXITED(status);
+    if (*finished) {
+      EXPECT_EQ(WEXITSTATUS(status), 0) << ReadBytes(errors_ / "err");
+      EXPECT_NE(holdsA_, wasA) << "a finished run did not convert the file";
+      EXPECT_FALSE(*tempLeft) << "a finished run left a temporary file";
+    } else {
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+    }
+  }
+
   // One run left alone: it must convert the file and leave nothing else.
   // Returns how long it took in seconds.
   double RunWhole() {
@@ -322,16 +339,12 @@ TEST_F(CrashTest, KilledAtAnyMomentTheFileIsOldOrNewAndWhole) {
     kill(pid, SIGKILL);
     const int status = WaitChild(pid);
 
-    bool left = false;
-    Inspect(&left);
+    bool ended = false, left = false;
+    InspectEnd(status, wasA, &ended, &left);
     if (HasFailure()) return;
-    if (WIFEXITED(status)) {
+    if (ended) {
       ++finished;
-      EXPECT_EQ(WEXITSTATUS(status), 0) << ReadBytes(errors_ / "err");
-      EXPECT_NE(holdsA_, wasA) << "a finished run did not convert the file";
-      EXPECT_FALSE(left) << "a finished run left a temporary file";
     } else {
-      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
       ++landed;
       if (holdsA_ == wasA) {
         ++old;
@@ -409,16 +422,12 @@ TEST_F(CrashTest, KilledWhileTheFileIsWrittenToNothingWrittenIsLost) {
     child.pid = 0;
     if (letFinish) rests.push_back(std::chrono::duration<double>(Clock::now() - wentOn).count());
 
-    bool left = false;
-    Inspect(&left);
+    bool ended = false, left = false;
+    InspectEnd(status, true, &ended, &left);
     if (HasFailure()) return;
-    if (WIFEXITED(status)) {
+    if (ended) {
       ++finished;
-      EXPECT_EQ(WEXITSTATUS(status), 0) << ReadBytes(errors_ / "err");
-      EXPECT_FALSE(holdsA_) << "a finished run did not convert the file";
-      EXPECT_FALSE(left) << "a finished run left a temporary file";
     } else {
-      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
       ASSERT_FALSE(letFinish) << "status " << status;
       if (killStopped) {
         ++whileStopped;
