@@ -4,8 +4,9 @@
      stop         the tool stops itself (SIGSTOP) at the first such flush, so
                   that a test may act while it waits to go on;
      append=PATH  a CR-LF line ("added meanwhile") is appended to PATH at every
-                  such flush of a file in PATH's folder, as another program
-                  would write to PATH while the tool converts it.
+                  such flush of a file in PATH's folder or below it (where
+                  the new content of PATH is made), as another program would
+                  write to PATH while the tool converts it.
    Flushes of folders (their new names) are passed through untouched; syncfs
    flushes every file's data, so it counts whatever it is given. */
 #define _GNU_SOURCE
@@ -19,38 +20,36 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-/* The folder of the path (the path itself for a folder), resolved; empty
-   when it cannot be had. */
-static void FolderOf(const char* path, int isFolder, char* folder) {
+/* The folder of the file at path, resolved; empty when it cannot be had. */
+static void FolderOf(const char* path, char* folder) {
   char copy[PATH_MAX];
   folder[0] = '\0';
   if (strlen(path) >= sizeof copy) return;
   strcpy(copy, path);
-  if (!isFolder) {
-    char* slash = strrchr(copy, '/');
-    if (slash == NULL) {
-      strcpy(copy, ".");
-    } else if (slash == copy) {
-      copy[1] = '\0';
-    } else {
-      *slash = '\0';
-    }
+  char* slash = strrchr(copy, '/');
+  if (slash == NULL) {
+    strcpy(copy, ".");
+  } else if (slash == copy) {
+    copy[1] = '\0';
+  } else {
+    *slash = '\0';
   }
   if (realpath(copy, folder) == NULL) folder[0] = '\0';
 }
 
-/* The folder of what fd is open on; empty when it cannot be had. */
-static void FolderOfDescriptor(int fd, int isFolder, char* folder) {
+/* Whether what fd is open on is in folder or below it, or is folder. */
+static int IsWithin(int fd, const char* folder) {
   char link[64], path[PATH_MAX];
   snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   ssize_t n = readlink(link, path, sizeof path - 1);
-  folder[0] = '\0';
-  if (n <= 0) return;
+  if (n <= 0) return 0;
   path[n] = '\0';
-  FolderOf(path, isFolder, folder);
+  size_t length = strlen(folder);
+  return strncmp(path, folder, length) == 0 &&
+         (path[length] == '\0' || path[length] == '/' || strcmp(folder, "/") == 0);
 }
 
-static void AtDataFlush(int fd, int isFolder) {
+static void AtDataFlush(int fd) {
   static int stopped = 0;
   const char* what = getenv("QUENLAT_AT_DATA_FLUSH");
   if (what == NULL) return;
@@ -58,10 +57,9 @@ static void AtDataFlush(int fd, int isFolder) {
     if (!__atomic_exchange_n(&stopped, 1, __ATOMIC_SEQ_CST)) raise(SIGSTOP);
   } else if (strncmp(what, "append=", 7) == 0) {
     const char* path = what + 7;
-    char target[PATH_MAX], flushed[PATH_MAX];
-    FolderOf(path, 0, target);
-    FolderOfDescriptor(fd, isFolder, flushed);
-    if (target[0] == '\0' || strcmp(target, flushed) != 0) return;
+    char folder[PATH_MAX];
+    FolderOf(path, folder);
+    if (folder[0] == '\0' || !IsWithin(fd, folder)) return;
     int out = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
     if (out < 0) return;
     static const char kLine[] = "added meanwhile\r\n";
@@ -76,19 +74,19 @@ static int IsFolder(int fd) {
 }
 
 int fsync(int fd) {
-  if (!IsFolder(fd)) AtDataFlush(fd, 0);
+  if (!IsFolder(fd)) AtDataFlush(fd);
   int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "fsync");
   return real(fd);
 }
 
 int fdatasync(int fd) {
-  if (!IsFolder(fd)) AtDataFlush(fd, 0);
+  if (!IsFolder(fd)) AtDataFlush(fd);
   int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "fdatasync");
   return real(fd);
 }
 
 int syncfs(int fd) {
-  AtDataFlush(fd, IsFolder(fd));
+  AtDataFlush(fd);
   int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "syncfs");
   return real(fd);
 }
