@@ -163,9 +163,9 @@ bool ConvertFile(const std::string& path, const ConvertOptions& options);
 // and gives each file its new content. Until then each file keeps its old
 // content; at every moment each holds its old or its new content, whole.
 // The files added and those sent are each bounded (kMaxFiles files, kMaxBytes
-// bytes), so that the extra disk space and the open files stay few. Their
-// temporary files are made in a folder of their own ("tmp..." too) in each
-// file's folder, which is removed once they are gone. Dropping a batch drops
+// bytes), so that the extra disk space and the open files stay few. On
+// Windows their temporary files are made in a folder of their own ("tmp..."
+// too) in each file's folder, which is removed once they are gone. Dropping a batch drops
 // what it holds: the files keep their old content and the temporary files
 // and folders are deleted.
 class ConversionBatch {

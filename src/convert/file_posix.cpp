@@ -258,12 +258,7 @@ int CreateTempFileIn(const std::string& folder, std::string* name) {
   return 0;
 }
 
-int CreateTempFolderFor(const std::string& target, std::string* name) {
-  std::string pattern = FolderOf(target) + "tmpXXXXXX";
-  if (!mkdtemp(&pattern[0])) return LastError();
-  *name = pattern + "/";
-  return 0;
-}
+int CreateTempFolderFor(const std::string&, std::string*) { return ENOTSUP; }
 
 int RemoveFolder(const std::string& folder) { return rmdir(folder.c_str()) == 0 ? 0 : LastError(); }
 

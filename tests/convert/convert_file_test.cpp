@@ -673,15 +673,19 @@ TEST_F(ConvertFileTest, ABatchConvertsEveryFileAsAloneAndLeavesNothingBehind) {
     ASSERT_TRUE(batch.Add(paths[3], options));
     EXPECT_EQ(ReadBytes(paths[0]), cases[0]->input) << "converted before the batch was committed";
     EXPECT_EQ(batch.Size(), 2u);
-    // The temporary files wait in a folder of their own beside the files.
+    // The temporary files wait beside the files; on Windows in a folder of
+    // their own there.
     std::vector<std::string> extra;
     for (const std::string& name : ListFolder(scratch_ / "a")) {
       if (name.substr(0, 3) == "tmp") extra.push_back(name);
     }
+#ifdef _WIN32
     ASSERT_EQ(extra.size(), 1u);
-    const std::vector<std::string> temps = ListFolder(scratch_ / ("a/" + extra[0]));
-    ASSERT_EQ(temps.size(), 2u);
-    EXPECT_EQ(temps[0].substr(0, 3), "tmp");
+    extra = ListFolder(scratch_ / ("a/" + extra[0]));
+#endif
+    ASSERT_EQ(extra.size(), 2u);
+    EXPECT_EQ(extra[0].substr(0, 3), "tmp");
+    EXPECT_EQ(extra[1].substr(0, 3), "tmp");
   }
   EXPECT_EQ(ReadBytes(paths[0]), cases[0]->input) << "a dropped batch converted a file";
   EXPECT_EQ(ListFolder(scratch_ / "a").size(), (kFiles + 2) / 3) << "a dropped batch left a file";
