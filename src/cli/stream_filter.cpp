@@ -16,7 +16,6 @@ bool IsBinaryContent(bool hasNul, const unsigned char* first, size_t firstSize, 
 
 StreamFilter::StreamFilter(TranslationMode mode, bool force, Sink sink, size_t window)
     : mode_(mode),
-      force_(force),
       sink_(std::move(sink)),
       window_(std::max<size_t>(window, 2)),
       textKnown_(force),

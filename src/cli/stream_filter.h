@@ -52,7 +52,6 @@ class StreamFilter {
   bool Emit(const unsigned char* p, size_t n) { return n == 0 || sink_(p, n); }
 
   TranslationMode mode_;
-  bool force_;
   Sink sink_;
   size_t window_;
   State state_ = Holding;

@@ -86,7 +86,7 @@ bool Holds(const std::string& path, const std::string& bytes) {
   if (fd < 0) return false;
   struct stat st;
   bool same = fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) == bytes.size();
-  std::vector<char> buf(4 << 20);
+  std::vector<char> buf(std::min<size_t>(4 << 20, bytes.size() + 1));
   for (size_t at = 0; same && at < bytes.size();) {
     ssize_t got = read(fd, buf.data(), buf.size());
     if (got <= 0 || static_cast<size_t>(got) > bytes.size() - at ||
@@ -138,11 +138,11 @@ double RecentRun(const std::vector<double>& runs) {
 }
 
 // The campaign's seed, printed with its settings.
-uint64_t CampaignSeed(int kills, size_t fileSize) {
+uint64_t CampaignSeed(int kills, const std::string& what) {
   const uint64_t seed = Setting("QUENLAT_CRASH_SEED", std::random_device()() ^
                                                           static_cast<uint64_t>(time(nullptr)));
-  std::printf("crash campaign: QUENLAT_CRASH_SEED=%" PRIu64 ", %d kills, %zu-byte file\n", seed,
-              kills, fileSize);
+  std::printf("crash campaign: QUENLAT_CRASH_SEED=%" PRIu64 ", %d kills, %s\n", seed, kills,
+              what.c_str());
   std::fflush(stdout);
   ::testing::Test::RecordProperty("seed", std::to_string(seed));
   return seed;
@@ -320,7 +320,7 @@ class CrashTest : public ::testing::Test {
 TEST_F(CrashTest, KilledAtAnyMomentTheFileIsOldOrNewAndWhole) {
   PutFile(CrLfLines(kFileSize));
   const int kills = static_cast<int>(Setting("QUENLAT_CRASH_KILLS", kDefaultKills));
-  const uint64_t seed = CampaignSeed(kills, formA_.size());
+  const uint64_t seed = CampaignSeed(kills, std::to_string(formA_.size()) + "-byte file");
   std::mt19937_64 random(seed);
 
   // How long a whole run takes, measured again now and then: the machine's
@@ -395,7 +395,7 @@ TEST_F(CrashTest, KilledWhileTheFileIsWrittenToNothingWrittenIsLost) {
   const std::string before = CrLfLines(kChangedFileSize);
   const std::string line = "written meanwhile\r\n";
   const int kills = static_cast<int>(Setting("QUENLAT_CRASH_KILLS", kDefaultChangedKills));
-  const uint64_t seed = CampaignSeed(kills, before.size());
+  const uint64_t seed = CampaignSeed(kills, std::to_string(before.size()) + "-byte file");
   std::mt19937_64 random(seed);
 
   // How long the tool takes from going on to its end (the rest of the try
@@ -467,6 +467,187 @@ TEST_F(CrashTest, KilledWhileTheFileIsWrittenToNothingWrittenIsLost) {
       "end; %d killed while stopped, %d killed after they went on (old content and the line %d, "
       "both converted %d), %d finished\n",
       seed, kills, Median(rests), whileStopped, landed, old, converted, finished);
+}
+
+// The tool converts 2,000 small files in one run, in batches, and is killed
+// at random moments of it, again and again: whenever it dies, every file
+// holds its old or its new content, whole, with its permissions; the files
+// beside them are untouched; what is left over is at most two batches'
+// temporary files. Then the same command, run again, converts the rest and
+// leaves nothing, and the direction turns.
+class ManyFilesCrashTest : public ::testing::Test {
+ protected:
+  static constexpr int kFiles = 2000;
+  static constexpr size_t kMostLeftOver = 256;  // two batches of temporary files
+
+  ManyFilesCrashTest() : scratch_(CurrentFolder()) {}
+
+  void SetUp() override {
+    ASSERT_FALSE(OnTmpfs(scratch_.path())) << scratch_.path() << " is not on a disk";
+    const mode_t kModes[] = {0644, 0640, 0600};
+    for (int i = 0; i < kFiles; ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "f%04d.txt", i);
+      File f;
+      f.name = name;
+      // 1 to 8 KiB, and each file its own.
+      f.crlf = "file " + std::to_string(i) + "\r\n" + CrLfLines(1024 + (i * 7919) % 7169);
+      f.lf = WithoutCr(f.crlf);
+      f.mode = kModes[i % 3];
+      WriteBytes(scratch_ / f.name, f.crlf);
+      chmod((scratch_ / f.name).c_str(), f.mode);
+      names_.push_back(f.name);
+      files_.push_back(std::move(f));
+    }
+    bystanders_ = {{"notes.md", "one\r\ntwo\r\n", 0644}, {"tmp.keep", "mine\r\n", 0600}};
+    for (Bystander& b : bystanders_) {
+      WriteBytes(scratch_ / b.name, b.content);
+      chmod((scratch_ / b.name).c_str(), b.mode);
+      SetOldModificationTime(scratch_ / b.name);
+      b.time = ModificationTime(scratch_ / b.name);
+    }
+  }
+
+  pid_t Start(Clock::time_point* started) {
+    std::vector<std::string> args = {toLf_ ? "--to-lf" : "--to-crlf", "--quiet"};
+    args.insert(args.end(), names_.begin(), names_.end());
+    pid_t pid = StartChild(QUENLAT_CLI, args, scratch_.path(), "", errors_ / "err");
+    *started = Clock::now();
+    return pid;
+  }
+
+  // Checks the folder after a run that ended however it ended: *converted
+  // gets how many files hold the form of the run's direction, *leftOver how
+  // many temporary files were left (they are deleted).
+  void Inspect(int* converted, size_t* leftOver) {
+    std::vector<std::string> expected = names_;
+    for (const Bystander& b : bystanders_) expected.push_back(b.name);
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::string> names = ListFolder(scratch_.path());
+    std::vector<std::string> extra;
+    std::set_difference(names.begin(), names.end(), expected.begin(), expected.end(),
+                        std::back_inserter(extra));
+    ASSERT_TRUE(std::includes(names.begin(), names.end(), expected.begin(), expected.end()))
+        << "a file or a file beside them is gone";
+    for (const std::string& name : extra) {
+      ASSERT_EQ(name.substr(0, 3), "tmp") << "left over: " << name;
+      ASSERT_EQ(unlink((scratch_ / name).c_str()), 0) << name << " is not a file";
+    }
+    ASSERT_LE(extra.size(), kMostLeftOver) << "more than two batches' temporary files left over";
+    *leftOver = extra.size();
+
+    *converted = 0;
+    for (const File& f : files_) {
+      const std::string path = scratch_ / f.name;
+      const bool lf = Holds(path, f.lf);
+      ASSERT_TRUE(lf || Holds(path, f.crlf))
+          << f.name << " holds neither its old nor its new content (" << SizeOf(path)
+          << " bytes)";
+      ASSERT_EQ(ModeOf(path), f.mode) << f.name << "'s permissions changed";
+      if (lf == toLf_) ++*converted;
+    }
+    for (const Bystander& b : bystanders_) {
+      ASSERT_EQ(ReadBytes(scratch_ / b.name), b.content) << b.name;
+      ASSERT_EQ(ModificationTime(scratch_ / b.name), b.time) << b.name;
+      ASSERT_EQ(ModeOf(scratch_ / b.name), b.mode) << b.name;
+    }
+  }
+
+  // One run left alone: it converts every file that is not yet converted and
+  // leaves nothing; the direction then turns. How long it took, in seconds.
+  double RunWhole() {
+    Clock::time_point started;
+    pid_t pid = Start(&started);
+    EXPECT_GT(pid, 0);
+    int status = pid > 0 ? WaitChild(pid) : -1;
+    double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadBytes(errors_ / "err");
+    int converted = 0;
+    size_t leftOver = 0;
+    Inspect(&converted, &leftOver);
+    EXPECT_EQ(converted, kFiles);
+    EXPECT_EQ(leftOver, 0u);
+    toLf_ = !toLf_;
+    return seconds;
+  }
+
+  struct File {
+    std::string name, crlf, lf;
+    mode_t mode;
+  };
+
+  ScratchDir scratch_;
+  ScratchDir errors_;
+  std::vector<File> files_;
+  std::vector<std::string> names_;
+  std::vector<Bystander> bystanders_;
+  bool toLf_ = true;  // the direction of the next run
+};
+
+TEST_F(ManyFilesCrashTest, KilledAtAnyMomentEveryFileIsOldOrNewAndWhole) {
+  const int kills = static_cast<int>(Setting("QUENLAT_CRASH_KILLS", 30));
+  const uint64_t seed = CampaignSeed(kills, std::to_string(kFiles) + " files of 1 to 8 KiB");
+  std::mt19937_64 random(seed);
+
+  std::vector<double> wholeRuns;
+  for (int i = 0; i < 2; ++i) {
+    wholeRuns.push_back(RunWhole());
+    if (HasFailure()) return;
+  }
+
+  int landed = 0, partly = 0, finished = 0;
+  size_t mostLeftOver = 0;
+  for (int k = 0; k < kills; ++k) {
+    if (k > 0 && k % 10 == 0) {
+      wholeRuns.push_back(RunWhole());
+      if (HasFailure()) return;
+    }
+    const double run = RecentRun(wholeRuns);
+    // Three kills in four anywhere in a run or a little after it, the
+    // fourth about its end, where the last batches are flushed and replaced.
+    double from = 0, to = 1.1 * run;
+    if (k % 4 == 1) from = 0.75 * run;
+    const double delay = std::uniform_real_distribution<double>(from, to)(random);
+    SCOPED_TRACE("kill " + std::to_string(k) + " after " + std::to_string(delay) +
+                 " s, seed " + std::to_string(seed));
+
+    Clock::time_point started;
+    ChildGuard child;
+    child.pid = Start(&started);
+    ASSERT_GT(child.pid, 0);
+    SleepUntil(started + std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(delay)));
+    kill(child.pid, SIGKILL);
+    const int status = WaitChild(child.pid);
+    child.pid = 0;
+
+    int converted = 0;
+    size_t leftOver = 0;
+    Inspect(&converted, &leftOver);
+    if (HasFailure()) return;
+    mostLeftOver = std::max(mostLeftOver, leftOver);
+    if (WIFEXITED(status)) {
+      ++finished;
+      EXPECT_EQ(WEXITSTATUS(status), 0) << ReadBytes(errors_ / "err");
+      EXPECT_EQ(converted, kFiles) << "a finished run left files unconverted";
+      EXPECT_EQ(leftOver, 0u) << "a finished run left temporary files";
+      toLf_ = !toLf_;
+    } else {
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+      ++landed;
+      if (converted > 0 && converted < kFiles) ++partly;
+      RunWhole();
+      if (HasFailure()) return;
+    }
+  }
+
+  std::printf(
+      "crash campaign: QUENLAT_CRASH_SEED=%" PRIu64 ": %d kills, a whole run of %d files "
+      "%.3f s; %d landed during a run (%d with some files converted and some not, at most %zu "
+      "temporary files left), %d after the run had finished\n",
+      seed, kills, kFiles, Median(wholeRuns), landed, partly, mostLeftOver, finished);
+  EXPECT_GT(landed * 2, kills) << "most kills came after the run had ended";
+  EXPECT_GT(partly, 0) << "no kill came between the first file converted and the last";
 }
 
 }  // namespace
