@@ -162,8 +162,9 @@ bool ConvertFile(const std::string& path, const ConvertOptions& options);
 // in the background while more are added, and Commit waits for the flushes
 // and gives each file its new content. Until then each file keeps its old
 // content; at every moment each holds its old or its new content, whole.
-// The files added and those sent are each bounded (kMaxFiles files, kMaxBytes
-// bytes), so that the extra disk space and the open files stay few. On
+// The files added and those sent are each bounded (kMaxFiles files, fewer
+// where the system lets a process open few; kMaxBytes bytes), so that the
+// extra disk space and the open files stay few. On
 // Windows their temporary files are made in a folder of their own ("tmp..."
 // too) in each file's folder, which is removed once they are gone. Dropping a batch drops
 // what it holds: the files keep their old content and the temporary files

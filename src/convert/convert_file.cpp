@@ -451,15 +451,14 @@ bool ConvertFile(const std::string& path, const ConvertOptions& options) {
 // --- ConversionBatch
 
 // Files on their way to their new content together: their temporary files
-// are written, then flushed to the disk at once, from up to kThreads threads
-// (the disk then takes them together rather than one after another, and each
-// file's flush still answers for that file only), while the next files are
-// read and written; then each file gets its new content. The temporary files
-// go into a folder of the group's own in each folder.
+// are written, then flushed to the disk at once, from up to kFlushThreads
+// threads (the disk then takes them together rather than one after another,
+// and each file's flush still answers for that file only), while the next
+// files are read and written; then each file gets its new content. On
+// Windows the temporary files go into a folder of the group's own in each
+// folder.
 class ConversionBatch::Group {
  public:
-  static const unsigned kThreads = 32;
-
   Group() {}
   // Drops the files: they keep their old content.
   ~Group() {
@@ -491,7 +490,7 @@ class ConversionBatch::Group {
 
   // Starts the flushes. Without threads they are made in Wait.
   void Start() {
-    const size_t wanted = std::min<size_t>(kThreads, files_.size());
+    const size_t wanted = std::min<size_t>(kFlushThreads, files_.size());
     try {
       while (pool_.size() < wanted) pool_.emplace_back([this] { Work(); });
     } catch (const std::system_error&) {
@@ -553,7 +552,10 @@ ConversionBatch::ConversionBatch() : filling_(new Group) {}
 ConversionBatch::~ConversionBatch() {}
 
 bool ConversionBatch::Takes(uint64_t size) const {
-  return size <= kMaxFileBytes && filling_->Size() < kMaxFiles && bytes_ + size <= kMaxBytes;
+  // Each file added or sent holds its temporary file open: two groups must
+  // fit in what the system allows.
+  static const size_t kMostFiles = std::max<size_t>(1, std::min(kMaxFiles, OpenFilesAllowed() / 2));
+  return size <= kMaxFileBytes && filling_->Size() < kMostFiles && bytes_ + size <= kMaxBytes;
 }
 
 bool ConversionBatch::Add(const std::string& path, const ConvertOptions& options) {

@@ -1,10 +1,12 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -114,6 +116,7 @@ int OpenRegular(const std::string& path, int flags) {
 const size_t kFileBlockSize = 1024 * 1024;
 const bool kWriteInBackground = true;
 const bool kFlushInBackground = false;
+const unsigned kFlushThreads = 32;
 
 File::File() : handle_(-1) {}
 
@@ -259,6 +262,15 @@ int CreateTempFileIn(const std::string& folder, std::string* name) {
 }
 
 int CreateTempFolderFor(const std::string&, std::string*) { return ENOTSUP; }
+
+size_t OpenFilesAllowed() {
+  // Standard streams, the start-up folder, the file read, the probe, a
+  // folder being flushed and what the C library opens: 16 is ample.
+  const rlim_t kReserved = 16;
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  return limit.rlim_cur > kReserved ? static_cast<size_t>(limit.rlim_cur - kReserved) : 0;
+}
 
 int RemoveFolder(const std::string& folder) { return rmdir(folder.c_str()) == 0 ? 0 : LastError(); }
 

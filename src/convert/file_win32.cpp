@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -130,6 +131,7 @@ const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
 const size_t kFileBlockSize = 256 * 1024;
 const bool kWriteInBackground = false;
 const bool kFlushInBackground = true;
+const unsigned kFlushThreads = 2;
 
 File::File() : handle_(kNoHandle) {}
 
@@ -311,6 +313,9 @@ int CreateTempFolderFor(const std::string& target, std::string* name) {
   }
   return MapError(ERROR_ALREADY_EXISTS);
 }
+
+// Windows gives a process millions of handles.
+size_t OpenFilesAllowed() { return SIZE_MAX; }
 
 int RemoveFolder(const std::string& folder) {
   return RemoveDirectoryA(folder.c_str()) ? 0 : LastError();

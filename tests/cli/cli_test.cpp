@@ -403,6 +403,26 @@ TEST_F(CliTest, ManyFilesReportInTheirOrder) {
   EXPECT_EQ(ListFolder(scratch_.path()).size(), after.size() + 1) << "a file was left behind";
 }
 
+#ifndef _WIN32
+// A process allowed few open files still converts a run of many, in smaller
+// batches: each file of a batch holds its temporary file open.
+TEST_F(CliTest, FewOpenFilesAllowedStillConvertEveryFile) {
+  std::vector<std::string> args = {"-c", "ulimit -n 40 && exec \"$0\" \"$@\"", QUENLAT_CLI,
+                                   "--to-lf"};
+  for (int i = 0; i < 300; ++i) {
+    Put("f" + std::to_string(i), std::to_string(i) + "\r\n");
+    args.push_back("f" + std::to_string(i));
+  }
+  Outcome outcome = RunProgram("/bin/sh", args, scratch_.path());
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "300 files converted.\n");
+  for (int i = 0; i < 300; ++i) {
+    EXPECT_EQ(ReadBytes(scratch_ / ("f" + std::to_string(i))), std::to_string(i) + "\n") << i;
+  }
+  EXPECT_EQ(ListFolder(scratch_.path()).size(), 300u) << "a temporary file was left behind";
+}
+#endif
+
 // The progress line is for a person at a terminal: with standard error a
 // file it never appears, however long the run takes.
 TEST_F(CliTest, NoProgressLineWithoutATerminal) {
