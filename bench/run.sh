@@ -3,7 +3,7 @@
 #
 #   bench/run.sh            build, generate the inputs, measure, print a
 #                           Markdown table and put it into README.md
-#   BENCH_RUNS=N            timed runs per command (default 7; 3 for the
+#   BENCH_RUNS=N            timed runs per command (default 7; 5 for the
 #                           10,000 small files)
 #   BENCH_NO_README=1       print the table only
 #   BENCH_INPUTS_ONLY=1     generate the inputs and stop
@@ -22,7 +22,7 @@ choose_windows_build  # the 32-bit programs, or the 64-bit ones where they canno
 
 out="$root/bench/out"
 runs=${BENCH_RUNS:-7}
-small_runs=${BENCH_RUNS:-3}
+small_runs=${BENCH_RUNS:-5}
 cli="$build_native/quenlat-cli"
 cli_exe="$windows_build/quenlat-cli.exe"
 replace_each="$build_native/bench-replace-each"
