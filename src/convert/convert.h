@@ -171,11 +171,11 @@ bool ConvertFile(const std::string& path, const ConvertOptions& options);
 // and folders are deleted.
 class ConversionBatch {
  public:
-  static const size_t kMaxFiles = 128;
-  static const uint64_t kMaxBytes = uint64_t(32) << 20;
+  static constexpr size_t kMaxFiles = 128;
+  static constexpr uint64_t kMaxBytes = uint64_t(32) << 20;
   // A larger file is better converted alone: its flush costs more than the
   // batch would save.
-  static const uint64_t kMaxFileBytes = uint64_t(8) << 20;
+  static constexpr uint64_t kMaxFileBytes = uint64_t(8) << 20;
 
   ConversionBatch();
   ~ConversionBatch();
