@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -531,9 +530,9 @@ int ConvertFiles(CliOptions options) {
     FileIdentity identity;  // the old content's, while it waits
     bool identified;
     uint64_t names;
+    FileReporter reporter;  // the engine's reports about it
   };
-  std::deque<Waiting> waiting;                // in the order added
-  std::deque<FileReporter> waitingReporters;  // one for each waiting file
+  std::deque<Waiting> waiting;  // in the order added; a deque keeps each in place
   // A file converted: counted, and its new identity kept for the names that
   // follow (an older identity may go on naming the old content through a
   // hard link).
@@ -555,7 +554,6 @@ int ConvertFiles(CliOptions options) {
       ++failed;
     }
     waiting.pop_front();
-    waitingReporters.pop_front();
   };
   // The reports about the files before the first that waits can be printed.
   const auto release = [&] {
@@ -663,14 +661,12 @@ int ConvertFiles(CliOptions options) {
       }
       continue;
     }
-    waitingReporters.emplace_back(&reporter, i);
+    waiting.push_back({i, target, identity, identified, names, FileReporter(&reporter, i)});
     ConvertOptions batched = convert;
-    batched.reporter = &waitingReporters.back();
+    batched.reporter = &waiting.back().reporter;
     reporter.Hold();
-    if (batch.Add(path, batched)) {
-      waiting.push_back({i, target, identity, identified, names});
-    } else {
-      waitingReporters.pop_back();
+    if (!batch.Add(path, batched)) {
+      waiting.pop_back();
       ++failed;
     }
   }

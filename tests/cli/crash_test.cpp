@@ -116,7 +116,10 @@ uint64_t Setting(const char* name, uint64_t fallback) {
   return value && *value ? strtoull(value, nullptr, 10) : fallback;
 }
 
-void SleepUntil(Clock::time_point when) {
+// Kills the child seconds after from, and waits for it: its wait status.
+int KillAfter(pid_t pid, Clock::time_point from, double seconds) {
+  const Clock::time_point when =
+      from + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   auto since = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch());
   timespec ts;
   ts.tv_sec = static_cast<time_t>(since.count() / 1000000000);
@@ -124,6 +127,8 @@ void SleepUntil(Clock::time_point when) {
   // steady_clock is CLOCK_MONOTONIC on Linux.
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
   }
+  kill(pid, SIGKILL);
+  return WaitChild(pid);
 }
 
 double Median(std::vector<double> values) {
@@ -353,10 +358,7 @@ TEST_F(CrashTest, KilledAtAnyMomentTheFileIsOldOrNewAndWhole) {
     Clock::time_point started;
     pid_t pid = Start(&started);
     ASSERT_GT(pid, 0);
-    SleepUntil(started + std::chrono::duration_cast<Clock::duration>(
-                             std::chrono::duration<double>(delay)));
-    kill(pid, SIGKILL);
-    const int status = WaitChild(pid);
+    const int status = KillAfter(pid, started, delay);
 
     bool ended = false, left = false;
     InspectEnd(status, wasA, &ended, &left);
@@ -432,12 +434,8 @@ TEST_F(CrashTest, KilledWhileTheFileIsWrittenToNothingWrittenIsLost) {
     formB_ = WithoutCr(formA_);
     if (!killStopped) kill(child.pid, SIGCONT);
     const Clock::time_point wentOn = Clock::now();
-    if (!letFinish) {
-      SleepUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(killStopped ? 0 : delay)));
-      kill(child.pid, SIGKILL);
-    }
-    status = WaitChild(child.pid);
+    status = letFinish ? WaitChild(child.pid)
+                       : KillAfter(child.pid, wentOn, killStopped ? 0 : delay);
     child.pid = 0;
     if (letFinish) rests.push_back(std::chrono::duration<double>(Clock::now() - wentOn).count());
 
@@ -615,10 +613,7 @@ TEST_F(ManyFilesCrashTest, KilledAtAnyMomentEveryFileIsOldOrNewAndWhole) {
     ChildGuard child;
     child.pid = Start(&started);
     ASSERT_GT(child.pid, 0);
-    SleepUntil(started + std::chrono::duration_cast<Clock::duration>(
-                             std::chrono::duration<double>(delay)));
-    kill(child.pid, SIGKILL);
-    const int status = WaitChild(child.pid);
+    const int status = KillAfter(child.pid, started, delay);
     child.pid = 0;
 
     int converted = 0;
