@@ -16,15 +16,23 @@ std::vector<std::string> SplitCommandLineText(const char* pszText,
   // start of a character.
   while (IsWhiteSpace(*p)) ++p;
   while (*p != '\0') {
-    const char* token = p;
-    while (*p != '\0' && !IsDelimiter(*p)) {
-      if (isLeadByte && isLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
+    std::string token;
+    bool quoted = false;
+    while (*p != '\0' && (quoted || !IsDelimiter(*p))) {
+      if (*p == '"') {
+        // The shell quotes a path that holds a blank; a Windows name never
+        // holds a quote, so the quote is never part of the name.
+        quoted = !quoted;
+        ++p;
+      } else if (isLeadByte && isLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
+        token.append(p, 2);
         p += 2;
       } else {
-        ++p;
+        token += *p++;
       }
     }
-    tokens.emplace_back(token, static_cast<size_t>(p - token));
+    // Nothing but quotes names no file.
+    if (!token.empty()) tokens.push_back(token);
     while (IsWhiteSpace(*p)) ++p;
   }
   return tokens;

@@ -12,8 +12,11 @@ typedef std::function<bool(unsigned char)> LeadBytePredicate;
 
 // The tokens of pszText (NUL-terminated; NULL counts as empty), in order.
 // Tokens are separated by runs of white space (codes 9 to 13 and 32) and end
-// at a space, tab, carriage return or line feed; nothing else is special,
-// quotes included, and no token is empty. Where isLeadByte (when given) calls
+// at a space, tab, carriage return or line feed outside quotes. A double
+// quote starts or ends a quoted run, in which white space does not separate
+// (an unclosed one runs to the end of the text); the quotes themselves are
+// dropped. Nothing else is special, and no token is empty (a token of nothing
+// but quotes is left out). Where isLeadByte (when given) calls
 // a byte inside a token a lead byte, it and the byte after it are one
 // character, so that second byte is never taken for a separator; a lead byte
 // just before the terminating NUL is a character of its own. isLeadByte must

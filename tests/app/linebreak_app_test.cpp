@@ -19,7 +19,7 @@ std::vector<std::string> Entries(const CStringList& list) {
   return entries;
 }
 
-TEST(SplitCommandLine, TokensAreSeparatedByWhiteSpaceAndNothingElseIsSpecial) {
+TEST(SplitCommandLine, WhiteSpaceOutsideQuotesSeparatesAndNothingElseIsSpecial) {
   struct Case {
     const char* line;
     std::vector<std::string> tokens;
@@ -27,7 +27,12 @@ TEST(SplitCommandLine, TokensAreSeparatedByWhiteSpaceAndNothingElseIsSpecial) {
       {"a.txt b.txt", {"a.txt", "b.txt"}},
       {"a.txt\t\tb.txt\r\nc.txt", {"a.txt", "b.txt", "c.txt"}},
       {" \t\v\f lead  and\rtrail \v\f ", {"lead", "and", "trail"}},
-      {"\"C:\\My Files\\a.txt\"", {"\"C:\\My", "Files\\a.txt\""}},
+      // As the shell passes paths with blanks: each quoted path is one entry.
+      {"\"C:\\My Files\\a.txt\" \"D:\\x y\\b.txt\"", {"C:\\My Files\\a.txt", "D:\\x y\\b.txt"}},
+      {"a\" \"b \"c\td\"e", {"a b", "c\tde"}},
+      {"\"C:\\\" x", {"C:\\", "x"}},
+      {"\"a b\r\nc", {"a b\r\nc"}},
+      {"\"\" \"\"\"\" a.txt \"", {"a.txt"}},
       // White space that is no separator stays inside a token.
       {"a.txt\fb.txt x\vy", {"a.txt\fb.txt", "x\vy"}},
       {"same.txt same.txt", {"same.txt", "same.txt"}},
@@ -64,6 +69,8 @@ TEST(SplitCommandLine, DoubleByteCharactersStayWhole) {
       {"\x81\t\x81\tb", 932, {"\x81\t\x81\tb"}},
       // ...but not in a single-byte code page.
       {"a\x81 b c", 1252, {"a\x81", "b", "c"}},
+      // Quotes around a path whose character ends in '\' still close it.
+      {"\"\x95\x5C \x95\x5C\" c", 932, {"\x95\x5C \x95\x5C", "c"}},
       // A lead byte at the very end is a character of its own.
       {"a \x81", 932, {"a", "\x81"}},
   };

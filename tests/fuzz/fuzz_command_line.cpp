@@ -1,6 +1,7 @@
 // The command-line splitter against what its tokens must be: non-empty, with
-// no separator outside a double-byte character, and, together with the runs
-// of white space between them, the whole text again in order.
+// no separator outside quotes or a double-byte character, and, with the
+// quotes put back and the runs of white space between them, the whole text
+// again in order.
 //
 // Input: one control byte choosing the lead bytes (0: no predicate, 1: a
 // single-byte code page, 2: code page 932's lead bytes), then the text up to
@@ -24,6 +25,21 @@ bool NoLeadBytes(unsigned char) { return false; }
 
 bool ShiftJisLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
+// Skips what lies between two tokens: white space, and runs of quotes that
+// hold nothing (an even run before a separator or the end, any run at the end).
+size_t SkipGap(const std::string& text, size_t at) {
+  for (;;) {
+    while (at < text.size() && IsWhiteSpace(text[at])) ++at;
+    size_t quotes = 0;
+    while (at + quotes < text.size() && text[at + quotes] == '"') ++quotes;
+    const size_t after = at + quotes;
+    if (quotes == 0 || !(after == text.size() || (quotes % 2 == 0 && IsSeparator(text[after])))) {
+      return at;
+    }
+    at = after;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -43,28 +59,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::vector<std::string> tokens = SplitCommandLineText(buffer.data(), predicate);
 
-  size_t at = 0;
-  while (at < text.size() && IsWhiteSpace(text[at])) ++at;
+  size_t at = SkipGap(text, 0);
   for (const std::string& token : tokens) {
     FUZZ_CHECK(!token.empty());
-    FUZZ_CHECK(text.compare(at, token.size(), token) == 0);
-    // Character by character: no separator, and no character cut in two.
+    // Character by character through the text: a quote toggles the quoted
+    // run and is not in the token, a separator only inside quotes, and no
+    // character cut in two.
+    bool quoted = false;
     size_t i = 0;
     while (i < token.size()) {
-      const unsigned char c = static_cast<unsigned char>(token[i]);
-      if (isLeadByte(c) && at + i + 1 < text.size()) {
+      FUZZ_CHECK(at < text.size());
+      const unsigned char c = static_cast<unsigned char>(text[at]);
+      if (c == '"') {
+        quoted = !quoted;
+        ++at;
+      } else if (isLeadByte(c) && at + 1 < text.size()) {
+        FUZZ_CHECK(text.compare(at, 2, token, i, 2) == 0);
+        at += 2;
         i += 2;
       } else {
-        FUZZ_CHECK(!IsSeparator(c));
+        FUZZ_CHECK(token[i] == text[at]);
+        FUZZ_CHECK(quoted || !IsSeparator(c));
+        ++at;
         ++i;
       }
     }
     FUZZ_CHECK(i == token.size());
-    at += token.size();
-    // The token runs up to a separator or the end, and the white space after
-    // it all belongs to the gap before the next token.
-    FUZZ_CHECK(at == text.size() || IsSeparator(text[at]));
-    while (at < text.size() && IsWhiteSpace(text[at])) ++at;
+    while (at < text.size() && text[at] == '"') {
+      quoted = !quoted;
+      ++at;
+    }
+    // The token runs up to a separator outside quotes, or the end.
+    FUZZ_CHECK(at == text.size() || (!quoted && IsSeparator(text[at])));
+    at = SkipGap(text, at);
   }
   FUZZ_CHECK(at == text.size());
 
