@@ -3,6 +3,8 @@
 #   quenlat-cli_VERSION-1_ARCH.deb   the console tool and its man page, for Debian
 #   quenlat-VERSION-windows.zip      QUENLAT.EXE, quenlat-cli.exe (32-bit), the
 #                                    README and the licence, with CR-LF breaks
+#   quenlat-VERSION-windows.msi      the same files as a Windows Installer
+#                                    package for the current user (wixl)
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 "$root/scripts/install-deps.sh"
@@ -30,5 +32,8 @@ sed 's/\r*$/\r/' "$root/LICENSE" >"$stage/LICENSE.txt"
 zip="$dist/quenlat-$version-windows.zip"
 rm -f "$zip"
 (cd "$build_windows/package" && TZ=UTC zip -q -X -r "$zip" "quenlat-$version")
+msi="$dist/quenlat-$version-windows.msi"
+"$root/scripts/msi.sh" "$stage" "$version" "$msi"
 echo "$dist/$(basename "$deb")"
 echo "$zip"
+echo "$msi"

@@ -14,9 +14,9 @@ ensure_display
 status=0
 echo "== native tests"
 ctest --test-dir "$build_native" --output-on-failure --no-tests=error -j "$(nproc)" "$@" || status=1
-echo "== packages (scripts/package.sh), unpacked and listed"
-mapfile -t packages < <("$root/scripts/package.sh" | tail -n 2)
-if [ "${#packages[@]}" -eq 2 ]; then
+echo "== packages (scripts/package.sh), unpacked and listed; the MSI installed under Wine"
+mapfile -t packages < <("$root/scripts/package.sh" | tail -n 3)
+if [ "${#packages[@]}" -eq 3 ]; then
   "$root/tests/package/package_test.sh" "${packages[@]}" || status=1
 else
   status=1

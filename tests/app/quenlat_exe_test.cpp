@@ -93,6 +93,29 @@ TEST(QuenlatExe, ConvertsTheFilesOnItsCommandLineAndExitsWithZero) {
   EXPECT_NE(std::string::npos, profile.find("TransMode=0")) << profile;
 }
 
+// Explorer's Send To (and a drop on the program's icon) quotes each path
+// that holds a blank.
+TEST(QuenlatExe, ConvertsQuotedPathsWithBlanksAsSendToPassesThem) {
+  ScratchDir scratch;
+  MakeFolder(scratch / "My Files");
+  const std::string first = scratch / "My Files\first one.txt";
+  const std::string second = scratch / "second  two.txt";
+  WriteBytes(first, "a\r\nb\r\n");
+  WriteBytes(second, "c\nd\n");
+  QuenlatRun run("\"" + first + "\" \"" + second + "\"", scratch.path());
+  ASSERT_TRUE(run.started()) << Program();
+  HWND hDlg = run.Dialog();
+  ASSERT_NE(nullptr, hDlg);
+  EXPECT_EQ("2 file(s) to convert...", ui::ItemText(hDlg, kStatusId));
+  ui::Click(hDlg, IDOK);
+  EXPECT_TRUE(ui::WaitForItemText(hDlg, kStatusId, "2 files converted."));
+  ui::Click(hDlg, IDCANCEL);
+  EXPECT_EQ(0, run.ExitCode());
+  EXPECT_EQ("a\nb\n", ReadBytes(first));
+  EXPECT_EQ("c\r\nd\r\n", ReadBytes(second));
+  EXPECT_EQ((std::vector<std::string>{"first one.txt"}), ListFolder(scratch / "My Files"));
+}
+
 TEST(QuenlatExe, ClosedWithoutConvertingItChangesNothingAndExitsWithZero) {
   ScratchDir scratch;
   WriteBytes(scratch / "a.txt", "a\n");

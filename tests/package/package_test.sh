@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The packages that scripts/package.sh wrote: the Debian package unpacked into
 # a scratch root and its tool run from there; the Windows zip listed and its
-# members checked.  Usage: package_test.sh DEB ZIP
+# members checked; the Windows Installer package installed under Wine
+# (msi_test.sh).  Usage: package_test.sh DEB ZIP MSI
 set -euo pipefail
-deb=$1 zip=$2
+deb=$1 zip=$2 msi=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "package test: $*" >&2; exit 1; }
@@ -41,4 +42,5 @@ for txt in README.txt LICENSE.txt; do
   if grep -q $'[^\r]$' "$dir/$txt"; then fail "$txt has a line without CR"; fi
 done
 grep -q 'All rights reserved' "$dir/LICENSE.txt" || fail "LICENSE.txt"
+"$(dirname "$0")/msi_test.sh" "$msi"
 echo "package test: passed"
