@@ -98,7 +98,7 @@ TEST(QuenlatExe, ConvertsTheFilesOnItsCommandLineAndExitsWithZero) {
 TEST(QuenlatExe, ConvertsQuotedPathsWithBlanksAsSendToPassesThem) {
   ScratchDir scratch;
   MakeFolder(scratch / "My Files");
-  const std::string first = scratch / "My Files\first one.txt";
+  const std::string first = scratch / "My Files\\first one.txt";
   const std::string second = scratch / "second  two.txt";
   WriteBytes(first, "a\r\nb\r\n");
   WriteBytes(second, "c\nd\n");
