@@ -17,7 +17,7 @@ version=$(sed -n 's/^#define QUENLAT_PRODUCT_VERSION "\(.*\)"$/\1/p' "$root/src/
 upgrade_code='{C11C397E-4B5F-4A0C-B759-FF884060E97C}'  # never changes: upgrades find the installed one by it
 
 # What the package says before anything runs.
-property() { msiinfo export "$msi" Property | awk -F'\t' -v p="$1" '$1 == p { print $2 }'; }
+property() { msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' -v p="$1" '$1 == p { print $2 }'; }
 [ "$(property ProductVersion)" = "$version" ] || fail "ProductVersion $(property ProductVersion), not $version"
 [ "$(property UpgradeCode)" = "$upgrade_code" ] || fail "UpgradeCode $(property UpgradeCode)"
 [ -z "$(property ALLUSERS)" ] || fail "ALLUSERS is set: not a per-user package"
@@ -44,11 +44,12 @@ appdata=$(win cmd /c echo %LOCALAPPDATA%)
 sendto=$(win cmd /c echo %APPDATA%)'\Microsoft\Windows\SendTo'
 startmenu=$(win cmd /c echo %APPDATA%)'\Microsoft\Windows\Start Menu\Programs'
 installdir="$appdata\\Programs\\Quenlat"
-# Everything on drive C but Windows Installer's own cache and the temporary
+# Everything on drive C but Windows Installer's own caches and the temporary
 # files, to compare before the install and after the uninstall.
 snapshot() {
-  (cd "$WINEPREFIX/drive_c" && find . \( -path '*/AppData/Roaming/Microsoft/Installer' -o -path '*/Temp' \) -prune \
-       -o -print | sort)
+  (cd "$WINEPREFIX/drive_c" &&
+     find . \( -path '*/AppData/Roaming/Microsoft/Installer' -o -path ./windows/Installer -o -path '*/Temp' \) \
+          -prune -o -print | sort)
 }
 # The Apps & features entries named Quenlat, as "KEY VERSION" lines.
 entries() {
@@ -66,6 +67,9 @@ entries() {
 }
 msiexec() { "$wine" msiexec "$@" >/dev/null 2>&1; }
 
+# Send To holds the system's own entries on Windows (Wine's uninstall removes
+# the folder when it is empty), and one of the user's.
+printf '[Shortcut]\r\n' >"$(unix_path "$sendto")/Desktop (create shortcut).DeskLink"
 before=$(snapshot)
 [ -z "$(entries)" ] || fail "an entry before the install"
 
