@@ -23,8 +23,9 @@ class CLinebreakApp : public CProfileApp {
 
   // Appends each token of pszCmdLine at the tail of pList, in order, without
   // clearing it first. Tokens are separated by runs of white space (codes 9
-  // to 13 and 32) and end at a space, tab, carriage return or line feed;
-  // nothing else is special, quotes included, and no token is empty. The
+  // to 13 and 32) and end at a space, tab, carriage return or line feed
+  // outside double quotes, which are dropped (an unclosed one runs to the
+  // end); nothing else is special, and no token is empty. The
   // text is in code page nCodePage: the second byte of a double-byte
   // character is never taken for white space or a separator. Always TRUE.
   BOOL SplitCommandLine(LPCSTR pszCmdLine, CStringList* pList, UINT nCodePage = CP_ACP);
