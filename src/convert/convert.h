@@ -5,6 +5,7 @@
 // Errors are the program's error numbers:
 //   ENOENT (2)  the file or path does not exist (also a bad drive or share name)
 //   EACCES (13) access denied, a sharing or lock violation, a write-protected medium
+//   EROFS (30)  on POSIX, a read-only file system (the dialog says as for EACCES)
 //   ENOSPC (28) the disk is full, or a write stored nothing without saying why
 //   anything else: some other failure (among them a path or a name longer
 //                  than the system takes: ENAMETOOLONG on POSIX, EIO on Windows).
@@ -48,7 +49,10 @@ const int kErrorChangedMeanwhile = 1004;
 const char* ErrorSentence(int error);
 
 // The console tool's words for an error: the reason itself for the engine's
-// own numbers ("cannot keep the file's owner"), the sentence for the others.
+// own numbers ("cannot keep the file's owner") and for the system's errors
+// that say something exact (a read-only file system, a busy device or mount
+// point, a name too long, a folder, a program's file in use), the sentence
+// for the others.
 const char* ErrorReason(int error);
 
 // The text of the error message for path: the path, a blank line, the sentence.

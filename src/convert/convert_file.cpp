@@ -14,7 +14,8 @@
 const char* ErrorSentence(int error) {
   switch (error) {
     case ENOENT: return "File or directory does not exist";
-    case EACCES: return "Permission Denied";
+    case EACCES:
+    case EROFS: return "Permission Denied";
     case ENOSPC: return "No space left on device";
     // Mostly a refusal: another user's file, or rights this process lacks.
     case kErrorOwnerNotKept:
@@ -30,6 +31,15 @@ const char* ErrorReason(int error) {
     case kErrorAttributesNotKept: return "cannot keep the file's attributes";
     case kErrorNotRegularFile: return "This is not a regular file";
     case kErrorChangedMeanwhile: return "changed while it was converted";
+    // Where the system's own reason tells the user more than the four
+    // sentences do.
+    case EROFS: return "read-only file system";
+    case EBUSY: return "device or resource busy (a mount point?)";
+    case ENAMETOOLONG: return "name too long for the system";
+    case EISDIR: return "is a folder";
+#ifdef ETXTBSY
+    case ETXTBSY: return "in use by a running program";
+#endif
     default: return ErrorSentence(error);
   }
 }

@@ -23,7 +23,6 @@ int MapError(int error) {
       return ENOENT;
     case EACCES:
     case EPERM:
-    case EROFS:
     case EISDIR:  // a folder opened for writing: Windows denies access there
       return EACCES;
     case ENOSPC:

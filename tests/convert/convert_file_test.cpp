@@ -254,6 +254,31 @@ TEST(ErrorText, PathBlankLineAndSentence) {
   EXPECT_STREQ(ErrorSentence(0), "Error: An error has occurred!");
 }
 
+// The console tool names what the system says exactly; the dialog keeps its
+// four sentences for the same errors.
+TEST(ErrorText, ExactReasonsForTheConsoleOnly) {
+  const std::string general = "Error: An error has occurred!", denied = "Permission Denied";
+  const struct {
+    int error;
+    const char* reason;
+    std::string sentence;
+  } cases[] = {
+      {EROFS, "read-only file system", denied},
+      {EBUSY, "device or resource busy (a mount point?)", general},
+      {ENAMETOOLONG, "name too long for the system", general},
+      {EISDIR, "is a folder", general},
+#ifdef ETXTBSY
+      {ETXTBSY, "in use by a running program", general},
+#endif
+      {EACCES, "Permission Denied", denied},
+      {EIO, "Error: An error has occurred!", general},
+  };
+  for (const auto& c : cases) {
+    EXPECT_STREQ(ErrorReason(c.error), c.reason) << c.error;
+    EXPECT_EQ(ErrorSentence(c.error), c.sentence) << c.error;
+  }
+}
+
 TEST(FolderLength, DrivesSeparatorsAndDoubleByteCharacters) {
   EXPECT_EQ(FolderLength("C:\\dir\\f.txt"), 7u);
   EXPECT_EQ(FolderLength("C:f.txt"), 2u);
