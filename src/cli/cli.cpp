@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <deque>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
+#include <string>
 
 #include "convert/convert.h"
 #include "convert/scan.h"
@@ -35,7 +38,8 @@ const char kUsage[] =
     "                     would do (\"binary\" for a file that is skipped)\n"
     "  -r, --recursive    convert the files in each FILE that is a folder, and in\n"
     "                     its folders (not .git, .svn or .hg; links to folders are\n"
-    "                     not followed)\n"
+    "                     not followed, links to files only into the FILE)\n"
+    "  --follow-links     with -r, also follow links to files outside the FILE\n"
     "  --files-from LIST  then the files named in LIST, one a line (- reads the\n"
     "                     names from standard input)\n"
     "  -0, --null         the names in LIST end with a NUL byte, not a line break\n"
@@ -73,6 +77,8 @@ bool ParseOptions(const std::vector<std::string>& args, bool inputIsTerminal, Cl
       options->force = true;
     } else if (arg == "--recursive" || arg == "-r") {
       options->recursive = true;
+    } else if (arg == "--follow-links") {
+      options->followLinks = true;
     } else if (arg == "--null" || arg == "-0") {
       options->nullSeparated = true;
     } else if (arg == "--files-from" || arg.compare(0, 13, "--files-from=") == 0) {
@@ -118,26 +124,114 @@ bool ParseOptions(const std::vector<std::string>& args, bool inputIsTerminal, Cl
   return true;
 }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at p[0, n), or 0 when none starts
+// there (a stray byte, an overlong form, a surrogate, past U+10FFFF).
+size_t Utf8SequenceLength(const unsigned char* p, size_t n) {
+  const unsigned char c = p[0];
+  size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (n < length || p[1] < low || p[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  }
+  return length;
+}
+
+void AppendEscaped(unsigned char c, std::string* to) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "\\x%02x", c);
+  *to += hex;
+}
+
+}  // namespace
+
 std::string PrintableName(const std::string& name) {
   std::string result;
   result.reserve(name.size());
-  for (char ch : name) {
-    const unsigned char c = static_cast<unsigned char>(ch);
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(name.data());
+  const size_t n = name.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    if (c >= 0x80) {
+      // A terminal takes C1 controls (U+0080 to U+009F, as C2 80 to C2 9F)
+      // and, in some encodings, stray bytes as commands: both are escaped.
+      const size_t length = Utf8SequenceLength(p + i, n - i);
+      if (length == 0 || (length == 2 && c == 0xC2 && p[i + 1] <= 0x9F)) {
+        const size_t escaped = length == 0 ? 1 : 2;
+        for (size_t k = 0; k < escaped; ++k) AppendEscaped(p[i + k], &result);
+        i += escaped;
+      } else {
+        result.append(name, i, length);
+        i += length;
+      }
+      continue;
+    }
     if (c == '\n') {
       result += "\\n";
     } else if (c == '\t') {
       result += "\\t";
     } else if (c < 0x20 || c == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      result += hex;
+      AppendEscaped(c, &result);
     } else if (c == '\\' && kPathSeparator != '\\') {
       result += "\\\\";
     } else {
-      result += ch;
+      result += static_cast<char>(c);
     }
+    ++i;
   }
   return result;
+}
+
+namespace {
+
+// The first error met writing standard output, 0 while there is none. A run
+// ends once it is set: what it prints can no longer reach its reader.
+int outputError = 0;
+
+// Notes a failure of standard output (errno says why) unless one is known.
+void NoteOutputFailure() {
+  if (outputError == 0) outputError = errno != 0 ? errno : EIO;
+}
+
+// Writes text to standard output. False once standard output has failed.
+bool PutOutput(const std::string& text) {
+  if (outputError != 0) return false;
+  errno = 0;
+  if (std::fputs(text.c_str(), stdout) == EOF || std::ferror(stdout)) NoteOutputFailure();
+  return outputError == 0;
+}
+
+// Sends what standard output holds on. False once standard output has failed.
+bool FlushOutput() {
+  if (outputError != 0) return false;
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) NoteOutputFailure();
+  return outputError == 0;
+}
+
+}  // namespace
+
+const char* OutputReason(int error) {
+  switch (error) {
+    case EPIPE: return "its reader has gone (broken pipe)";
+    case EBADF: return "not open for writing";
+    default: return ErrorReason(error);
+  }
 }
 
 namespace {
@@ -185,7 +279,7 @@ class ProgressLine {
   // Erases the line, so that other output starts on a clean line.
   void Clear() {
     if (!shown_) return;
-    std::fflush(stdout);
+    FlushOutput();
     std::fprintf(stderr, "\r%s\r", std::string(Width(), ' ').c_str());
     std::fflush(stderr);
     shown_ = false;
@@ -259,7 +353,7 @@ class ConsoleReporter : public ErrorReporter {
 
   void Print(const std::string& path, const std::string& sentence) {
     if (progress_) progress_->Clear();
-    std::fflush(stdout);
+    FlushOutput();
     std::fprintf(stderr, "quenlat-cli: %s: %s\n", PrintableName(path).c_str(), sentence.c_str());
   }
 
@@ -292,14 +386,24 @@ const char kBinarySentence[] = "binary file skipped; --force converts it";
 // something, the probe's own sentence where it does not.
 const char* ProbeSentence(int error) {
   if (error == kErrorNotRegularFile) return kNotFileSentence;
-  return error == ENOENT || error == EACCES ? ErrorSentence(error) : kProbeSentence;
+  // Where the system says exactly why, its reason; its general failure says
+  // no more than the probe's own sentence.
+  const char* reason = ErrorReason(error);
+  return std::strcmp(reason, ErrorSentence(0)) == 0 ? kProbeSentence : reason;
 }
+
+// In a Worklist's errors: a link that a walk found and did not follow. It is
+// named, and is no failure.
+const int kLinkNotFollowed = -1;
+const char kLinkSentence[] = "points outside the folder, not followed";
 
 // The names a run works on, and the errors met while gathering them. Kept
 // lean: a run may be given hundreds of thousands of names.
 struct Worklist {
   std::vector<std::string> paths;
-  std::map<size_t, int> errors;  // by index in paths: why that name cannot be worked on
+  // By index in paths: why that name cannot be worked on (an error number),
+  // or kLinkNotFollowed.
+  std::map<size_t, int> errors;
 
   void AddError(const std::string& path, int error) {
     errors[paths.size()] = error;
@@ -323,24 +427,67 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + kPathSeparator + name;
 }
 
-// Adds the regular files of folder in name order, then those of each of its
-// folders in turn. A folder met again (a folder mounted inside itself) is
-// not walked twice.
-void Walk(const std::string& folder, Worklist* work, std::set<FileIdentity>* walked) {
+// What a walk carries from folder to folder.
+struct WalkState {
+  const WalkFolder* root;  // the folder named
+  bool followLinks;
+  Worklist* work;
+  std::set<FileIdentity> walked;
+};
+
+// Adds the regular files of folder (at path) in name order, then those of
+// each of its folders in turn. A folder met again (a folder mounted inside
+// itself) is not walked twice. An entry that cannot be examined, or a folder
+// that cannot be opened or read, is added as an error; a link to a file
+// outside the folder named, unless links are followed, as a note.
+void Walk(const WalkFolder& folder, const std::string& path, WalkState* walk) {
+  Worklist* work = walk->work;
   FileIdentity identity;
-  if (IdentityOf(folder, &identity) && !walked->insert(identity).second) return;
+  if (folder.Identity(&identity) && !walk->walked.insert(identity).second) return;
   std::vector<FolderEntry> entries;
-  if (!ReadFolder(folder, &entries)) {
-    work->AddError(folder, errno);
+  if (!folder.Read(&entries)) {
+    work->AddError(path, errno);
     return;
   }
   for (const FolderEntry& e : entries) {
-    if (e.kind == PathFile) work->paths.push_back(JoinPath(folder, e.name));
+    // A .git file stands for a repository kept elsewhere (a worktree, a
+    // submodule): left out as a .git folder is.
+    if (IsVersionControlFolder(e.name)) continue;
+    if (e.error != 0) {
+      work->AddError(JoinPath(path, e.name), e.error);
+    } else if (e.kind == PathFile) {
+      if (e.link && !walk->followLinks && !folder.LinkLeadsInto(e.name, *walk->root)) {
+        work->AddError(JoinPath(path, e.name), kLinkNotFollowed);
+      } else {
+        work->paths.push_back(JoinPath(path, e.name));
+      }
+    }
   }
   for (const FolderEntry& e : entries) {
-    if (e.kind == PathFolder && !IsVersionControlFolder(e.name))
-      Walk(JoinPath(folder, e.name), work, walked);
+    if (e.kind != PathFolder || IsVersionControlFolder(e.name)) continue;
+    const std::string sub = JoinPath(path, e.name);
+    WalkFolder child;
+    if (int error = child.OpenIn(folder, e.name, sub)) {
+      work->AddError(sub, error);
+      continue;
+    }
+    Walk(child, sub, walk);
   }
+}
+
+// Reports what gathering found about the index-th name, if anything: true
+// when the name is done with then (*failed counts it when it failed).
+bool ReportGathered(const Worklist& work, size_t index, ConsoleReporter* reporter,
+                    unsigned long* failed) {
+  const int error = work.ErrorAt(index);
+  if (error == 0) return false;
+  if (error == kLinkNotFollowed) {
+    reporter->Report(work.paths[index], kLinkSentence);
+  } else {
+    reporter->ReportFileError(work.paths[index], error);
+    ++*failed;
+  }
+  return true;
 }
 
 // Reads the names of a list file: lines (a CR before the LF dropped) or
@@ -390,16 +537,22 @@ bool Gather(CliOptions& options, Worklist* work) {
   std::vector<std::string> names = ExpandWildcards(std::move(options.files));
   if (options.hasFilesFrom && !ReadNameList(options.filesFrom, options.nullSeparated, &names)) {
     ConsoleReporter().Report(options.filesFrom == "-" ? "standard input" : options.filesFrom,
-                             ErrorSentence(errno));
+                             ErrorReason(errno));
     return false;
   }
   if (!options.recursive) {
     work->paths = std::move(names);
   } else {
-    std::set<FileIdentity> walked;
+    WalkState walk{nullptr, options.followLinks, work, {}};
     for (std::string& name : names) {
       if (KindOf(name) == PathFolder) {
-        Walk(name, work, &walked);
+        WalkFolder root;
+        if (int error = root.Open(name)) {
+          work->AddError(name, error);
+          continue;
+        }
+        walk.root = &root;
+        Walk(root, name, &walk);
       } else {
         work->paths.push_back(std::move(name));
       }
@@ -574,11 +727,8 @@ int ConvertFiles(CliOptions options) {
     reporter.SetCurrent(i);
     // The reports held for a batch stay few, however many files fail.
     if (reporter.Held() >= ConversionBatch::kMaxFiles) commit();
-    if (int error = work.ErrorAt(i)) {
-      reporter.ReportFileError(path, error);
-      ++failed;
-      continue;
-    }
+    if (outputError != 0) break;
+    if (ReportGathered(work, i, &reporter, &failed)) continue;
     const std::string target = ResolvePath(path);
     FileIdentity identity;
     bool identified = false;
@@ -678,13 +828,14 @@ int ConvertFiles(CliOptions options) {
   }
   progress.Clear();
   if (!options.quiet) {
-    if (skipped > 0) {
-      std::printf("%lu files converted. %lu skipped.\n", converted, skipped);
-    } else {
-      std::printf("%lu files converted.\n", converted);
-    }
+    std::string summary = std::to_string(converted) + " files converted.";
+    if (skipped > 0) summary += " " + std::to_string(skipped) + " skipped.";
+    PutOutput(summary + "\n");
   }
-  std::fflush(stdout);
+  if (!FlushOutput()) {
+    reporter.Report("standard output", OutputReason(outputError));
+    return kExitFailure;
+  }
   if (failed > 0) std::fprintf(stderr, "%lu failed.\n", failed);
   return failed > 0 || unflushed ? kExitFailure : kExitSuccess;
 }
@@ -725,11 +876,7 @@ int CheckFiles(CliOptions options) {
   for (size_t i = 0; i < paths.size(); ++i) {
     const std::string& path = paths[i];
     progress.Update(i, bytes, path);
-    if (int error = work.ErrorAt(i)) {
-      reporter.ReportFileError(path, error);
-      ++failed;
-      continue;
-    }
+    if (ReportGathered(work, i, &reporter, &failed)) continue;
     const std::string target = ResolvePath(path);
     if (const char* refusal = RefusalOf(KindOf(target))) {
       reporter.Report(path, refusal);
@@ -753,10 +900,13 @@ int CheckFiles(CliOptions options) {
     bytes += scan.size;
 
     progress.Clear();
-    std::fputs(CheckLine(path, scan.counts, effect, scan.encoding).c_str(), stdout);
+    if (!PutOutput(CheckLine(path, scan.counts, effect, scan.encoding))) break;
   }
   progress.Clear();
-  std::fflush(stdout);
+  if (!FlushOutput()) {
+    reporter.Report("standard output", OutputReason(outputError));
+    return kExitFailure;
+  }
   if (failed > 0) std::fprintf(stderr, "%lu failed.\n", failed);
   return failed > 0 || changing > 0 ? kExitFailure : kExitSuccess;
 }
@@ -769,7 +919,10 @@ int FilterStandardInput(const CliOptions& options) {
   int readError = 0;
 
   if (options.check) {
-    LinebreakScanner scanner;
+    // Read as bytes and, from a UTF-16 mark on, as units too: the length,
+    // known at the end only, tells which it is.
+    LinebreakScanner bytes;
+    std::optional<LinebreakScanner> units;
     bool nul = false;
     unsigned char first[2] = {0, 0};
     uint64_t size = 0;
@@ -780,16 +933,30 @@ int FilterStandardInput(const CliOptions& options) {
         return kExitFailure;
       }
       if (got == 0) break;
-      for (size_t k = 0; k < got && size + k < 2; ++k) first[size + k] = buf[k];
+      size_t firstTaken = 0;
+      for (; firstTaken < got && size + firstTaken < 2; ++firstTaken)
+        first[size + firstTaken] = buf[firstTaken];
+      if (size < 2 && size + got >= 2) {
+        const Encoding marked = DetectEncoding(first, 2, 2);
+        if (marked != EncodingBytes) {
+          units.emplace(marked);
+          units->Scan(first, 2);
+        }
+      }
+      if (units && size + firstTaken >= 2) units->Scan(buf.get() + firstTaken, got - firstTaken);
       nul = nul || FindEither(buf.get(), buf.get() + got, 0, 0) != buf.get() + got;
-      scanner.Scan(buf.get(), got);
+      bytes.Scan(buf.get(), got);
       size += got;
     }
-    const LinebreakCounts counts = scanner.Finish();
+    const Encoding encoding = DetectEncoding(first, size < 2 ? size : 2, size);
+    const LinebreakCounts counts = encoding == EncodingBytes ? bytes.Finish() : units->Finish();
     const ModeEffect effect = EffectOf(counts, options.mode);
     const bool binary = !options.force && IsBinaryContent(nul, first, size < 2 ? size : 2, size);
-    std::fputs(CheckLine("-", counts, binary ? "binary" : EffectText(effect)).c_str(), stdout);
-    std::fflush(stdout);
+    PutOutput(CheckLine("-", counts, binary ? "binary" : EffectText(effect), encoding));
+    if (!FlushOutput()) {
+      reporter.Report("standard output", OutputReason(outputError));
+      return kExitFailure;
+    }
     return !binary && effect != EffectUnchanged ? kExitFailure : kExitSuccess;
   }
 
@@ -815,7 +982,7 @@ int FilterStandardInput(const CliOptions& options) {
   // where the input did.
   if (written) written = filter.Finish();
   if (!written) {
-    reporter.ReportFileError("standard output", writeError);
+    reporter.Report("standard output", OutputReason(writeError));
     return kExitFailure;
   }
   if (readFailed) {

@@ -22,6 +22,7 @@ struct CliOptions {
   bool quiet = false;
   bool force = false;      // binary files are converted too
   bool recursive = false;  // folders given are walked
+  bool followLinks = false;  // a walk follows links to files wherever they lead
   bool nullSeparated = false;  // the names in filesFrom end with NUL, not a line break
   bool hasFilesFrom = false;
   std::string filesFrom;   // "-" for standard input
@@ -48,19 +49,27 @@ bool ParseOptions(const std::vector<std::string>& args, bool inputIsTerminal, Cl
 // reported on standard error without stopping the run, the summary at the end.
 // The files are those given, then those of the list; with recursive, a folder
 // stands for the files in it. Binary files are skipped unless forced, and a
-// file named twice is converted once. Returns the exit status.
+// file named twice is converted once. In a walk, a symbolic link to a file is
+// followed only when the file lies in the folder walked (unless
+// followLinks), and an entry that cannot be examined fails. A failed write to
+// standard output ends the run with an error. Returns the exit status.
 int ConvertFiles(CliOptions options);
 
 // Changes nothing: prints one line per file with its line-break counts and
-// what the mode would do. Returns the exit status.
+// what the mode would do. Opens no file for writing. Returns the exit status.
 int CheckFiles(CliOptions options);
 
 // Converts standard input to standard output (with check: prints its line
 // instead). Returns the exit status.
 int FilterStandardInput(const CliOptions& options);
 
-// name as it is printed: control bytes as \n, \t or \xNN, and (where '\' is
-// no separator) a backslash doubled, so that the name stays on its line.
+// Why standard output could not be written (error), in words.
+const char* OutputReason(int error);
+
+// name as it is printed: control characters (C0, DEL and C1, that is U+0080
+// to U+009F) and bytes that are no valid UTF-8 as \n, \t or \xNN for each
+// byte, and (where '\' is no separator) a backslash doubled, so that the
+// name stays on its line and sends the terminal no command.
 std::string PrintableName(const std::string& name);
 
 #endif

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -7,7 +8,21 @@
 #include "cli.h"
 #include "platform.h"
 
+namespace {
+
+// The exit status of a run that printed its text to standard output: a
+// failure when that text did not go out.
+int Printed(int status) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  std::fprintf(stderr, "quenlat-cli: standard output: %s\n", OutputReason(errno != 0 ? errno : EIO));
+  return kExitFailure;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  PrepareProcess();
   try {
     CliOptions options;
     std::string error;
@@ -23,7 +38,7 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
       std::fputs(kUsage, stdout);
-      return kExitSuccess;
+      return Printed(kExitSuccess);
     }
     if (options.version) {
       std::string name, version, copyright;
@@ -32,7 +47,7 @@ int main(int argc, char** argv) {
         return kExitFailure;
       }
       std::printf("quenlat-cli (%s) %s\n%s\n", name.c_str(), version.c_str(), copyright.c_str());
-      return kExitSuccess;
+      return Printed(kExitSuccess);
     }
     if (options.filter) return FilterStandardInput(options);
     return options.check ? CheckFiles(std::move(options)) : ConvertFiles(std::move(options));

@@ -8,6 +8,13 @@
 #include <string>
 #include <vector>
 
+// Makes the process ready before anything is opened or written. On POSIX a
+// standard descriptor (0 to 2) that is closed is opened on the null device,
+// so that no file opened later takes its number and receives the tool's
+// output; and a write to a pipe whose reader is gone fails (EPIPE) instead of
+// ending the process.
+void PrepareProcess();
+
 // True when standard error is an interactive terminal (not a pipe or a file).
 bool StandardErrorIsTerminal();
 
@@ -56,15 +63,52 @@ enum PathKind {
 PathKind KindOf(const std::string& path, FileIdentity* identity = nullptr,
                 bool* identified = nullptr);
 
+// A folder's entry as a walk sees it.
 struct FolderEntry {
   std::string name;
+  // A link to a folder is PathOther, so that a walk does not follow it;
+  // PathMissing for an entry that cannot be examined (error says why) or a
+  // link that leads nowhere (error 0).
   PathKind kind;
+  int error = 0;
+  bool link = false;  // a symbolic link to a regular file (kind PathFile)
 };
 
-// The entries of folder, without "." and "..", in name order. A link to a
-// folder is PathOther, so that a walk does not follow it. False with errno set
-// when the folder cannot be read.
+// The entries of folder, without "." and "..", in name order, each examined
+// by its path. False with errno set when the folder cannot be read. The walk
+// on Windows goes through it.
 bool ReadFolder(const std::string& folder, std::vector<FolderEntry>* entries);
+
+// A folder held open for a walk. Where the system allows (POSIX), its entries
+// are examined and its folders opened through it rather than through paths,
+// so that no limit on a path's length stops a walk; elsewhere it keeps the
+// folder's path.
+class WalkFolder {
+ public:
+  WalkFolder();
+  ~WalkFolder();
+  WalkFolder(const WalkFolder&) = delete;
+  WalkFolder& operator=(const WalkFolder&) = delete;
+
+  // Opens the folder at path (a link to a folder followed). 0 or the error
+  // number.
+  int Open(const std::string& path);
+  // Opens the folder name found in parent, whose path is path; a link is not
+  // followed. 0 or the error number.
+  int OpenIn(const WalkFolder& parent, const std::string& name, const std::string& path);
+  // The folder's identity; false when the system does not tell it.
+  bool Identity(FileIdentity* identity) const;
+  // Its entries, as ReadFolder gives them. False with errno set when it
+  // cannot be read.
+  bool Read(std::vector<FolderEntry>* entries) const;
+  // Whether the file that the link name in this folder leads to lies in
+  // root or in a folder within it. False when that cannot be told.
+  bool LinkLeadsInto(const std::string& name, const WalkFolder& root) const;
+
+ private:
+  struct State;
+  State* state_;
+};
 
 // Name order: bytes on POSIX; on Windows letters compare without case, as the
 // system's names do.

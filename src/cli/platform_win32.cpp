@@ -220,3 +220,7 @@ std::vector<std::string> ExpandWildcards(std::vector<std::string> args) {
   }
   return result;
 }
+
+// Windows gives a console program its standard handles as they are: nothing
+// to prepare.
+void PrepareProcess() {}

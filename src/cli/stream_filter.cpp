@@ -42,15 +42,34 @@ bool StreamFilter::Finish() {
   return Emit(out_.data(), translator_.Finish(out_.data()));
 }
 
+size_t StreamFilter::FindUnit(const unsigned char* p, size_t n, unsigned a, unsigned b) const {
+  if (encoding_ == EncodingBytes) {
+    return static_cast<size_t>(FindEither(p, p + n, static_cast<unsigned char>(a),
+                                          static_cast<unsigned char>(b)) - p);
+  }
+  for (size_t i = 0; i + 1 < n; i += 2) {
+    const unsigned unit = encoding_ == EncodingUtf16Le ? p[i] | (p[i + 1] << 8)
+                                                       : (p[i] << 8) | p[i + 1];
+    if (unit == a || unit == b) return i;
+  }
+  return n;
+}
+
 bool StreamFilter::Decide(bool atEnd) {
   const unsigned char* held = held_.data();
   const size_t size = held_.size();
-  if (!textKnown_) {
+  if (!encodingKnown_) {
     // Nothing has gone out yet: held_ starts at the stream's first byte.
+    if (size < 2 && !atEnd) return true;
+    encodingKnown_ = true;
     if (StartsWithByteOrderMark(held, size)) {
+      encoding_ = held[0] == 0xFF ? EncodingUtf16Le : EncodingUtf16Be;
       textKnown_ = true;
       checkLate_ = false;
-    } else if (FindEither(held, held + std::min(size, window_), 0, 0) != held + std::min(size, window_)) {
+    }
+  }
+  if (!textKnown_) {
+    if (FindEither(held, held + std::min(size, window_), 0, 0) != held + std::min(size, window_)) {
       state_ = Passing;
       const bool ok = Emit(held, size);
       held_.clear();
@@ -66,25 +85,28 @@ bool StreamFilter::Decide(bool atEnd) {
   if (mode_ == ModeAutomatic) {
     // Only a CR within the window counts; after it the stream is taken as
     // one without CR.
+    const size_t unit = encoding_ == EncodingBytes ? 1 : 2;
     const size_t limit = heldFrom_ < window_ ? std::min<uint64_t>(size, window_ - heldFrom_) : 0;
-    const unsigned char* cr = FindEither(held, held + limit, kCR, kCR);
+    const size_t cr = FindUnit(held, limit, kCR, kCR);
     bool known = atEnd;
-    if (cr != held + limit && cr + 1 < held + size) {
+    if (cr < limit && cr + 2 * unit <= size) {
       known = true;
-      if (cr[1] == kLF) direction = DirectionCrLfToLf;
-    } else if (cr == held + limit && heldFrom_ + size >= window_) {
+      if (FindUnit(held + cr + unit, unit, kLF, kLF) == 0) direction = DirectionCrLfToLf;
+    } else if (cr >= limit && heldFrom_ + size >= window_) {
       known = true;
     }
     if (!known) {
-      // Bytes before the first LF or CR come out the same either way.
-      const size_t same = static_cast<size_t>(FindEither(held, held + size, kLF, kCR) - held);
+      // Units before the first LF or CR come out the same either way; a
+      // unit's first byte waits for its second.
+      size_t same = FindUnit(held, size, kLF, kCR);
+      if (same >= size) same = size - size % unit;
       if (!Emit(held, same)) return false;
       held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(same));
       heldFrom_ += same;
       return true;
     }
   }
-  translator_ = LinebreakTranslator(direction);
+  translator_ = LinebreakTranslator(direction, encoding_);
   state_ = Translating;
   std::vector<unsigned char> rest;
   rest.swap(held_);

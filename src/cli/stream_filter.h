@@ -16,7 +16,10 @@
 bool IsBinaryContent(bool hasNul, const unsigned char* first, size_t firstSize, uint64_t size);
 
 // Converts a stream given in pieces of any size and hands the result to a
-// sink; the output is the same however the stream is cut. Automatic mode
+// sink; the output is the same however the stream is cut. A stream that
+// begins with a UTF-16 byte-order mark is converted in 16-bit units, as a
+// file is (a unit may be split between pieces); its first two bytes are held
+// until both have come. Automatic mode
 // decides at the first CR, as for a file; until then only the bytes from the
 // first LF on are held back. Unless forced, the first window bytes decide
 // whether the stream is binary (a NUL among them, outside a stream that
@@ -49,6 +52,8 @@ class StreamFilter {
   // Decides what it can from held_; atEnd when no byte follows.
   bool Decide(bool atEnd);
   bool Translate(const unsigned char* in, size_t n, uint64_t offset);
+  // The offset of the first whole unit in p[0, n) that is a or b; n when none.
+  size_t FindUnit(const unsigned char* p, size_t n, unsigned a, unsigned b) const;
   bool Emit(const unsigned char* p, size_t n) { return n == 0 || sink_(p, n); }
 
   TranslationMode mode_;
@@ -57,6 +62,8 @@ class StreamFilter {
   State state_ = Holding;
   std::vector<unsigned char> held_;  // the stream's bytes from offset heldFrom_ on
   uint64_t heldFrom_ = 0;
+  bool encodingKnown_ = false;  // its first two bytes have been seen
+  Encoding encoding_ = EncodingBytes;
   bool textKnown_;     // the stream is known not to be binary
   bool checkLate_ = true;  // NULs past the window are still looked for
   bool lateNul_ = false;

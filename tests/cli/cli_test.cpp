@@ -554,7 +554,11 @@ TEST_F(CliTest, BatchWithFaultyFiles) {
   }
   Put("good2.txt", "2\n");
   items.push_back({"good2.txt", ""});
+#ifdef _WIN32
   items.push_back({std::string(300, 'n'), kProbe});  // a name longer than any system takes
+#else
+  items.push_back({std::string(300, 'n'), "name too long for the system"});
+#endif
   // A file whose folder takes no new file. On POSIX the file itself may be
   // written: the probe passes and the conversion cannot make its temporary
   // file. The Windows build finds one on a read-only filesystem, where the
@@ -634,6 +638,16 @@ TEST_F(CliTest, FilterTable) {
        "-: 1 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to LF\n", ""},
       {"check_binary", {"--check"}, kPng, 0,
        "-: 1 CR-LF, 1 LF, 1 CR, 0x1A yes, NUL yes: binary\n", ""},
+      // UTF-16 in units, as a file: the 0D 0A bytes inside units are no line
+      // break, and automatic mode looks at the first 000D unit.
+      {"utf16le_in_units", {}, std::string("\xff\xfe" "\n\r\r\0\n\0", 8), 0,
+       std::string("\xff\xfe" "\n\r\n\0", 6), ""},
+      {"utf16be_to_crlf", {"--to-crlf"}, std::string("\xfe\xff" "\r\n\0\n", 6), 0,
+       std::string("\xfe\xff" "\r\n\0\r\0\n", 8), ""},
+      {"check_utf16", {"--check", "--to-lf"}, std::string("\xff\xfe" "\n\r\r\0\n\0", 8), 1,
+       "-: UTF-16LE, 1 CR-LF, 0 LF, 0 CR, 0x1A no, NUL no: to LF\n", ""},
+      {"check_utf16_odd_length_is_binary", {"--check"}, std::string("\xff\xfe" "\n\0\0", 5), 0,
+       "-: 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL yes: binary\n", ""},
   };
   for (const FilterCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -673,8 +687,9 @@ TEST_F(CliTest, NoFilesFromATerminalIsAUsageError) {
 }
 
 // A walk of nested folders: each folder's files in name order, then its
-// folders; version-control folders left out, links to folders not followed,
-// binary files skipped.
+// folders; version-control folders (and a .git file) left out, links to
+// folders not followed, links to files only where they lead into the folder
+// walked (or with --follow-links), binary files skipped.
 TEST_F(CliTest, Recursion) {
   Put("top/b.txt", "b\n");
   Put("top/a.txt", "a\n");
@@ -683,34 +698,53 @@ TEST_F(CliTest, Recursion) {
   MakeFolder(scratch_ / "top/sub/deeper");
   Put("top/sub/deeper/d.txt", "d\n");
   Put("top/sub/c.txt", "c\n");
+  Put("top/sub/.git", "gitdir: ../.git/worktrees/sub\n");
   MakeFolder(scratch_ / "top/.git");
   Put("top/.git/config", "g\n");
   MakeFolder(scratch_ / "elsewhere");
   Put("elsewhere/e.txt", "e\n");
   const bool links = MakeSymbolicLink("../elsewhere", scratch_ / "top/link") &&
-                     MakeSymbolicLink("../../elsewhere/e.txt", scratch_ / "top/sub/e-link.txt");
+                     MakeSymbolicLink("../../elsewhere/e.txt", scratch_ / "top/sub/e-link.txt") &&
+                     MakeSymbolicLink("../b.txt", scratch_ / "top/sub/in-link.txt");
   const std::string sep = kConsoleNewline[0] == '\r' ? "\\" : "/";
   const std::string lf = ": 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n";
+  const std::string outside = "quenlat-cli: top" + sep + "sub" + sep +
+                              "e-link.txt: points outside the folder, not followed\n";
 
   Outcome check = Run({"--check", "-r", "top"});
   std::string expected = "top" + sep + "a.txt" + lf + "top" + sep + "b.txt" + lf + "top" + sep +
                          "pic.png: 1 CR-LF, 1 LF, 1 CR, 0x1A yes, NUL yes: binary\n" + "top" +
                          sep + "sub" + sep + "c.txt" + lf;
-  if (links) expected += "top" + sep + "sub" + sep + "e-link.txt" + lf;
+  if (links) expected += "top" + sep + "sub" + sep + "in-link.txt" + lf;
   expected += "top" + sep + "sub" + sep + "deeper" + sep + "d.txt" + lf;
   EXPECT_EQ(check.out, ConsoleText(expected));
+  EXPECT_EQ(check.err, ConsoleText(links ? outside : ""));
 
   Outcome outcome = Run({"--recursive", "top/"});
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out, ConsoleText(links ? "5 files converted. 1 skipped.\n"
                                            : "4 files converted. 1 skipped.\n"));
-  EXPECT_EQ(outcome.err, ConsoleText("quenlat-cli: top/pic.png: " + kSkipped + "\n"));
+  std::string err = "quenlat-cli: top/pic.png: " + kSkipped + "\n";
+  if (links) {
+    err += outside + "quenlat-cli: top/sub/in-link.txt: already done (the same file as "
+                     "top/b.txt)\n";
+  }
+  EXPECT_EQ(outcome.err, ConsoleText(err));
   for (const char* name : {"top/a.txt", "top/b.txt", "top/sub/c.txt", "top/sub/deeper/d.txt"})
     EXPECT_EQ(ReadBytes(scratch_ / name).substr(1), "\r\n") << name;
   EXPECT_EQ(ReadBytes(scratch_ / "top/.git/config"), "g\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "top/sub/.git"), "gitdir: ../.git/worktrees/sub\n");
   EXPECT_EQ(ReadBytes(scratch_ / "top/pic.png"), kPng);
-  // Through the link to the file only: the link to its folder is not walked.
-  EXPECT_EQ(ReadBytes(scratch_ / "elsewhere/e.txt"), links ? "e\r\n" : "e\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "elsewhere/e.txt"), "e\n");
+  if (!links) return;
+
+  // Asked to, the walk follows the link out of its folder, not the one to a folder.
+  outcome = Run({"--follow-links", "--to-crlf", "-r", "top"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.err, "quenlat-cli: top/pic.png: " + kSkipped + "\n" +
+                             "quenlat-cli: top/sub/in-link.txt: already done (the same file as "
+                             "top/b.txt)\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "elsewhere/e.txt"), "e\r\n");
 }
 
 // A file named twice through links is converted once; a hard link, which the
@@ -740,6 +774,13 @@ TEST_F(CliTest, NamesArePrintedSafely) {
   Put(name, "a\n");
   Outcome check = Run({"--check", name});
   EXPECT_EQ(check.out, "two\\nlines\\\\and\\x7f: 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n");
+  // C1 controls (U+0085, U+009B: a terminal's CSI) and bytes that are no
+  // UTF-8 are escaped byte by byte; other characters stay as they are.
+  const std::string c1 = "c1\xc2\x85\xc2\x9b" "2J-stray\xff\x80-cut\xe2\x82-ok\xc3\xa9\xe2\x82\xac";
+  Put(c1, "a\n");
+  check = Run({"--check", c1});
+  EXPECT_EQ(check.out, "c1\\xc2\\x85\\xc2\\x9b" "2J-stray\\xff\\x80-cut\\xe2\\x82-ok\xc3\xa9\xe2\x82\xac"
+                       ": 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: to CR-LF\n");
   Outcome convert = Run({name, name});
   EXPECT_EQ(convert.err, "quenlat-cli: two\\nlines\\\\and\\x7f: already done (the same file as "
                          "two\\nlines\\\\and\\x7f)\n");
@@ -818,6 +859,126 @@ TEST_F(CliTest, NamesAnOwnerThatCannotBeKept) {
   EXPECT_EQ(outcome.err, "quenlat-cli: f.txt: cannot keep the file's owner\n1 failed.\n");
   EXPECT_EQ(ReadBytes(scratch_ / "f.txt"), "a\n");
   EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"f.txt"});
+}
+
+// With standard input, output and error closed, no file the tool opens takes
+// their place: the list on standard input is empty, the reports and the
+// summary go nowhere, and the files hold only their new content.
+TEST_F(CliTest, ClosedStandardDescriptors) {
+  Put("a.txt", "a\n");
+  Put("b.txt", "b\n");
+  Outcome outcome = RunProgram("/bin/sh",
+                               {"-c", "exec \"$0\" \"$@\" <&- >&- 2>&-", HostPath(QUENLAT_CLI),
+                                "a.txt", "missing", "b.txt", "--files-from", "-"},
+                               scratch_.path());
+  EXPECT_EQ(outcome.status, 1);  // the missing file
+  EXPECT_EQ(ReadBytes(scratch_ / "a.txt"), "a\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "b.txt"), "b\r\n");
+  EXPECT_EQ(ListFolder(scratch_.path()), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+// Output that cannot be written fails the run in every mode, with the reason.
+TEST_F(CliTest, StandardOutputThatFails) {
+  Put("f.txt", "a\n");
+  const std::string full = "exec \"$0\" \"$@\" >/dev/full";
+  const std::string noSpace = "quenlat-cli: standard output: No space left on device\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    std::string err;
+  } cases[] = {
+      {{"--to-lf", "f.txt"}, "", noSpace},
+      {{"--check", "--to-lf", "f.txt"}, "", noSpace},
+      {{"--check", "--to-lf", "-"}, "a\n", noSpace},
+      {{"--to-lf", "-"}, "a\n", noSpace},
+      {{"--help"}, "", noSpace},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    std::vector<std::string> args = {"-c", full, HostPath(QUENLAT_CLI)};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Outcome outcome = RunProgram("/bin/sh", args, scratch_.path(), InputOf(c.input));
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, c.err);
+  }
+
+  // A reader that goes away: the filter says so and fails, not killed
+  // without a word.
+  Put("big.txt", std::string(1 << 20, 'x') + "\n");
+  Outcome gone = RunProgram(
+      "/bin/sh",
+      {"-c", "{ \"$0\" --to-crlf - < big.txt; echo $? > status; } | true", HostPath(QUENLAT_CLI)},
+      scratch_.path());
+  EXPECT_EQ(ReadBytes(scratch_ / "status"), "1\n");
+  EXPECT_EQ(gone.err, "quenlat-cli: standard output: its reader has gone (broken pipe)\n");
+}
+
+// A walk names every entry it cannot examine, and fails: the tool run as
+// another user than the folder's owner, who may list its names but not
+// look at what they name.
+TEST_F(CliTest, WalkOverAnUnsearchableFolder) {
+  MakeFolder(scratch_ / "tree");
+  MakeFolder(scratch_ / "tree/locked");
+  Put("tree/ok.txt", "a\n");
+  Put("tree/locked/hidden.txt", "b\r\n");
+  ASSERT_EQ(chmod(scratch_.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod((scratch_ / "tree").c_str(), 0755), 0);
+  ASSERT_EQ(chmod((scratch_ / "tree/locked").c_str(), 0644), 0);
+  std::vector<std::string> args = {"--check", "--to-lf", "-r", "tree"};
+  std::string program = HostPath(QUENLAT_CLI);
+  if (geteuid() == 0) {  // root would look anyway: the tool runs as nobody
+    args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", program});
+    program = "/usr/bin/setpriv";
+  }
+  Outcome outcome = RunProgram(program, args, scratch_.path());
+  chmod((scratch_ / "tree/locked").c_str(), 0755);
+  if (outcome.status == 127) GTEST_SKIP() << "cannot run as another user";
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "tree/ok.txt: 0 CR-LF, 1 LF, 0 CR, 0x1A no, NUL no: unchanged\n");
+  EXPECT_EQ(outcome.err, "quenlat-cli: tree/locked/hidden.txt: Permission Denied\n1 failed.\n");
+}
+
+// A walk goes on below PATH_MAX through the folders it holds open, and names
+// each file whose path the system no longer takes.
+TEST_F(CliTest, WalkPastTheLongestPath) {
+  const std::string saved = CurrentFolder();
+  EnterFolder(scratch_.path());
+  MakeFolder("deep");
+  WriteBytes("deep/ok.txt", "a\n");
+  ASSERT_EQ(chdir("deep"), 0);
+  // 20 folders of 200 characters: their path stays below PATH_MAX (4096),
+  // that of the file in the last one does not; then one more folder.
+  const std::string level(200, 'd'), name = std::string(250, 'f') + ".txt";
+  std::string path = "deep";
+  for (int i = 0; i < 21; ++i) {
+    ASSERT_EQ(mkdir(level.c_str(), 0700), 0);
+    ASSERT_EQ(chdir(level.c_str()), 0);
+    path += "/" + level;
+    if (i == 19) {
+      ASSERT_LT(path.size(), 4096u);
+      WriteBytes(name, "a\r\n");
+    }
+    if (i == 20) WriteBytes("g.txt", "a\n");
+  }
+  EnterFolder(scratch_.path());
+  Outcome outcome = Run({"--check", "--to-lf", "-r", "deep"});
+  EnterFolder(saved);
+  RunProgram("/bin/rm", {"-rf", "deep"}, scratch_.path());
+  const std::string at20 = path.substr(0, path.size() - level.size() - 1);
+  const std::string tooLong = ": name too long for the system\n";
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "quenlat-cli: " + at20 + "/" + name + tooLong + "quenlat-cli: " + path +
+                             "/g.txt" + tooLong + "2 failed.\n");
+  EXPECT_EQ(outcome.out.substr(0, 12), "deep/ok.txt:");
+}
+
+// A list file that is a folder is named with the reason.
+TEST_F(CliTest, FilesFromAFolder) {
+  MakeFolder(scratch_ / "list");
+  Outcome outcome = Run({"--files-from", "list"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "quenlat-cli: list: is a folder\n");
 }
 #endif
 
