@@ -404,6 +404,10 @@ struct Worklist {
   // By index in paths: why that name cannot be worked on (an error number),
   // or kLinkNotFollowed.
   std::map<size_t, int> errors;
+  // By index in paths: a link that a walk followed because it led into this
+  // folder (its path resolved). Checked again when its file's turn comes, as
+  // the link may have been changed meanwhile.
+  std::map<size_t, std::string> linksInto;
 
   void AddError(const std::string& path, int error) {
     errors[paths.size()] = error;
@@ -430,6 +434,7 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 // What a walk carries from folder to folder.
 struct WalkState {
   const WalkFolder* root;  // the folder named
+  std::string rootPath;    // its path resolved
   bool followLinks;
   Worklist* work;
   std::set<FileIdentity> walked;
@@ -456,11 +461,14 @@ void Walk(const WalkFolder& folder, const std::string& path, WalkState* walk) {
     if (e.error != 0) {
       work->AddError(JoinPath(path, e.name), e.error);
     } else if (e.kind == PathFile) {
-      if (e.link && !walk->followLinks && !folder.LinkLeadsInto(e.name, *walk->root)) {
-        work->AddError(JoinPath(path, e.name), kLinkNotFollowed);
-      } else {
-        work->paths.push_back(JoinPath(path, e.name));
+      if (e.link && !walk->followLinks) {
+        if (!folder.LinkLeadsInto(e.name, *walk->root)) {
+          work->AddError(JoinPath(path, e.name), kLinkNotFollowed);
+          continue;
+        }
+        work->linksInto[work->paths.size()] = walk->rootPath;
       }
+      work->paths.push_back(JoinPath(path, e.name));
     }
   }
   for (const FolderEntry& e : entries) {
@@ -473,6 +481,13 @@ void Walk(const WalkFolder& folder, const std::string& path, WalkState* walk) {
     }
     Walk(child, sub, walk);
   }
+}
+
+// Whether the index-th name is a link that a walk followed into its folder
+// and that now leads out of it: target is what it leads to now.
+bool LinkLeftItsFolder(const Worklist& work, size_t index, const std::string& target) {
+  const auto link = work.linksInto.find(index);
+  return link != work.linksInto.end() && !PathLiesIn(target, link->second);
 }
 
 // Reports what gathering found about the index-th name, if anything: true
@@ -543,7 +558,7 @@ bool Gather(CliOptions& options, Worklist* work) {
   if (!options.recursive) {
     work->paths = std::move(names);
   } else {
-    WalkState walk{nullptr, options.followLinks, work, {}};
+    WalkState walk{nullptr, std::string(), options.followLinks, work, {}};
     for (std::string& name : names) {
       if (KindOf(name) == PathFolder) {
         WalkFolder root;
@@ -552,6 +567,7 @@ bool Gather(CliOptions& options, Worklist* work) {
           continue;
         }
         walk.root = &root;
+        walk.rootPath = root.ResolvedPath();
         Walk(root, name, &walk);
       } else {
         work->paths.push_back(std::move(name));
@@ -730,6 +746,10 @@ int ConvertFiles(CliOptions options) {
     if (outputError != 0) break;
     if (ReportGathered(work, i, &reporter, &failed)) continue;
     const std::string target = ResolvePath(path);
+    if (LinkLeftItsFolder(work, i, target)) {
+      reporter.Report(path, kLinkSentence);
+      continue;
+    }
     FileIdentity identity;
     bool identified = false;
     const PathKind kind = KindOf(target, &identity, &identified);
@@ -878,6 +898,10 @@ int CheckFiles(CliOptions options) {
     progress.Update(i, bytes, path);
     if (ReportGathered(work, i, &reporter, &failed)) continue;
     const std::string target = ResolvePath(path);
+    if (LinkLeftItsFolder(work, i, target)) {
+      reporter.Report(path, kLinkSentence);
+      continue;
+    }
     if (const char* refusal = RefusalOf(KindOf(target))) {
       reporter.Report(path, refusal);
       ++failed;

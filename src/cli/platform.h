@@ -104,6 +104,9 @@ class WalkFolder {
   // Whether the file that the link name in this folder leads to lies in
   // root or in a folder within it. False when that cannot be told.
   bool LinkLeadsInto(const std::string& name, const WalkFolder& root) const;
+  // The folder's path with every link resolved, as the system knows it now;
+  // empty when it does not tell.
+  std::string ResolvedPath() const;
 
  private:
   struct State;
@@ -113,6 +116,9 @@ class WalkFolder {
 // Name order: bytes on POSIX; on Windows letters compare without case, as the
 // system's names do.
 bool NameLess(const std::string& a, const std::string& b);
+
+// Whether path (links resolved) names folder itself or something within it.
+bool PathLiesIn(const std::string& path, const std::string& folder);
 
 // The separator put between a folder and a name found in it.
 extern const char kPathSeparator;

@@ -222,11 +222,15 @@ bool WalkFolder::LinkLeadsInto(const std::string& name, const WalkFolder& root) 
   if (target < 0) return false;
   const std::string to = PathOfDescriptor(target);
   close(target);
-  const std::string base = PathOfDescriptor(root.state_->fd);
-  if (to.empty() || base.empty()) return false;
-  if (base == "/") return true;
-  return to.size() > base.size() && to.compare(0, base.size(), base) == 0 &&
-         to[base.size()] == '/';
+  const std::string base = root.ResolvedPath();
+  return !to.empty() && !base.empty() && PathLiesIn(to, base);
+}
+
+std::string WalkFolder::ResolvedPath() const { return PathOfDescriptor(state_->fd); }
+
+bool PathLiesIn(const std::string& path, const std::string& folder) {
+  if (folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
+  return path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/';
 }
 
 bool NameLess(const std::string& a, const std::string& b) { return a < b; }

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include "child_posix.h"
 #endif
 
 #include <string>
@@ -971,6 +975,36 @@ TEST_F(CliTest, WalkPastTheLongestPath) {
   EXPECT_EQ(outcome.err, "quenlat-cli: " + at20 + "/" + name + tooLong + "quenlat-cli: " + path +
                              "/g.txt" + tooLong + "2 failed.\n");
   EXPECT_EQ(outcome.out.substr(0, 12), "deep/ok.txt:");
+}
+
+// A link that led into the walked folder when the walk found it, and out of
+// it by the time its file's turn comes (changed while the tool was stopped
+// at the flush of a large file before it), is not followed.
+TEST_F(CliTest, LinkChangedAfterTheWalkIsNotFollowed) {
+  Put("top/a-big.txt", std::string(9 << 20, 'x') + "\n");  // too large for a batch
+  Put("top/c.txt", "c\n");
+  Put("outside.txt", "o\n");
+  const std::string link = scratch_ / "top/b-link.txt";
+  ASSERT_EQ(symlink("c.txt", link.c_str()), 0);
+  pid_t pid = StartChild("/usr/bin/env",
+                         {"LD_PRELOAD=" QUENLAT_AT_DATA_FLUSH, "QUENLAT_AT_DATA_FLUSH=stop",
+                          "ASAN_OPTIONS=verify_asan_link_order=0", QUENLAT_CLI, "--to-crlf", "-r",
+                          "top"},
+                         scratch_.path(), "", scratch_ / "err");
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  const bool stopped = waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+  if (stopped) {
+    unlink(link.c_str());
+    EXPECT_EQ(symlink("../outside.txt", link.c_str()), 0);
+  }
+  kill(pid, stopped ? SIGCONT : SIGKILL);
+  WaitChild(pid);
+  ASSERT_TRUE(stopped) << "the tool never flushed the large file";
+  EXPECT_EQ(ReadBytes(scratch_ / "outside.txt"), "o\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "top/c.txt"), "c\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "err"),
+            "quenlat-cli: top/b-link.txt: points outside the folder, not followed\n");
 }
 
 // A list file that is a folder is named with the reason.
