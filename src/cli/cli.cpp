@@ -457,7 +457,7 @@ void Walk(const WalkFolder& folder, const std::string& path, WalkState* walk) {
   for (const FolderEntry& e : entries) {
     // A .git file stands for a repository kept elsewhere (a worktree, a
     // submodule): left out as a .git folder is.
-    if (IsVersionControlFolder(e.name)) continue;
+    if (e.name == ".git") continue;
     if (e.error != 0) {
       work->AddError(JoinPath(path, e.name), e.error);
     } else if (e.kind == PathFile) {
