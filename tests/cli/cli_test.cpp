@@ -1007,6 +1007,29 @@ TEST_F(CliTest, LinkChangedAfterTheWalkIsNotFollowed) {
             "quenlat-cli: top/b-link.txt: points outside the folder, not followed\n");
 }
 
+// Failures that the system explains exactly are named with its reason: a
+// file on a read-only file system, a file with another mounted over it.
+TEST_F(CliTest, ReasonsOfMountedFiles) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+  MakeFolder(scratch_ / "ro");
+  Put("bound.txt", "a\n");
+  Put("other.txt", "b\n");
+  Outcome mounted = RunProgram(
+      "/bin/sh",
+      {"-c", "mount -t tmpfs tmpfs ro && printf 'a\\n' > ro/f.txt && mount -o remount,ro ro && "
+             "mount --bind other.txt bound.txt"},
+      scratch_.path());
+  Outcome outcome;
+  if (mounted.status == 0) outcome = Run({"ro/f.txt", "bound.txt"});
+  RunProgram("/bin/sh", {"-c", "umount bound.txt; umount ro"}, scratch_.path());
+  if (mounted.status != 0) GTEST_SKIP() << "cannot mount: " << mounted.err;
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err,
+            "quenlat-cli: ro/f.txt: read-only file system\n"
+            "quenlat-cli: bound.txt: device or resource busy (a mount point?)\n2 failed.\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "bound.txt"), "a\n");
+}
+
 // A list file that is a folder is named with the reason.
 TEST_F(CliTest, FilesFromAFolder) {
   MakeFolder(scratch_ / "list");
