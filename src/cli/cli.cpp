@@ -847,10 +847,12 @@ int ConvertFiles(CliOptions options) {
     unflushed = true;
   }
   progress.Clear();
-  if (!options.quiet) {
-    std::string summary = std::to_string(converted) + " files converted.";
-    if (skipped > 0) summary += " " + std::to_string(skipped) + " skipped.";
-    PutOutput(summary + "\n");
+  if (!options.quiet && outputError == 0) {
+    errno = 0;
+    const int printed =
+        skipped > 0 ? std::printf("%lu files converted. %lu skipped.\n", converted, skipped)
+                    : std::printf("%lu files converted.\n", converted);
+    if (printed < 0 || std::ferror(stdout)) NoteOutputFailure();
   }
   if (!FlushOutput()) {
     reporter.Report("standard output", OutputReason(outputError));
