@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -126,6 +128,17 @@ const CliCase kCases[] = {
      {{"a b", "1\n"}, {"b", "2\n"}, {"list", std::string("a b\0b\0", 6)}},
      {"--to-crlf", "-0", "--files-from=list"}, 0, "2 files converted.\n", "",
      {{"a b", "1\r\n"}, {"b", "2\r\n"}}},
+#ifndef _WIN32
+    // Such a name is taken whole: a line break, a CR and a blank at its end
+    // are part of it. The names a split or a trim would make are decoys.
+    {"nul_terminated_names_keep_breaks_and_blanks",
+     {{"a\nb", "1\n"}, {"c\r", "2\n"}, {"d ", "3\n"},
+      {"a", "x\n"}, {"b", "x\n"}, {"c", "x\n"}, {"d", "x\n"},
+      {"list", std::string("a\nb\0c\r\0d \0", 10)}},
+     {"--to-crlf", "-0", "--files-from", "list"}, 0, "3 files converted.\n", "",
+     {{"a\nb", "1\r\n"}, {"c\r", "2\r\n"}, {"d ", "3\r\n"},
+      {"a", "x\n"}, {"b", "x\n"}, {"c", "x\n"}, {"d", "x\n"}}},
+#endif
     {"files_from_a_missing_list_converts_nothing",
      {{"a", "1\n"}}, {"a", "--files-from", "none"}, 1, "",
      "quenlat-cli: none: " + kMissing + "\n", {{"a", "1\n"}}},
@@ -276,8 +289,11 @@ TEST_F(CliTest, SpecialFilesAreNotRegularFiles) {
 #ifdef _WIN32
   const std::vector<std::string> special = {"NUL", "con.txt", "sub\\COM1", "\\\\.\\C:"};
 #else
-  ASSERT_EQ(mkfifo((scratch_ / "fifo").c_str(), 0666), 0);
-  const std::vector<std::string> special = {"/dev/zero", "/dev/urandom", "fifo"};
+  // Made here, never the system's own devices: a fault must not harm the machine.
+  const std::vector<SpecialFile> made = MakeSpecialFiles(scratch_.path());
+  std::vector<std::string> special;
+  for (const SpecialFile& m : made) special.push_back(m.name);
+  if (special.empty()) GTEST_SKIP() << "no special file could be made";
 #endif
   Put("ok.txt", "a\n");
   for (bool check : {true, false}) {
@@ -298,6 +314,9 @@ TEST_F(CliTest, SpecialFilesAreNotRegularFiles) {
                                              : "1 files converted.\n"));
   }
   EXPECT_EQ(ReadBytes(scratch_ / "ok.txt"), "a\r\n");
+#ifndef _WIN32
+  for (const SpecialFile& m : made) EXPECT_EQ(FileTypeOf(scratch_ / m.name), m.type) << m.name;
+#endif
 }
 
 #ifndef _WIN32
@@ -767,6 +786,69 @@ TEST_F(CliTest, SameFileThroughLinks) {
   EXPECT_EQ(ReadBytes(scratch_ / "real.txt"), "a\n");
   EXPECT_EQ(ReadBytes(scratch_ / "hard.txt"), "a\n");
 }
+
+#ifndef _WIN32
+// Two small filesystems mounted in folders of the scratch folder, each holding
+// f.txt made as its first file, so that both have one inode number; unmounted
+// when the object goes. ok() false with why() when they cannot be had.
+class TwoFilesystems {
+ public:
+  explicit TwoFilesystems(const ScratchDir& scratch) {
+    if (geteuid() != 0) {
+      why_ = "mounting needs root";
+      return;
+    }
+    // In a mount namespace of this process's own, the mounts end with it
+    // whatever happens to the test.
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      why_ = "no mount namespace of its own";
+      return;
+    }
+    for (const char* name : {"one", "two"}) {
+      const std::string folder = scratch / name;
+      MakeFolder(folder);
+      if (mount("quenlat-test", folder.c_str(), "tmpfs", 0, "size=1m") != 0) {
+        why_ = "cannot mount a tmpfs";
+        return;
+      }
+      mounted_.push_back(folder);
+    }
+    ok_ = true;
+  }
+  ~TwoFilesystems() {
+    for (const std::string& folder : mounted_) umount2(folder.c_str(), MNT_DETACH);
+  }
+  bool ok() const { return ok_; }
+  const std::string& why() const { return why_; }
+
+ private:
+  std::vector<std::string> mounted_;
+  std::string why_;
+  bool ok_ = false;
+};
+
+// One inode number on two filesystems names two files: the second is
+// converted too, not taken for the first (which the mode leaves as it is,
+// and which is then done).
+TEST_F(CliTest, OneInodeNumberOnTwoFilesystems) {
+  TwoFilesystems filesystems(scratch_);
+  if (!filesystems.ok()) GTEST_SKIP() << filesystems.why();
+  Put("one/f.txt", "a\r\n");
+  Put("two/f.txt", "b\n");
+  struct stat one, two;
+  ASSERT_EQ(stat((scratch_ / "one/f.txt").c_str(), &one), 0);
+  ASSERT_EQ(stat((scratch_ / "two/f.txt").c_str(), &two), 0);
+  ASSERT_NE(one.st_dev, two.st_dev);
+  if (one.st_ino != two.st_ino) GTEST_SKIP() << "the two files got different inode numbers";
+  Outcome outcome = Run({"--to-crlf", "one/f.txt", "two/f.txt"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "2 files converted.\n");
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(ReadBytes(scratch_ / "one/f.txt"), "a\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "two/f.txt"), "b\r\n");
+}
+#endif
 
 // Whatever bytes a name holds, each file's line stays one line.
 TEST_F(CliTest, NamesArePrintedSafely) {

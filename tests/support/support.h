@@ -38,6 +38,27 @@ void EnterFolder(const std::string& path);
 // A Unix path as this platform's programs name it.
 std::string HostPath(const std::string& unixPath);
 
+#ifndef _WIN32
+// A thing that is not a regular file, made for a test to hand to the
+// converter, and the file type (S_IFMT bits) it was made with.
+struct SpecialFile {
+  std::string name;
+  unsigned type;
+};
+
+// Makes, in folder and never under /dev, what a test may hand to the converter
+// as a file that is none: a character device with the null device's numbers
+// and a block device of a driver this system lacks (both only as root; no
+// data can be read from or written to either beyond the null device's), a
+// named pipe and a bound socket. Those that could be made, in that order;
+// each that could not is named on standard output with the reason.
+std::vector<SpecialFile> MakeSpecialFiles(const std::string& folder);
+
+// The file type (S_IFMT bits) of path itself, links not followed; 0 when
+// there is nothing there.
+unsigned FileTypeOf(const std::string& path);
+#endif
+
 // ConvertFile by mode, reporting to reporter.
 inline bool ConvertWithMode(const std::string& path, TranslationMode mode, ErrorReporter& reporter,
                             DeferredFolderSync* deferred = nullptr,

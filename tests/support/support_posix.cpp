@@ -3,16 +3,21 @@
 #include <dirent.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/syscall.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -230,3 +235,75 @@ FreeSpaceLeft::FreeSpaceLeft(const std::string& folder, uint64_t bytes)
 }
 
 FreeSpaceLeft::~FreeSpaceLeft() { unlink(filler_.c_str()); }
+
+namespace {
+
+// A block device major number that no driver of this system registered, so
+// that a node of it opens nothing: one of those kept for local use that
+// /proc/devices does not list. 0 when all of them are taken.
+unsigned UnusedBlockMajor() {
+  std::ifstream devices("/proc/devices");
+  std::string line;
+  bool block = false;
+  std::vector<unsigned> taken;
+  while (std::getline(devices, line)) {
+    if (line.rfind("Block devices:", 0) == 0) block = true;
+    if (block) taken.push_back(static_cast<unsigned>(std::atoi(line.c_str())));
+  }
+  if (!block) return 0;
+  for (unsigned major = 240; major <= 254; ++major) {
+    if (std::find(taken.begin(), taken.end(), major) == taken.end()) return major;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::vector<SpecialFile> MakeSpecialFiles(const std::string& folder) {
+  const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  std::vector<SpecialFile> made;
+  const auto note = [](const char* what, const std::string& why) {
+    std::printf("not tried: %s (%s)\n", what, why.c_str());
+  };
+  if (mknod((base + "char-device").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    made.push_back({"char-device", S_IFCHR});
+  } else {
+    note("a character device", std::strerror(errno));
+  }
+  const unsigned major = UnusedBlockMajor();
+  if (major == 0) {
+    note("a block device", "every local block device number is taken");
+  } else if (mknod((base + "block-device").c_str(), S_IFBLK | 0666, makedev(major, 0)) == 0) {
+    made.push_back({"block-device", S_IFBLK});
+  } else {
+    note("a block device", std::strerror(errno));
+  }
+  if (mkfifo((base + "fifo").c_str(), 0666) == 0) {
+    made.push_back({"fifo", S_IFIFO});
+  } else {
+    note("a named pipe", std::strerror(errno));
+  }
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = base + "socket";
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (socketPath.size() >= sizeof address.sun_path) {
+    note("a socket", "the folder's path is too long for one");
+  } else if (fd < 0) {
+    note("a socket", std::strerror(errno));
+  } else {
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      made.push_back({"socket", S_IFSOCK});
+    } else {
+      note("a socket", std::strerror(errno));
+    }
+  }
+  if (fd >= 0) close(fd);  // the socket's name stays
+  return made;
+}
+
+unsigned FileTypeOf(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode & S_IFMT : 0;
+}
