@@ -1,7 +1,7 @@
 // One run of the console tool over 10,000 small files with a few failures
 // mixed in: every good file converted, every bad one reported in its place and
 // left as it was, the summary and exit status right; and the tool's memory no
-// larger than over a tenth of the files, but for the longer argument list.
+// larger than over a tenth of the files, but for what each more name costs.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -213,18 +213,34 @@ TEST(Load, TenThousandFilesWithFailuresInOneRun) {
     }
   }
 
-  // A tenth of the files, converted back, forth and back again. The kernel's
-  // count of a process's pages may lag by a batch (32 pages a processor), so
-  // the figure for these runs is the highest of the three.
+  // The memory a file costs is the slope between runs of two sizes: all the
+  // files and a tenth of them. One run's peak is no steady figure: the kernel
+  // counts a process's pages per processor and adds them up lazily (up to 32
+  // pages a counter), and the flushes that overlap vary with the machine's
+  // load. So each size runs three times and its least peak counts; each run
+  // converts its files back or forth, an odd number of runs of each leaves
+  // them as checked above and then converted back.
+  const int kMeasuredRuns = 3;
+  long largePeakKiB = all.peakKiB;
+  std::string peaks = std::to_string(all.peakKiB);
+  for (int pass = 1; pass < kMeasuredRuns; ++pass) {
+    const MeasuredRun again = RunMeasured(top, args);
+    EXPECT_EQ(again.status, 1);  // the missing file and the folder still fail
+    ASSERT_GT(again.peakKiB, 0);
+    largePeakKiB = std::min(largePeakKiB, again.peakKiB);
+    peaks += " " + std::to_string(again.peakKiB);
+  }
   std::vector<std::string> tenth = {"--auto"};
   for (size_t i = 0; i < kGoodFiles / 10; ++i) tenth.push_back(GoodPath(i));
   long smallPeakKiB = 0;
-  for (int pass = 0; pass < 3; ++pass) {
+  peaks += " KiB; over a tenth";
+  for (int pass = 0; pass < kMeasuredRuns; ++pass) {
     const MeasuredRun small = RunMeasured(top, tenth);
     EXPECT_EQ(small.status, 0) << small.err;
     EXPECT_EQ(small.out, std::to_string(kGoodFiles / 10) + " files converted.\n");
     ASSERT_GT(small.peakKiB, 0);
-    smallPeakKiB = std::max(smallPeakKiB, small.peakKiB);
+    smallPeakKiB = pass == 0 ? small.peakKiB : std::min(smallPeakKiB, small.peakKiB);
+    peaks += " " + std::to_string(small.peakKiB);
   }
   for (size_t i = 0; i < kGoodFiles / 10; ++i) {
     if (ReadBytes(top / GoodPath(i)) != GoodText(i, StartsCrLf(i))) {
@@ -233,20 +249,21 @@ TEST(Load, TenThousandFilesWithFailuresInOneRun) {
     }
   }
 
-  ASSERT_GT(all.peakKiB, 0);
   const size_t extraArgs = ArgumentBytes(args) - ArgumentBytes(tenth);
-  std::printf("peak resident set: %ld KiB over %zu files, %ld KiB over %zu; the longer "
-              "argument list holds %zu more bytes\n",
-              all.peakKiB, args.size() - 1, smallPeakKiB, tenth.size() - 1, extraArgs);
+  std::printf("peak resident set: at least %ld KiB over %zu files, %ld KiB over %zu (each "
+              "run: %s KiB); the longer argument list holds %zu more bytes\n",
+              largePeakKiB, args.size() - 1, smallPeakKiB, tenth.size() - 1, peaks.c_str(),
+              extraArgs);
   if (!kMemoryComparable) return;
   // The longer list costs the tool each name's bytes and a pointer to it on
   // the stack, a string object for it in its list of names (32 bytes; names
   // this short need no more; the arguments' own list is gone by then), and a
   // record of the file's identity once it is done (a tree node of 64 bytes
   // with the allocator's header): for these 9,005 more names about 1,037 KiB.
-  // Measured, 10,005 files peaked 770 to 820 KiB above 1,000 files. 128 KiB
-  // more covers the allocator's and the kernel's rounding. A leak of 40 bytes a
-  // file, tried, went 140 KiB over the bound.
+  // Measured on a loaded machine, the least peaks of 10,005 files came 1,000
+  // to 1,050 KiB above those of 1,000 files, while single runs scattered by
+  // up to 70 KiB. 128 KiB more covers the allocator's and the kernel's
+  // rounding. A leak of 40 bytes a file, tried, went 360 KiB over the bound.
   const size_t kIdentityRecord = 64;
   const size_t extraNames = args.size() - tenth.size();
   const long allowedKiB =
@@ -254,7 +271,7 @@ TEST(Load, TenThousandFilesWithFailuresInOneRun) {
           (extraArgs + extraNames * (sizeof(char*) + sizeof(std::string) + kIdentityRecord)) /
           1024) +
       128;
-  EXPECT_LE(all.peakKiB - smallPeakKiB, allowedKiB);
+  EXPECT_LE(largePeakKiB - smallPeakKiB, allowedKiB);
 }
 
 }  // namespace
