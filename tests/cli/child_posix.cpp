@@ -17,7 +17,8 @@ int OpenOutput(const std::string& path) {
 }  // namespace
 
 pid_t StartChild(const std::string& program, const std::vector<std::string>& args,
-                 const std::string& cwd, const std::string& outPath, const std::string& errPath) {
+                 const std::string& cwd, const std::string& outPath, const std::string& errPath,
+                 int input) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -48,7 +49,7 @@ pid_t StartChild(const std::string& program, const std::vector<std::string>& arg
 
   // Only async-signal-safe calls from here on.
   close(started[0]);
-  int in = open("/dev/null", O_RDONLY);
+  int in = input >= 0 ? input : open("/dev/null", O_RDONLY);
   int out = OpenOutput(outPath);
   int err = OpenOutput(errPath);
   if (in < 0 || out < 0 || err < 0 || chdir(cwd.c_str()) != 0) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -360,6 +362,52 @@ TEST_F(CliTest, RelativePathsWithoutTheStartupFolderName) {
   EXPECT_EQ(deep.out, "1 files converted.\nf.txt: 1 CR-LF, 0 LF, 0 CR, 0x1A no, NUL no: to LF\n");
   EXPECT_EQ(deep.err, "");
   EXPECT_EQ(deep.status, 1);  // the check: the file would change back
+}
+
+// Writes all of bytes to the descriptor fd; false when it cannot.
+bool WriteAll(int fd, const std::string& bytes) {
+  for (size_t at = 0; at < bytes.size();) {
+    const ssize_t w = write(fd, bytes.data() + at, bytes.size() - at);
+    if (w <= 0) return false;
+    at += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+// The start-up folder renamed while the tool runs, and a decoy folder made
+// under its old name: the names read after that still mean the files of the
+// folder the run started in, never the decoy's.
+TEST_F(CliTest, StartupFolderRenamedWithADecoyInItsPlace) {
+  Put("start/first.txt", "1\n");
+  Put("start/f.txt", "a\n");
+  ScratchDir capture;
+  int feed[2];
+  ASSERT_EQ(pipe2(feed, O_CLOEXEC), 0);
+  const pid_t pid = StartChild(QUENLAT_CLI, {"--to-crlf", "--files-from", "-"},
+                               scratch_ / "start", capture / "out", capture / "err", feed[0]);
+  close(feed[0]);
+  ASSERT_GT(pid, 0);
+  // The names go one at a time: once the tool has read the first, it runs
+  // and knows its start-up folder.
+  bool consumed = WriteAll(feed[1], "first.txt\n");
+  for (int waited = 0; consumed; ++waited) {
+    int left = 0;
+    if (ioctl(feed[1], FIONREAD, &left) != 0 || left == 0) break;
+    if (waited == 10000) consumed = false;  // 10 s
+    usleep(1000);
+  }
+  const bool moved = rename((scratch_ / "start").c_str(), (scratch_ / "moved").c_str()) == 0;
+  Put("start/f.txt", "decoy\n");
+  WriteAll(feed[1], "f.txt\n");
+  close(feed[1]);
+  const int status = WaitChild(pid);
+  ASSERT_TRUE(consumed) << "the tool did not read its first name";
+  ASSERT_TRUE(moved);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadBytes(capture / "err");
+  EXPECT_EQ(ReadBytes(capture / "out"), "2 files converted.\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "start/f.txt"), "decoy\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "moved/f.txt"), "a\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "moved/first.txt"), "1\r\n");
 }
 #endif
 
