@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <thread>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -486,6 +488,34 @@ TEST_F(ConvertFailureTest, FileHeldByAnotherProcess) {
     EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"held.txt"});
     EXPECT_TRUE(ProbeWritable(path));  // let go once the helper is gone
   }
+}
+
+// Another program holds the file open and lets it go about 300 ms after the
+// conversion has made its new content, as a scanner or an indexer does: the
+// replace waits that long for it and then succeeds.
+TEST_F(ConvertFailureTest, FileHeldBrieflyByAnotherProcess) {
+  const std::string path = scratch_ / "held.txt";
+  WriteBytes(path, "a\nb\n");
+  HeldByOtherProcess held(path, Sharing::ReadWrite);
+  if (!held.ok()) GTEST_SKIP() << "no share modes here";
+  std::thread release([this, &held] {
+    // The temporary file is there: the replace comes next.
+    for (int waited = 0; waited < 5000; waited += 5) {
+      const std::vector<std::string> names = ListFolder(scratch_.path());
+      if (std::any_of(names.begin(), names.end(),
+                      [](const std::string& n) { return n.compare(0, 3, "tmp") == 0; }))
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    held.Release();
+  });
+  const bool converted = ConvertWithMode(path, ModeLfToCrLf, reporter_);
+  release.join();
+  EXPECT_TRUE(converted);
+  EXPECT_TRUE(reporter_.reports.empty());
+  EXPECT_EQ(ReadBytes(path), "a\r\nb\r\n");
+  EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"held.txt"});
 }
 
 // A read-only file cannot be opened for writing. Windows never replaces one

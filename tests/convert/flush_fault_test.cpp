@@ -1,7 +1,9 @@
 // Flushes that fail. This program is linked so that the engine's calls to the
 // system's flush (fsync on POSIX, FlushFileBuffers on Windows) come here
 // first; a test makes them fail as a full disk or a failing device would, at
-// the moment the system writes the data out.
+// the moment the system writes the data out. On Windows the replace's rename
+// comes here too, to meet the sharing violations of a program that holds the
+// file a moment.
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -81,6 +83,26 @@ extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file) {
     return FALSE;
   }
   return g_realFlush(file);
+}
+
+// How many more of the engine's renames fail with a sharing violation, as
+// while a scanner holds the file; and how many it asked for.
+int g_renameViolations = 0;
+int g_renames = 0;
+
+extern "C" BOOL WINAPI MoveThatMayMeetAViolation(LPCSTR from, LPCSTR to, DWORD flags);
+extern "C" BOOL(WINAPI* const g_realMove)(LPCSTR, LPCSTR, DWORD) __asm__(QUENLAT_REAL_MOVE);
+extern "C" BOOL(WINAPI* const g_wrappedMove)(LPCSTR, LPCSTR, DWORD) __asm__(QUENLAT_WRAPPED_MOVE);
+BOOL(WINAPI* const g_wrappedMove)(LPCSTR, LPCSTR, DWORD) = MoveThatMayMeetAViolation;
+
+extern "C" BOOL WINAPI MoveThatMayMeetAViolation(LPCSTR from, LPCSTR to, DWORD flags) {
+  ++g_renames;
+  if (g_renameViolations > 0) {
+    --g_renameViolations;
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  return g_realMove(from, to, flags);
 }
 #else
 // The steps that make a replace durable, in the order they were taken.
@@ -366,3 +388,42 @@ TEST(FlushFault, FailedFlushesInABatch) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+namespace {
+
+// The rename that replaces the file meets a sharing violation a few times, as
+// while a scanner holds the file a moment: the replace tries again and
+// succeeds, nothing reported. Violations that go on longer than it waits fail
+// the conversion, and the file keeps its content.
+TEST(ReplaceFault, SharingViolationsForAMomentThenTheRenameSucceeds) {
+  const struct {
+    int violations;
+    bool converted;
+  } kCases[] = {{3, true}, {1000, false}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.violations) + " violations");
+    ScratchDir scratch;
+    const std::string path = scratch / "f.txt";
+    WriteBytes(path, "a\nb\n");
+    CollectingReporter reporter;
+    g_renames = 0;
+    g_renameViolations = c.violations;
+    const bool converted = ConvertWithMode(path, ModeLfToCrLf, reporter);
+    g_renameViolations = 0;
+    EXPECT_EQ(converted, c.converted);
+    EXPECT_EQ(ReadBytes(path), c.converted ? "a\r\nb\r\n" : "a\nb\n");
+    if (c.converted) {
+      EXPECT_EQ(g_renames, c.violations + 1);
+      EXPECT_TRUE(reporter.reports.empty());
+    } else {
+      EXPECT_GT(g_renames, 1);
+      ASSERT_EQ(reporter.reports.size(), 1u);
+      EXPECT_EQ(reporter.reports[0].second, EACCES);
+    }
+    EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
+  }
+}
+
+}  // namespace
+#endif
