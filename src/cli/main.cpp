@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "convert/convert.h"
 #include "platform.h"
 
 int main(int argc, char** argv) {
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
       return kExitSuccess;
     }
     if (options.filter) return FilterStandardInput(options);
+    // An interrupted run leaves no temporary file behind.
+    RemoveTempFilesOnInterrupt();
     return options.check ? CheckFiles(std::move(options)) : ConvertFiles(std::move(options));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quenlat-cli: %s\n", e.what());
