@@ -87,7 +87,11 @@ extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file) {
 std::vector<std::string> g_steps;
 
 extern "C" int __real_fsync(int fd);
-extern "C" int __real_rename(const char* from, const char* to);
+extern "C" int __real_renameat(int fromFolder, const char* from, int toFolder, const char* to);
+extern "C" int __real_renameat2(int fromFolder, const char* from, int toFolder, const char* to,
+                                unsigned flags);
+extern "C" int __real_fchown(int fd, uid_t uid, gid_t gid);
+extern "C" int __real_fchmod(int fd, mode_t mode);
 
 // While set, each large write waits a little first, as a busy disk makes it:
 // what the writer thread writes then comes late.
@@ -100,10 +104,36 @@ extern "C" ssize_t __wrap_write(int fd, const void* buf, size_t n) {
   return __real_write(fd, buf, n);
 }
 
-extern "C" int __wrap_rename(const char* from, const char* to) {
+extern "C" int __wrap_renameat(int fromFolder, const char* from, int toFolder, const char* to) {
   std::lock_guard<std::mutex> lock(g_flushMutex);
   g_steps.push_back("rename");
-  return __real_rename(from, to);
+  return __real_renameat(fromFolder, from, toFolder, to);
+}
+
+extern "C" int __wrap_renameat2(int fromFolder, const char* from, int toFolder, const char* to,
+                                unsigned flags) {
+  std::lock_guard<std::mutex> lock(g_flushMutex);
+  g_steps.push_back("rename");
+  return __real_renameat2(fromFolder, from, toFolder, to, flags);
+}
+
+// A change of owner or group, and of the permission bits, named by what it
+// changes.
+extern "C" int __wrap_fchown(int fd, uid_t uid, gid_t gid) {
+  {
+    std::lock_guard<std::mutex> lock(g_flushMutex);
+    if (uid != static_cast<uid_t>(-1)) g_steps.push_back("owner");
+    if (gid != static_cast<gid_t>(-1)) g_steps.push_back("group");
+  }
+  return __real_fchown(fd, uid, gid);
+}
+
+extern "C" int __wrap_fchmod(int fd, mode_t mode) {
+  {
+    std::lock_guard<std::mutex> lock(g_flushMutex);
+    g_steps.push_back("mode");
+  }
+  return __real_fchmod(fd, mode);
 }
 
 extern "C" int __wrap_fsync(int fd) {
@@ -124,7 +154,7 @@ extern "C" int __wrap_fsync(int fd) {
 namespace {
 
 // The flush of the new content fails. Nothing is replaced, and the report
-// names the temporary file, which is what could not be written.
+// names the user's file.
 TEST(FlushFault, FlushOfTheNewContentFails) {
   const struct {
     const char* name;
@@ -153,8 +183,7 @@ TEST(FlushFault, FlushOfTheNewContentFails) {
         EXPECT_FALSE(ConvertWithMode(path, mode, reporter));
       }
       ASSERT_EQ(reporter.reports.size(), 1u);
-      EXPECT_EQ(reporter.reports[0].first.substr(0, scratch.path().size() + 3), scratch / "tmp");
-      EXPECT_EQ(reporter.reports[0].second, c.reported);
+      EXPECT_EQ(reporter.reports[0], std::make_pair(path, c.reported));
       EXPECT_EQ(ReadBytes(path), "a\nb\n");
       EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
     }
@@ -180,8 +209,7 @@ TEST(FlushFault, FirstOfSeveralFlushesFails) {
     EXPECT_FALSE(ConvertWithMode(path, ModeLfToCrLf, reporter));
   }
   ASSERT_EQ(reporter.reports.size(), 1u);
-  EXPECT_EQ(reporter.reports[0].first.substr(0, scratch.path().size() + 3), scratch / "tmp");
-  EXPECT_EQ(reporter.reports[0].second, EIO);
+  EXPECT_EQ(reporter.reports[0], std::make_pair(path, EIO));
   EXPECT_EQ(SizeOf(path), content.size());
   EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"big.txt"});
 }
@@ -210,15 +238,21 @@ TEST(FlushFault, HeldBackCrComesAfterASlowLastBlock) {
 }
 
 // What a crash of the system could undo is flushed, in this order: the new
-// content, then the rename, then the folder that holds the new name (at
-// once, or when the deferred flush is made).
+// content with its group and mode (set before, so that one flush covers
+// them, the group first, so that the new content is never open to the
+// folder's group), then the rename, then the folder that holds the new name
+// (at once, or when the deferred flush is made).
 TEST(FlushFault, EveryFlushInItsOrder) {
   ScratchDir scratch;
   CollectingReporter reporter;
-  const std::vector<std::string> kAll = {"data flush", "rename", "folder flush"};
+  const gid_t kGroup = 65534;  // another group than the one a new file gets
+  const std::vector<std::string> kAll = {"group", "mode", "data flush", "rename", "folder flush"};
   for (bool defer : {false, true}) {
     SCOPED_TRACE(defer ? "deferred" : "at once");
     WriteBytes(scratch / "f.txt", "a\n");
+    if (chown((scratch / "f.txt").c_str(), static_cast<uid_t>(-1), kGroup) != 0)
+      GTEST_SKIP() << "cannot give a file another group here";
+    chmod((scratch / "f.txt").c_str(), 0640);
     DeferredFolderSync deferred;
     g_steps.clear();
     ASSERT_TRUE(ConvertWithMode(scratch / "f.txt", ModeLfToCrLf, reporter,
@@ -229,6 +263,9 @@ TEST(FlushFault, EveryFlushInItsOrder) {
       EXPECT_EQ(deferred.Flush(&failed), 0);
     }
     EXPECT_EQ(g_steps, kAll);
+    struct stat st;
+    ASSERT_EQ(stat((scratch / "f.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_gid, kGroup);
   }
 }
 
@@ -314,7 +351,7 @@ TEST(FlushFault, FileChangedWhileItWasConverted) {
 
 // Flushes that fail in a batch, which flushes its files from several threads
 // at once: each file whose flush failed keeps its old content and is reported
-// by its temporary file, which is gone; every other file is converted.
+// by its own name, its temporary file gone; every other file is converted.
 TEST(FlushFault, FailedFlushesInABatch) {
 #ifdef _WIN32
   const int kError = ERROR_IO_DEVICE;
@@ -358,7 +395,7 @@ TEST(FlushFault, FailedFlushesInABatch) {
     }
     ASSERT_EQ(reporter.reports.size(), failed);
     for (const auto& report : reporter.reports) {
-      EXPECT_EQ(report.first.substr(0, scratch.path().size() + 3), scratch / "tmp");
+      EXPECT_EQ(report.first.substr(0, scratch.path().size() + 1), scratch / "f");
       EXPECT_EQ(report.second, EIO);
     }
     EXPECT_EQ(ListFolder(scratch.path()).size(), paths.size()) << "a temporary file was left";
