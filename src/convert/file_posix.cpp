@@ -633,14 +633,21 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
     }
     name_ = FolderOf(target_) + name;
   }
+  // Whoever may write the folder may have put something else under the
+  // temporary name: only this file is ever given the file's name.
+  FileStamp mine;
+  if (int error = file_.Stamp(&mine)) return error;
+  if (int error = NamesFile(folder, name, mine)) return error;
   // While the names are exchanged, the old content has the temporary name:
   // an interrupt must not delete it.
   ForgetTempName(&slot_);
   if (renameat2(folder, name.c_str(), folder, base.c_str(), RENAME_EXCHANGE) == 0) {
     // The file that had the name is now under the temporary one: it must be
-    // the file that was read, unchanged. Otherwise someone put another file
-    // there or wrote to it at the last moment: it gets its name back.
+    // the file that was read, unchanged, and the name must hold this file.
+    // Otherwise someone put another file there or wrote to it at the last
+    // moment: it gets its name back.
     int error = NamesFile(folder, name, opened);
+    if (error == 0) error = NamesFile(folder, base, mine);
     if (error == 0) error = Unchanged(source, opened, true);
     if (error != 0) {
       if (renameat2(folder, name.c_str(), folder, base.c_str(), RENAME_EXCHANGE) != 0) {

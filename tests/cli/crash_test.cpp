@@ -153,13 +153,6 @@ uint64_t CampaignSeed(int kills, const std::string& what) {
   return seed;
 }
 
-void Append(const std::string& path, const std::string& bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  ASSERT_GE(fd, 0) << path;
-  EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  close(fd);
-}
-
 // Kills the child and waits for it, unless it was waited for already (pid
 // then 0): a test that stops early leaves no tool stopped behind it.
 struct ChildGuard {
@@ -429,10 +422,19 @@ TEST_F(CrashTest, KilledWhileTheFileIsWrittenToNothingWrittenIsLost) {
     ASSERT_EQ(waitpid(child.pid, &status, WUNTRACED), child.pid);
     ASSERT_TRUE(WIFSTOPPED(status)) << "the tool never flushed the new content: status "
                                     << status << ", " << ReadBytes(errors_ / "err");
-    Append(file_, line);
+    // The stopped tool holds a read lease on the file where the system
+    // grants one: an open for writing starts its break and then waits until
+    // the tool, going on or killed, lets it go.
+    int fd = open(file_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    const bool held = fd < 0 && errno == EWOULDBLOCK;
+    if (held) kill(child.pid, killStopped ? SIGKILL : SIGCONT);
+    if (held) fd = open(file_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << strerror(errno);
+    EXPECT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    close(fd);
     formA_ = before + line;
     formB_ = WithoutCr(formA_);
-    if (!killStopped) kill(child.pid, SIGCONT);
+    if (!killStopped && !held) kill(child.pid, SIGCONT);
     const Clock::time_point wentOn = Clock::now();
     status = letFinish ? WaitChild(child.pid)
                        : KillAfter(child.pid, wentOn, killStopped ? 0 : delay);

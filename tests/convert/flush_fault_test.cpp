@@ -87,6 +87,7 @@ extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file) {
 std::vector<std::string> g_steps;
 
 extern "C" int __real_fsync(int fd);
+extern "C" int __real_rename(const char* from, const char* to);
 extern "C" int __real_renameat(int fromFolder, const char* from, int toFolder, const char* to);
 extern "C" int __real_renameat2(int fromFolder, const char* from, int toFolder, const char* to,
                                 unsigned flags);
@@ -104,17 +105,51 @@ extern "C" ssize_t __wrap_write(int fd, const void* buf, size_t n) {
   return __real_write(fd, buf, n);
 }
 
+// Run once, at the next rename, while set: another program's change to the
+// file made after every check the conversion makes before it.
+std::function<void()> g_beforeRename;
+
+// Records a rename and runs g_beforeRename, once.
+void Renaming() {
+  std::function<void()> change;
+  {
+    std::lock_guard<std::mutex> lock(g_flushMutex);
+    g_steps.push_back("rename");
+    change.swap(g_beforeRename);
+  }
+  if (change) change();
+}
+
+extern "C" int __wrap_rename(const char* from, const char* to) {
+  Renaming();
+  return __real_rename(from, to);
+}
+
 extern "C" int __wrap_renameat(int fromFolder, const char* from, int toFolder, const char* to) {
-  std::lock_guard<std::mutex> lock(g_flushMutex);
-  g_steps.push_back("rename");
+  Renaming();
   return __real_renameat(fromFolder, from, toFolder, to);
 }
 
 extern "C" int __wrap_renameat2(int fromFolder, const char* from, int toFolder, const char* to,
                                 unsigned flags) {
-  std::lock_guard<std::mutex> lock(g_flushMutex);
-  g_steps.push_back("rename");
+  Renaming();
   return __real_renameat2(fromFolder, from, toFolder, to, flags);
+}
+
+// Run once, after the first large block is read, while set: another
+// program's change made while the copy reads the file.
+std::function<void()> g_afterFirstBlock;
+
+extern "C" ssize_t __real_read(int fd, void* buf, size_t n);
+
+extern "C" ssize_t __wrap_read(int fd, void* buf, size_t n) {
+  ssize_t got = __real_read(fd, buf, n);
+  if (got > 0 && n >= 64 * 1024 && g_afterFirstBlock) {
+    std::function<void()> change;
+    change.swap(g_afterFirstBlock);
+    change();
+  }
+  return got;
 }
 
 // A change of owner or group, and of the permission bits, named by what it
@@ -348,6 +383,61 @@ TEST(FlushFault, FileChangedWhileItWasConverted) {
     EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"log.txt"});
   }
 }
+
+#ifndef _WIN32
+// The file with LF breaks made CR-LF.
+std::string ToCrLf(const std::string& lf) {
+  std::string crlf;
+  for (char ch : lf) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+  return crlf;
+}
+
+// Another program rewrites the file while the copy reads it, done before
+// the copy reads its second block: in place with the same size, or
+// truncated and written anew as long as what the copy has read. The file is
+// converted again from its start: it ends as the conversion of what the
+// other program wrote, never a mixture of both or the first block alone.
+TEST(FlushFault, FileRewrittenDuringTheRead) {
+  const std::string before = std::string(3 * kFileBlockSize - 1, 'x') + "\n";
+  const struct {
+    const char* name;
+    bool truncate;
+    std::string after;
+  } kCases[] = {
+      {"same_size_in_place", false, std::string(3 * kFileBlockSize - 1, 'y') + "\n"},
+      {"truncated_and_written", true, std::string(kFileBlockSize - 1, 'y') + "\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch;
+    CollectingReporter reporter;
+    const std::string path = scratch / "f.txt";
+    WriteBytes(path, before);
+    g_afterFirstBlock = [&] {
+      if (c.truncate) SetSize(path, 0);
+      WriteAt(path, 0, c.after);
+    };
+    EXPECT_TRUE(ConvertWithMode(path, ModeLfToCrLf, reporter));
+    g_afterFirstBlock = nullptr;
+    EXPECT_TRUE(ReadBytes(path) == ToCrLf(c.after)) << "not the conversion of what was written";
+    EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
+  }
+}
+
+// A line appended after the last check before the replace, at the moment
+// of the rename: it is not lost. The file is converted again with it.
+TEST(FlushFault, LineAppendedAtTheRenameIsKept) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  const std::string path = scratch / "log.txt";
+  WriteBytes(path, "a\nb\n");
+  g_beforeRename = [&] { WriteAt(path, 4, "more\n"); };
+  EXPECT_TRUE(ConvertWithMode(path, ModeLfToCrLf, reporter));
+  g_beforeRename = nullptr;
+  EXPECT_EQ(ReadBytes(path), "a\r\nb\r\nmore\r\n");
+  EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"log.txt"});
+}
+#endif
 
 // Flushes that fail in a batch, which flushes its files from several threads
 // at once: each file whose flush failed keeps its old content and is reported
