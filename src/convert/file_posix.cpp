@@ -262,14 +262,20 @@ bool LeaseSignalReady() {
 int File::WatchWriters() {
   watched_ = false;
   if (!LeaseSignalReady() || fcntl(handle_.Get(), F_SETSIG, SIGIO) != 0) return 0;
-  if (fcntl(handle_.Get(), F_SETLEASE, F_RDLCK) == 0) {
-    watched_ = true;
-    return 0;
+  // A program that writes a line and closes the file holds it open for a
+  // moment: it is given half a second.
+  for (int wait = 0;; ++wait) {
+    if (fcntl(handle_.Get(), F_SETLEASE, F_RDLCK) == 0) {
+      watched_ = true;
+      return 0;
+    }
+    // EAGAIN: some program has it open for writing. Anything else (another
+    // user's file, a filesystem without leases, leases switched off): no
+    // watch, the stamps alone tell.
+    if (errno != EAGAIN) return 0;
+    if (wait == 25) return kErrorInUse;
+    usleep(20 * 1000);
   }
-  // EAGAIN: some program has it open for writing. Anything else (another
-  // user's file, a filesystem without leases, leases switched off): no
-  // watch, the stamps alone tell.
-  return errno == EAGAIN ? kErrorInUse : 0;
 }
 
 bool File::WrittenSinceWatched() {
