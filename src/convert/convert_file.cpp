@@ -287,13 +287,13 @@ struct PendingFile {
   // What the caller's open file already knows is taken from it, and the
   // file itself: the conversion reads through the same open.
   PendingFile(const std::string& path, const ConvertOptions& options)
-      : path(path), options(options), source(new File) {
+      : path(path), options(options) {
     SourceFile* given = options.source;
     if (given && given->IsOpen()) {
       target = given->target_;
       encoding = given->encoding_;
       opened = *given->opened_;
-      source.swap(given->file_);
+      source.Adopt(given->file_->Detach());
       given->encoding_.reset();
     } else {
       target = ResolveTarget(path);
@@ -304,7 +304,7 @@ struct PendingFile {
   // closed and its name resolved again (it may have become a link).
   void Reset() {
     temp.Discard();
-    source->Close();
+    source.Close();
     encoding.reset();
     target = ResolveTarget(path);
   }
@@ -314,7 +314,7 @@ struct PendingFile {
   ConvertOptions options;
   Direction direction = DirectionLfToCrLf;
   std::optional<Encoding> encoding;  // as the caller found it, if it did
-  std::unique_ptr<File> source;
+  File source;
   FileStamp opened;  // source's, taken when it was opened
   NewContent temp;
 };
@@ -323,9 +323,9 @@ namespace {
 
 // Opens p's file, unless it is open, and takes its stamp.
 int OpenSource(PendingFile& p) {
-  if (p.source->IsOpen()) return 0;
-  if (int error = p.source->OpenRead(p.target)) return error;
-  return p.source->Stamp(&p.opened);
+  if (p.source.IsOpen()) return 0;
+  if (int error = p.source.OpenRead(p.target)) return error;
+  return p.source.Stamp(&p.opened);
 }
 
 // Decides the direction of p's conversion, reading the file in automatic mode.
@@ -334,7 +334,7 @@ void DecideDirection(PendingFile& p) {
   if (options.direction) {
     p.direction = *options.direction;
   } else if (options.mode == ModeAutomatic) {
-    p.direction = DetectDirection(*p.source, EncodingOf(*p.source));
+    p.direction = DetectDirection(p.source, EncodingOf(p.source));
   } else {
     p.direction = ResolveDirection(options.mode, false);
   }
@@ -350,26 +350,26 @@ int Prepare(PendingFile& p, const std::string** culprit,
   // The file's type is known before anything is made beside it.
   if (int error = OpenSource(p)) return error;
   DecideDirection(p);
-  const Encoding encoding = p.encoding ? *p.encoding : EncodingOf(*p.source);
+  const Encoding encoding = p.encoding ? *p.encoding : EncodingOf(p.source);
   // From here to the replace, a writer's open is seen where the system
   // tells of it; before, the stamp shows what was written.
-  if (int error = p.source->WatchWriters()) return error;
+  if (int error = p.source.WatchWriters()) return error;
   ChangeDirectory(FolderOf(p.target));
-  if (int error = p.temp.Create(p.target, *p.source, tempFolder)) return error;
-  if (int error = p.source->Seek(0)) return error;
+  if (int error = p.temp.Create(p.target, p.source, tempFolder)) return error;
+  if (int error = p.source.Seek(0)) return error;
   BackgroundFlusher flusher(p.temp.name());
   uint64_t bytes = 0;
-  int error = CopyBlocks(p.temp.file(), *p.source, p.direction, encoding,
+  int error = CopyBlocks(p.temp.file(), p.source, p.direction, encoding,
                          kFlushInBackground ? &flusher : nullptr, &bytes);
   // Every flush ends before the last one, which finds the file complete.
   if ((error = FirstError(error, flusher.Stop())) != 0) return error;
   // Read to its end as it was when opened: a same-size rewrite or a
   // truncation during the read shows here.
   FileStamp now;
-  if ((error = p.source->Stamp(&now)) != 0) return error;
-  if (now != p.opened || bytes != p.opened.size || p.source->WrittenSinceWatched())
+  if ((error = p.source.Stamp(&now)) != 0) return error;
+  if (now != p.opened || bytes != p.opened.size || p.source.WrittenSinceWatched())
     return kErrorChangedMeanwhile;
-  return p.temp.CarryBeforeFlush(*p.source);
+  return p.temp.CarryBeforeFlush(p.source);
 }
 
 // The second half: the new content flushed (unless flushed says it is),
@@ -380,8 +380,8 @@ int Complete(PendingFile& p, bool flushed, const std::string** culprit) {
   *culprit = &p.path;
   int error = flushed ? 0 : p.temp.file().Sync();
   if (error == 0) error = p.temp.CarryAfterFlush();
-  if (error == 0) error = p.temp.Replace(*p.source, p.opened, p.options.deferred);
-  if (error == 0) p.source->Close();
+  if (error == 0) error = p.temp.Replace(p.source, p.opened, p.options.deferred);
+  if (error == 0) p.source.Close();
   return error;
 }
 

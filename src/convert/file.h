@@ -149,6 +149,11 @@ class File {
     handle_ = std::move(handle);
     watched_ = false;
   }
+  // Gives up the open file, which this object no longer closes.
+  OwnedHandle Detach() {
+    watched_ = false;
+    return std::move(handle_);
+  }
 
  private:
   OwnedHandle handle_;
