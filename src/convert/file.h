@@ -238,7 +238,8 @@ class NewContent {
   // as that can be done before its data is flushed, so that one flush makes
   // content and metadata durable together: on POSIX all of it, owner and
   // group first, while it is still private to this process. On Windows
-  // nothing: see CarryAfterFlush. An error, the engine's own
+  // nothing (see CarryAfterFlush), and source is closed: while the new
+  // content waits, other programs may rename over the file or delete it. An error, the engine's own
   // (kErrorOwnerNotKept, ...) or the system's, when something that must be
   // kept cannot be: target must then not be replaced.
   int CarryBeforeFlush(File& source);

@@ -539,7 +539,10 @@ int NewContent::Create(const std::string& target, File&, const std::string& fold
   return file_.OpenWriteTruncate(name_);
 }
 
-int NewContent::CarryBeforeFlush(File&) { return 0; }
+// Nothing is carried yet; the file read is closed here, so that while its
+// new content waits, another program may still rename over it or delete it
+// (Wine refuses both while any handle is open). Replace checks it by name.
+int NewContent::CarryBeforeFlush(File& source) { return source.Close(); }
 
 int NewContent::CarryAfterFlush() {
   if (int error = file_.Close()) return error;
