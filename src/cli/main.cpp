@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "convert/convert.h"
 #include "platform.h"
 
 namespace {
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
       return Printed(kExitSuccess);
     }
     if (options.filter) return FilterStandardInput(options);
+    // An interrupted run leaves no temporary file behind.
+    RemoveTempFilesOnInterrupt();
     return options.check ? CheckFiles(std::move(options)) : ConvertFiles(std::move(options));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quenlat-cli: %s\n", e.what());

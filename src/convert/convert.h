@@ -26,6 +26,7 @@
 #include "translate.h"
 
 class File;
+struct FileStamp;
 struct ConvertOptions;
 struct PendingFile;
 
@@ -43,6 +44,9 @@ const int kErrorNotRegularFile = 1000;
 // Another program changed the file while it was converted, again on each of
 // the tries: it was not replaced and holds what was written to it.
 const int kErrorChangedMeanwhile = 1004;
+// Another program had the file open for writing on each of the tries, so it
+// was not replaced: a write it made after the replace would have been lost.
+const int kErrorInUse = 1005;
 
 // The sentence that tells the user what an error number means: one of the
 // four the dialog shows.
@@ -124,6 +128,7 @@ class SourceFile {
   friend class ConversionBatch;
   friend struct PendingFile;
   std::unique_ptr<File> file_;
+  std::unique_ptr<FileStamp> opened_;  // the file's stamp when it was opened
   std::unique_ptr<unsigned char[]> buffer_;
   std::string target_;                // the file opened: path resolved
   std::optional<Encoding> encoding_;  // once TextEncoding has read it
@@ -216,6 +221,12 @@ class ConversionBatch {
   std::unique_ptr<Group> sent_;     // being flushed
 };
 
+// From now on, SIGINT, SIGTERM and SIGHUP first delete the temporary files
+// of conversions under way that have a name (on Linux most have none), then
+// end the process as the signal would have. For a program that converts
+// files until it is stopped: the console tool. Nothing on Windows.
+void RemoveTempFilesOnInterrupt();
+
 // The file that ConvertFile, SourceFile and ProbeWritable take path to name:
 // path made absolute against the directory that was current when the program
 // started, and on POSIX a symbolic link followed. A caller that looks at the
@@ -223,9 +234,11 @@ class ConversionBatch {
 // changes the current directory.
 std::string ResolvePath(const std::string& path);
 
-// Opens the file for writing and closes it again, changing nothing. False,
-// with *error (when given) the error number, when the file cannot be opened
-// for writing or is no regular file (then it is not opened at all).
+// Whether the file may be replaced by this process, changing nothing: false,
+// with *error (when given) the error number, when it is no regular file or
+// may not be written. On POSIX nothing is opened: the file's and its
+// folder's access are asked for; on Windows the file is opened for writing
+// and closed again.
 bool ProbeWritable(const std::string& path, int* error = nullptr);
 
 #endif

@@ -31,6 +31,7 @@ const char* ErrorReason(int error) {
     case kErrorAttributesNotKept: return "cannot keep the file's attributes";
     case kErrorNotRegularFile: return "This is not a regular file";
     case kErrorChangedMeanwhile: return "changed while it was converted";
+    case kErrorInUse: return "another program has it open for writing";
     // Where the system's own reason tells the user more than the four
     // sentences do.
     case EROFS: return "read-only file system";
@@ -78,22 +79,24 @@ int DeferredFolderSync::Flush(std::string* failed) {
 std::string ResolvePath(const std::string& path) { return ResolveTarget(path); }
 
 bool ProbeWritable(const std::string& path, int* error) {
-  File file;
-  int result = file.OpenWrite(ResolveTarget(path));
+  int result = CheckWritable(ResolveTarget(path));
   if (error) *error = result;
   return result == 0;
 }
 
 // --- SourceFile
 
-SourceFile::SourceFile() : file_(new File) {}
+SourceFile::SourceFile() : file_(new File), opened_(new FileStamp) {}
 
 SourceFile::~SourceFile() {}
 
 int SourceFile::Open(const std::string& path) {
   target_ = ResolveTarget(path);
   encoding_.reset();
-  return file_->OpenRead(target_);
+  // Stamped before the first read: whatever is written from now on shows.
+  int error = file_->OpenRead(target_);
+  if (error == 0 && (error = file_->Stamp(opened_.get())) != 0) file_->Close();
+  return error;
 }
 
 bool SourceFile::IsOpen() const { return file_->IsOpen(); }
@@ -277,159 +280,132 @@ Direction DetectDirection(File& file, Encoding encoding) {
   return ResolveDirection(ModeAutomatic, scanner.Finish().firstCrIsCrLf);
 }
 
-// The new content: destination (the temporary file, named temp) gets source
-// translated; source is closed. Its data is not flushed yet (on Windows, all
-// but the last blocks may be). *read gets source's stamp as it was read to its
-// end, with the bytes read as its size, so that what was added after the last
-// read shows too.
-int WriteNewContent(File& destination, const std::string& temp, File& source,
-                    Direction direction, Encoding encoding, FileStamp* read) {
-  BackgroundFlusher flusher(temp);
-  uint64_t bytes = 0;
-  int error = CopyBlocks(destination, source, direction, encoding,
-                         kFlushInBackground ? &flusher : nullptr, &bytes);
-  if (error == 0) error = source.Stamp(read);
-  if (error == 0) read->size = bytes;
-  // Every flush ends before the last one, which finds the file complete.
-  error = FirstError(error, flusher.Stop());
-  source.Close();
-  return error;
-}
-
-// The temporary file: deleted when the guard goes, unless it has taken the
-// file's name.
-class TempFile {
- public:
-  TempFile() {}
-  ~TempFile() { Discard(); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  // In target's folder, or in folder when given.
-  int Create(const std::string& target, const std::string& folder = std::string()) {
-    return folder.empty() ? CreateTempFileFor(target, &name_) : CreateTempFileIn(folder, &name_);
-  }
-  const std::string& name() const { return name_; }
-  // Deletes it now.
-  void Discard() {
-    if (!name_.empty()) RemoveFile(name_);
-    name_.clear();
-  }
-  // It is the file now: nothing to delete.
-  void Commit() { name_.clear(); }
-
- private:
-  std::string name_;
-};
-
 // How many times a file that changes while it is converted is converted.
 const int kTries = 3;
+
+// Whether a conversion that failed with error may succeed when tried again
+// from the start: the file changed, or a writer had it open.
+bool Retried(int error) { return error == kErrorChangedMeanwhile || error == kErrorInUse; }
 
 }  // namespace
 
 // One file on its way to its new content, from the first read to the
-// replace: the temporary file, written but perhaps not yet on the disk, and
-// the file's stamp as it was read. What is left of it when it goes (the
-// temporary file) is deleted.
+// replace: the file read, open with its stamp from the moment it was
+// opened, and the temporary file, written but perhaps not yet on the disk.
+// What is left of it when it goes is closed, the temporary file deleted.
 struct PendingFile {
-  // What the caller's open file already knows is taken from it.
+  // What the caller's open file already knows is taken from it, and the
+  // file itself: the conversion reads through the same open.
   PendingFile(const std::string& path, const ConvertOptions& options)
-      : path(path),
-        target(options.source && options.source->IsOpen() ? options.source->target_
-                                                           : ResolveTarget(path)),
-        options(options) {
-    if (options.source && options.source->IsOpen()) encoding = options.source->encoding_;
-    this->options.source = nullptr;  // closed once the content is read
+      : path(path), options(options) {
+    SourceFile* given = options.source;
+    if (given && given->IsOpen()) {
+      target = given->target_;
+      encoding = given->encoding_;
+      opened = *given->opened_;
+      source.Adopt(given->file_->Detach());
+      given->encoding_.reset();
+    } else {
+      target = ResolveTarget(path);
+    }
+    this->options.source = nullptr;
   }
-  // Back to before the first step: the temporary file deleted.
+  // Back to before the first step: the temporary file deleted, the file
+  // closed and its name resolved again (it may have become a link).
   void Reset() {
-    destination.Close();
     temp.Discard();
+    source.Close();
     encoding.reset();
+    target = ResolveTarget(path);
   }
 
   const std::string path;  // as the caller gave it; reports name it
-  const std::string target;
+  std::string target;
   ConvertOptions options;
   Direction direction = DirectionLfToCrLf;
   std::optional<Encoding> encoding;  // as the caller found it, if it did
-  TempFile temp;
-  File destination;  // the temporary file, open until its data is flushed
-  FileStamp read;
+  File source;
+  FileStamp opened;  // source's, taken when it was opened
+  NewContent temp;
 };
 
 namespace {
 
-// Decides the direction of p's conversion, reading source in automatic mode.
-int DecideDirection(PendingFile& p, File& source) {
+// Opens p's file, unless it is open, and takes its stamp.
+int OpenSource(PendingFile& p) {
+  if (p.source.IsOpen()) return 0;
+  if (int error = p.source.OpenRead(p.target)) return error;
+  return p.source.Stamp(&p.opened);
+}
+
+// Decides the direction of p's conversion, reading the file in automatic mode.
+void DecideDirection(PendingFile& p) {
   const ConvertOptions& options = p.options;
   if (options.direction) {
     p.direction = *options.direction;
   } else if (options.mode == ModeAutomatic) {
-    if (int error = source.IsOpen() ? 0 : source.OpenRead(p.target)) return error;
-    p.direction = DetectDirection(source, EncodingOf(source));
+    p.direction = DetectDirection(p.source, EncodingOf(p.source));
   } else {
     p.direction = ResolveDirection(options.mode, false);
   }
-  return 0;
 }
 
 // The first half of one conversion of p from the file's start: its new
-// content written to a new temporary file (in tempFolder when given), not yet
-// flushed; source closed. 0, or the error with *culprit the path the report
-// names.
-int Prepare(PendingFile& p, File& source, const std::string** culprit,
+// content written to a new temporary file (in tempFolder when given) with
+// what the file keeps beyond its content, not yet flushed. 0, or the error
+// with *culprit the path the report names.
+int Prepare(PendingFile& p, const std::string** culprit,
             const std::string& tempFolder = std::string()) {
   *culprit = &p.path;
-  if (int error = DecideDirection(p, source)) return error;
   // The file's type is known before anything is made beside it.
-  if (int error = source.IsOpen() ? 0 : source.OpenRead(p.target)) return error;
-  const Encoding encoding = p.encoding ? *p.encoding : EncodingOf(source);
+  if (int error = OpenSource(p)) return error;
+  DecideDirection(p);
+  const Encoding encoding = p.encoding ? *p.encoding : EncodingOf(p.source);
+  // From here to the replace, a writer's open is seen where the system
+  // tells of it; before, the stamp shows what was written.
+  if (int error = p.source.WatchWriters()) return error;
   ChangeDirectory(FolderOf(p.target));
-  if (int error = p.temp.Create(p.target, tempFolder)) return error;
-  if (int error = source.Seek(0)) return error;
-  if (int error = p.destination.OpenWriteTruncate(p.temp.name())) return error;
-  if (int error = WriteNewContent(p.destination, p.temp.name(), source, p.direction, encoding,
-                                  &p.read)) {
-    *culprit = &p.temp.name();
-    return error;
-  }
-  return 0;
+  if (int error = p.temp.Create(p.target, p.source, tempFolder)) return error;
+  if (int error = p.source.Seek(0)) return error;
+  BackgroundFlusher flusher(p.temp.name());
+  uint64_t bytes = 0;
+  int error = CopyBlocks(p.temp.file(), p.source, p.direction, encoding,
+                         kFlushInBackground ? &flusher : nullptr, &bytes);
+  // Every flush ends before the last one, which finds the file complete.
+  if ((error = FirstError(error, flusher.Stop())) != 0) return error;
+  // Read to its end as it was when opened: a same-size rewrite or a
+  // truncation during the read shows here.
+  FileStamp now;
+  if ((error = p.source.Stamp(&now)) != 0) return error;
+  if (now != p.opened || bytes != p.opened.size || p.source.WrittenSinceWatched())
+    return kErrorChangedMeanwhile;
+  return p.temp.CarryBeforeFlush(p.source);
 }
 
 // The second half: the new content flushed (unless flushed says it is),
-// given what the file keeps beyond its content, and given the file's name,
-// if the file is still the one that was read. kErrorChangedMeanwhile when it
-// is not: it is left as it is then.
+// given the rest of what the file keeps where that comes after the flush,
+// and given the file's name, if the file is still the one that was read.
+// kErrorChangedMeanwhile when it is not: it is left as it is then.
 int Complete(PendingFile& p, bool flushed, const std::string** culprit) {
-  *culprit = &p.temp.name();
-  int error = flushed ? 0 : p.destination.Sync();
-  if ((error = FirstError(error, p.destination.Close())) != 0) return error;
   *culprit = &p.path;
-  if (int error = CarryMetadata(p.target, p.temp.name())) return error;
-  // What another program wrote after the copy read it would be lost with
-  // the old file: it must still be the file that was read, as it was read.
-  FileStamp now;
-  if (int error = StampOf(p.target, &now)) return error;
-  if (now != p.read) return kErrorChangedMeanwhile;
-  if (int error = ReplaceWithTemp(p.temp.name(), p.target, p.options.deferred)) return error;
-  p.temp.Commit();
-  return 0;
+  int error = flushed ? 0 : p.temp.file().Sync();
+  if (error == 0) error = p.temp.CarryAfterFlush();
+  if (error == 0) error = p.temp.Replace(p.source, p.opened, p.options.deferred);
+  if (error == 0) p.source.Close();
+  return error;
 }
 
 // Converts p from the file's start, again while another program changes the
 // file, tries times in all: 0, or the error with *culprit the path the report
-// names (p's temporary file, when it does, still exists).
-int Convert(PendingFile& p, File& source, int tries, const std::string** culprit) {
+// names.
+int Convert(PendingFile& p, int tries, const std::string** culprit) {
   for (int attempt = 1;; ++attempt) {
-    int error = Prepare(p, source, culprit);
+    int error = Prepare(p, culprit);
     if (error == 0) error = Complete(p, false, culprit);
-    if (error != kErrorChangedMeanwhile || attempt >= tries) return error;
+    if (!Retried(error) || attempt >= tries) return error;
     p.Reset();
-    source.Close();
   }
 }
-
 
 }  // namespace
 
@@ -448,13 +424,10 @@ int CopyStream(File& destination, File& source, Direction direction) {
 }
 
 bool ConvertFile(const std::string& path, const ConvertOptions& options) {
-  File ownSource;
-  File& source = options.source ? *options.source->file_ : ownSource;
   PendingFile pending(path, options);  // its temporary file goes after the report
   const std::string* culprit = nullptr;
-  int error = Convert(pending, source, kTries, &culprit);
+  int error = Convert(pending, kTries, &culprit);
   if (error != 0) options.reporter->ReportFileError(*culprit, error);
-  source.Close();
   return error == 0;
 }
 
@@ -519,14 +492,13 @@ class ConversionBatch::Group {
   void Finish(const std::function<void(bool)>& finished) {
     for (size_t i = 0; i < files_.size(); ++i) {
       PendingFile& p = *files_[i];
-      const std::string* culprit = &p.temp.name();
+      const std::string* culprit = &p.path;
       int error = flushed_[i];
       if (error == 0) error = Complete(p, true, &culprit);
-      if (error == kErrorChangedMeanwhile) {
+      if (Retried(error)) {
         // From the start again, alone, with the tries that are left.
         p.Reset();
-        File source;
-        error = Convert(p, source, kTries - 1, &culprit);
+        error = Convert(p, kTries - 1, &culprit);
       }
       if (error != 0) p.options.reporter->ReportFileError(*culprit, error);
       files_[i].reset();  // its temporary file, if any, goes after the report
@@ -538,7 +510,7 @@ class ConversionBatch::Group {
 
  private:
   void Work() {
-    for (size_t i; (i = next_++) < files_.size();) flushed_[i] = files_[i]->destination.Sync();
+    for (size_t i; (i = next_++) < files_.size();) flushed_[i] = files_[i]->temp.file().Sync();
   }
 
   // Once the temporary files in them are gone. One that something else put
@@ -562,22 +534,21 @@ ConversionBatch::ConversionBatch() : filling_(new Group) {}
 ConversionBatch::~ConversionBatch() {}
 
 bool ConversionBatch::Takes(uint64_t size) const {
-  // Each file added or sent holds its temporary file open: two groups must
-  // fit in what the system allows.
-  static const size_t kMostFiles = std::max<size_t>(1, std::min(kMaxFiles, OpenFilesAllowed() / 2));
+  // Each file added or sent holds itself, its temporary file and (on POSIX)
+  // its folder open: two groups must fit in what the system allows.
+  static const size_t kMostFiles = std::max<size_t>(1, std::min(kMaxFiles, OpenFilesAllowed() / 6));
   return size <= kMaxFileBytes && filling_->Size() < kMostFiles && bytes_ + size <= kMaxBytes;
 }
 
 bool ConversionBatch::Add(const std::string& path, const ConvertOptions& options) {
-  File ownSource;
-  File& source = options.source ? *options.source->file_ : ownSource;
   std::unique_ptr<PendingFile> pending(new PendingFile(path, options));
   const std::string* culprit = nullptr;
-  int error = Prepare(*pending, source, &culprit, filling_->TempFolderFor(pending->target));
-  if (error != 0) options.reporter->ReportFileError(*culprit, error);
-  source.Close();
-  if (error != 0) return false;
-  bytes_ += pending->read.size;
+  int error = Prepare(*pending, &culprit, filling_->TempFolderFor(pending->target));
+  if (error != 0) {
+    options.reporter->ReportFileError(*culprit, error);
+    return false;
+  }
+  bytes_ += pending->opened.size;
   filling_->Add(std::move(pending));
   return true;
 }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "convert.h"
 
@@ -53,6 +54,48 @@ struct FileStamp {
   bool operator!=(const FileStamp& o) const { return !(*this == o); }
 };
 
+#ifdef _WIN32
+typedef void* NativeHandle;  // a HANDLE
+#else
+typedef int NativeHandle;  // a descriptor
+#endif
+
+// Owns a descriptor (a HANDLE on Windows) and closes it when it goes.
+class OwnedHandle {
+ public:
+  OwnedHandle() : handle_(Invalid()) {}
+  explicit OwnedHandle(NativeHandle handle) : handle_(handle) {}
+  ~OwnedHandle() { Close(); }
+  OwnedHandle(OwnedHandle&& o) : handle_(o.Release()) {}
+  OwnedHandle& operator=(OwnedHandle&& o) {
+    if (this != &o) Reset(o.Release());
+    return *this;
+  }
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+
+  // The value that stands for none: -1, or INVALID_HANDLE_VALUE.
+  static NativeHandle Invalid();
+  NativeHandle Get() const { return handle_; }
+  bool Valid() const { return handle_ != Invalid(); }
+  // Gives up ownership without closing.
+  NativeHandle Release() {
+    NativeHandle h = handle_;
+    handle_ = Invalid();
+    return h;
+  }
+  // Closes the handle held, if any, and holds handle.
+  void Reset(NativeHandle handle) {
+    Close();
+    handle_ = handle;
+  }
+  // Closes it now: 0, or the error the system reports on closing.
+  int Close();
+
+ private:
+  NativeHandle handle_;
+};
+
 // An open file, closed by its destructor. Opens never deny other programs
 // reading or writing the file at the same time. OpenRead and OpenWrite take
 // regular files only: anything else is refused before it is opened (a pipe is
@@ -89,8 +132,32 @@ class File {
   // Closes the file; an error if the system reports a failure on closing.
   int Close();
 
+  // Asks the system to tell this file, opened for reading, when another
+  // program opens it for writing or truncates it, from now until it is
+  // closed (a read lease on Linux). 0 when that is held or the system
+  // offers no such thing (another filesystem, another user's file, Windows);
+  // kErrorInUse when it is refused because some program has the file open
+  // for writing now.
+  int WatchWriters();
+  // Whether a program opened the file for writing or truncated it since
+  // WatchWriters; false where nothing is watched.
+  bool WrittenSinceWatched();
+
+  NativeHandle Native() const { return handle_.Get(); }
+  // Takes over an open file, closing the one open before.
+  void Adopt(OwnedHandle handle) {
+    handle_ = std::move(handle);
+    watched_ = false;
+  }
+  // Gives up the open file, which this object no longer closes.
+  OwnedHandle Detach() {
+    watched_ = false;
+    return std::move(handle_);
+  }
+
  private:
-  intptr_t handle_;  // a HANDLE on Windows, a descriptor elsewhere
+  OwnedHandle handle_;
+  bool watched_ = false;
 };
 
 // Copies source to its end into destination, translating in the direction.
@@ -125,10 +192,6 @@ std::string ResolveTarget(const std::string& path);
 // Makes folder the current directory; an empty folder changes nothing.
 int ChangeDirectory(const std::string& folder);
 
-// Creates a new, empty file whose name begins with "tmp" in the folder of
-// target, to become target's new content; *name gets its full name.
-int CreateTempFileFor(const std::string& target, std::string* name);
-
 // Creates a new, empty folder whose name begins with "tmp" in the folder of
 // target, to hold the temporary files of many of its files: in a folder of
 // many files, Wine looks through them all for each new name, but through
@@ -139,41 +202,101 @@ int CreateTempFileFor(const std::string& target, std::string* name);
 // 3.48 s through such folders).
 int CreateTempFolderFor(const std::string& target, std::string* name);
 
-// CreateTempFileFor, the new file made in folder (a name that ends with a
-// separator) rather than in target's folder.
-int CreateTempFileIn(const std::string& folder, std::string* name);
-
 // Removes an empty folder.
 int RemoveFolder(const std::string& folder);
 
 // How many files this process may open at once, besides the few that a
-// conversion holds open anyway: a batch keeps its temporary files open until
-// they are flushed.
+// conversion holds open anyway: a batch keeps its files and their temporary
+// files open until they are replaced.
 size_t OpenFilesAllowed();
 
-// Gives temp, the closed temporary file, what target keeps beyond its
-// content, so that temp can replace it. On POSIX: the owner and group, every
-// extended attribute this process can read (the ACLs among them; a security.*
-// attribute the system refuses is left to the system) and the permission
-// bits. On Windows: the hidden, system and not-indexed flags, the creation
-// time and the security descriptor's DACL (its owner where allowed); the new
-// content is marked for archiving. An error, the engine's own
-// (kErrorOwnerNotKept, ...) or the system's, when something that must be kept
-// could not be: target must then not be replaced.
-int CarryMetadata(const std::string& target, const std::string& temp);
+// A file's new content on its way: a temporary file whose name begins with
+// "tmp", in the file's folder (or in a folder given), open for writing from
+// its creation until it replaces the file. It is deleted when it goes,
+// unless it replaced the file. On Linux it has no name at all until just
+// before the replace where the filesystem allows that, and the folder is
+// reached through a descriptor taken once: a name that someone else puts in
+// its place is never written to or renamed.
+class NewContent {
+ public:
+  NewContent();
+  ~NewContent();
+  NewContent(const NewContent&) = delete;
+  NewContent& operator=(const NewContent&) = delete;
 
-// Gives temp the name target in one step, replacing target, and makes that
-// durable (on POSIX, with deferred given, once deferred is flushed; without
-// it, a failed flush of the folder is not reported, for by then target holds
-// its new content and the result must say it was replaced). Retries
-// briefly while another program holds target open. On Windows a read-only
-// target is never replaced (EACCES).
-int ReplaceWithTemp(const std::string& temp, const std::string& target,
-                    DeferredFolderSync* deferred = nullptr);
+  // Makes it, empty and open for writing, to replace target, whose content
+  // source has open: beside target, or in folder when that is given (a name
+  // that ends with a separator). kErrorChangedMeanwhile when target's folder
+  // no longer holds the file source has open under target's name.
+  int Create(const std::string& target, File& source,
+             const std::string& folder = std::string());
+  File& file() { return file_; }
+  // Its name, once it has one; reports name the user's file instead.
+  const std::string& name() const { return name_; }
+
+  // Gives it what target (open in source) keeps beyond its content, as far
+  // as that can be done before its data is flushed, so that one flush makes
+  // content and metadata durable together: on POSIX all of it, owner and
+  // group first, while it is still private to this process. On Windows
+  // nothing (see CarryAfterFlush), and source is closed: while the new
+  // content waits, other programs may rename over the file or delete it. An error, the engine's own
+  // (kErrorOwnerNotKept, ...) or the system's, when something that must be
+  // kept cannot be: target must then not be replaced.
+  int CarryBeforeFlush(File& source);
+  // After its data is flushed: on Windows closes it and gives it the
+  // hidden, system and not-indexed flags, the creation time and the DACL
+  // (its owner where allowed) of target, marked for archiving. Nothing on
+  // POSIX.
+  int CarryAfterFlush();
+
+  // Replaces target with it in one step, if source is still the file that
+  // was opened when its stamp was opened: unchanged since (and, where the
+  // system tells, not opened for writing since), and still named target.
+  // kErrorChangedMeanwhile when not: target is then left as it is. Makes the
+  // replace durable: on POSIX, with deferred given, once deferred is flushed
+  // (without it, a failed flush of the folder is not reported, for by then
+  // target holds its new content). On Windows source is closed first, and a
+  // read-only target is never replaced (EACCES).
+  int Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred);
+
+  // Deletes it now, unless it replaced target.
+  void Discard();
+
+ private:
+  File file_;
+  std::string target_;
+  std::string name_;
+  OwnedHandle folder_;  // POSIX: target's folder, as checked at Create
+  int slot_ = -1;       // POSIX: its entry among the names removed on an interrupt
+};
+
+// 0 when the regular file at path may be written and replaced by this
+// process; otherwise the error (kErrorNotRegularFile for what is no regular
+// file). On POSIX nothing is opened: the access of the file and of its
+// folder is asked for. On Windows the file is opened for writing and closed.
+int CheckWritable(const std::string& path);
 
 // Flushes a folder's entries (new names, renames) to the disk; an empty
 // folder is the current directory.
 int SyncFolder(const std::string& folder);
+
+#ifdef _WIN32
+// The Windows half's steps by name, under NewContent.
+
+// Creates a new, empty file whose name begins with "tmp" in folder (a name
+// that ends with a separator); *name gets its full name.
+int CreateTempFileIn(const std::string& folder, std::string* name);
+
+// Gives temp, the closed temporary file, what target keeps beyond its
+// content (see NewContent::CarryAfterFlush).
+int CarryMetadata(const std::string& target, const std::string& temp);
+
+// Gives temp the name target in one step, replacing target, written through
+// to the disk. Retries briefly while another program holds target open. A
+// read-only target is never replaced (EACCES).
+int ReplaceWithTemp(const std::string& temp, const std::string& target,
+                    DeferredFolderSync* deferred = nullptr);
+#endif
 
 // Deletes a file.
 int RemoveFile(const std::string& path);

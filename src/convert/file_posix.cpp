@@ -1,14 +1,21 @@
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "file.h"
@@ -32,8 +39,6 @@ int MapError(int error) {
       return error;
   }
 }
-
-int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
 // The program's error number for the call that just failed.
 int LastError() { return MapError(errno); }
@@ -117,7 +122,15 @@ const bool kWriteInBackground = true;
 const bool kFlushInBackground = false;
 const unsigned kFlushThreads = 32;
 
-File::File() : handle_(-1) {}
+NativeHandle OwnedHandle::Invalid() { return -1; }
+
+int OwnedHandle::Close() {
+  if (handle_ < 0) return 0;
+  int fd = Release();
+  return close(fd) == 0 ? 0 : LastError();
+}
+
+File::File() {}
 
 File::~File() { Close(); }
 
@@ -125,32 +138,32 @@ int File::OpenRead(const std::string& path) {
   Close();
   int fd = OpenRegular(path, O_RDONLY);
   if (fd < 0) return -fd;
-  handle_ = fd;
+  handle_.Reset(fd);
 #ifdef POSIX_FADV_SEQUENTIAL
-  posix_fadvise(Fd(handle_), 0, 0, POSIX_FADV_SEQUENTIAL);
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
   return 0;
 }
 
 int File::OpenWriteTruncate(const std::string& path) {
   Close();
-  handle_ = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  return Fd(handle_) >= 0 ? 0 : LastError();
+  handle_.Reset(open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+  return handle_.Valid() ? 0 : LastError();
 }
 
 int File::OpenWrite(const std::string& path) {
   Close();
   int fd = OpenRegular(path, O_WRONLY);
   if (fd < 0) return -fd;
-  handle_ = fd;
+  handle_.Reset(fd);
   return 0;
 }
 
-bool File::IsOpen() const { return Fd(handle_) >= 0; }
+bool File::IsOpen() const { return handle_.Valid(); }
 
 int File::Read(void* buf, size_t n, size_t* got) {
   for (;;) {
-    ssize_t r = read(Fd(handle_), buf, n);
+    ssize_t r = read(handle_.Get(), buf, n);
     if (r >= 0) {
       *got = static_cast<size_t>(r);
       return 0;
@@ -163,7 +176,7 @@ int File::Write(const void* buf, size_t n) {
   const size_t size = n;
   const char* p = static_cast<const char*>(buf);
   while (n > 0) {
-    ssize_t w = write(Fd(handle_), p, n);
+    ssize_t w = write(handle_.Get(), p, n);
     if (w < 0) {
       if (errno == EINTR) continue;
       return LastError();
@@ -172,27 +185,27 @@ int File::Write(const void* buf, size_t n) {
     p += w;
     n -= static_cast<size_t>(w);
   }
-  if (size >= kWritebackFrom) StartWriteback(Fd(handle_));
+  if (size >= kWritebackFrom) StartWriteback(handle_.Get());
   return 0;
 }
 
 int File::Size(uint64_t* size) {
   struct stat st;
-  if (fstat(Fd(handle_), &st) != 0) return LastError();
+  if (fstat(handle_.Get(), &st) != 0) return LastError();
   *size = static_cast<uint64_t>(st.st_size);
   return 0;
 }
 
 int File::Stamp(FileStamp* stamp) {
   struct stat st;
-  if (fstat(Fd(handle_), &st) != 0) return LastError();
+  if (fstat(handle_.Get(), &st) != 0) return LastError();
   StampFrom(st, stamp);
   return 0;
 }
 
 int File::Names(uint64_t* names) {
   struct stat st;
-  if (fstat(Fd(handle_), &st) != 0) return LastError();
+  if (fstat(handle_.Get(), &st) != 0) return LastError();
   *names = static_cast<uint64_t>(st.st_nlink);
   return 0;
 }
@@ -205,16 +218,68 @@ int StampOf(const std::string& path, FileStamp* stamp) {
 }
 
 int File::Seek(uint64_t pos) {
-  return lseek(Fd(handle_), static_cast<off_t>(pos), SEEK_SET) >= 0 ? 0 : LastError();
+  return lseek(handle_.Get(), static_cast<off_t>(pos), SEEK_SET) >= 0 ? 0 : LastError();
 }
 
-int File::Sync() { return fsync(Fd(handle_)) == 0 ? 0 : LastError(); }
+int File::Sync() { return fsync(handle_.Get()) == 0 ? 0 : LastError(); }
 
 int File::Close() {
-  if (Fd(handle_) < 0) return 0;
-  int fd = Fd(handle_);
-  handle_ = -1;
-  return close(fd) == 0 ? 0 : LastError();
+  watched_ = false;
+  return handle_.Close();
+}
+
+namespace {
+
+// A writer's open waits until the lease is let go (or for the system's
+// lease-break-time, 45 s by default): it is let go at once, from the signal
+// that tells of it, and F_GETLEASE tells the conversion afterwards.
+void LetLeaseGo(int, siginfo_t* info, void*) {
+  const int saved = errno;
+  if (info && info->si_fd >= 0) fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
+  errno = saved;
+}
+
+// Whether the signal that tells of a broken lease is this engine's.
+bool LeaseSignalReady() {
+  static const bool ready = [] {
+    struct sigaction old;
+    if (sigaction(SIGIO, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) != 0 ||
+        old.sa_handler != SIG_DFL)
+      return false;  // someone else's: leave it, and take no lease
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = LetLeaseGo;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGIO, &action, nullptr) == 0;
+  }();
+  return ready;
+}
+
+}  // namespace
+
+int File::WatchWriters() {
+  watched_ = false;
+  if (!LeaseSignalReady() || fcntl(handle_.Get(), F_SETSIG, SIGIO) != 0) return 0;
+  // A program that writes a line and closes the file holds it open for a
+  // moment: it is given half a second.
+  for (int wait = 0;; ++wait) {
+    if (fcntl(handle_.Get(), F_SETLEASE, F_RDLCK) == 0) {
+      watched_ = true;
+      return 0;
+    }
+    // EAGAIN: some program has it open for writing. Anything else (another
+    // user's file, a filesystem without leases, leases switched off): no
+    // watch, the stamps alone tell.
+    if (errno != EAGAIN) return 0;
+    if (wait == 25) return kErrorInUse;
+    usleep(20 * 1000);
+  }
+}
+
+bool File::WrittenSinceWatched() {
+  // A lease let go, or being broken, reads as F_UNLCK.
+  return watched_ && fcntl(handle_.Get(), F_GETLEASE) != F_RDLCK;
 }
 
 // Only '/' separates here: a backslash or a colon is part of a name.
@@ -247,24 +312,11 @@ int ChangeDirectory(const std::string& folder) {
   return chdir(folder.c_str()) == 0 ? 0 : LastError();
 }
 
-int CreateTempFileFor(const std::string& target, std::string* name) {
-  return CreateTempFileIn(FolderOf(target), name);
-}
-
-int CreateTempFileIn(const std::string& folder, std::string* name) {
-  std::string pattern = folder + "tmpXXXXXX";
-  int fd = mkstemp(&pattern[0]);
-  if (fd < 0) return LastError();
-  close(fd);
-  *name = pattern;
-  return 0;
-}
-
 int CreateTempFolderFor(const std::string&, std::string*) { return ENOTSUP; }
 
 size_t OpenFilesAllowed() {
-  // Standard streams, the start-up folder, the file read, the probe, a
-  // folder being flushed and what the C library opens: 16 is ample.
+  // Standard streams, the start-up folder, a folder being flushed and what
+  // the C library opens: 16 is ample.
   const rlim_t kReserved = 16;
   struct rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
@@ -303,18 +355,17 @@ struct Attribute {
   std::vector<char> value;
 };
 
-// Every extended attribute of path that this process can read.
-int ReadAttributes(const std::string& path, std::vector<Attribute>* attributes) {
-  const char* source = path.c_str();
+// Every extended attribute of the file open in fd that this process can read.
+int ReadAttributes(int fd, std::vector<Attribute>* attributes) {
   std::vector<char> names;
-  int error = ReadSized(&names, [&](char* buf, size_t n) { return listxattr(source, buf, n); });
+  int error = ReadSized(&names, [&](char* buf, size_t n) { return flistxattr(fd, buf, n); });
   if (error == ENOTSUP) return 0;  // a filesystem without them: nothing to keep
   if (error != 0) return kErrorAttributesNotKept;
   for (size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
     Attribute a;
     a.name = &names[at];
     error = ReadSized(&a.value,
-                      [&](char* buf, size_t n) { return getxattr(source, a.name.c_str(), buf, n); });
+                      [&](char* buf, size_t n) { return fgetxattr(fd, a.name.c_str(), buf, n); });
     // Gone since the list was read, or not ours to read.
     if (error == ENODATA || error == EACCES || error == EPERM) continue;
     if (error != 0) return IsAccessRule(a.name) ? kErrorAccessNotKept : kErrorAttributesNotKept;
@@ -334,50 +385,332 @@ int SetAttribute(int fd, const Attribute& a) {
   return IsAccessRule(a.name) ? kErrorAccessNotKept : kErrorAttributesNotKept;
 }
 
-// CarryMetadata on fd, the temporary file, which this process owns.
-int CarryOnto(int fd, const std::string& target, const struct stat& st) {
+// The file flags (chattr) a user sets on a file for its own sake, which the
+// new content keeps. Immutable and append-only are not among them: a file
+// that has them cannot be replaced anyway. The others describe how the
+// filesystem stores the file and are its own business.
+const int kCarriedFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
+                          FS_NOATIME_FL | FS_JOURNAL_DATA_FL | FS_NOTAIL_FL | FS_NOCOW_FL |
+                          FS_NOCOMP_FL;
+
+// Gives fd the carried flags of the file open in source. 0, or
+// kErrorAttributesNotKept when one of them does not hold.
+int CarryFlags(int fd, int source) {
+  int wanted = 0, got = 0;
+  // No flags on this filesystem: nothing to keep.
+  if (ioctl(source, FS_IOC_GETFLAGS, &wanted) != 0) return 0;
+  if (ioctl(fd, FS_IOC_GETFLAGS, &got) != 0) return (wanted & kCarriedFlags) != 0 ? kErrorAttributesNotKept : 0;
+  const int flags = (got & ~kCarriedFlags) | (wanted & kCarriedFlags);
+  if (flags == got) return 0;
+  int set = flags;
+  if (ioctl(fd, FS_IOC_SETFLAGS, &set) != 0 || ioctl(fd, FS_IOC_GETFLAGS, &got) != 0 ||
+      (got & kCarriedFlags) != (wanted & kCarriedFlags))
+    return kErrorAttributesNotKept;
+  return 0;
+}
+
+// Gives fd, the temporary file, which this process owns and no one else may
+// open (0600), what the file open in source keeps. The group first, while
+// the file is still private: from then on the group and everyone else get
+// what the mode gives them on the old file, never more. Then the extended
+// attributes and ACLs, the permission bits (setting the ACL's mask), the
+// file capabilities and the file flags, while the file is still this
+// process's to change; the owner last, which drops the set-ID bits and the
+// capabilities, so they are given again after it.
+int CarryOnto(int fd, int source) {
+  struct stat st, own;
+  if (fstat(source, &st) != 0 || fstat(fd, &own) != 0) return LastError();
   std::vector<Attribute> attributes;
-  if (int error = ReadAttributes(target, &attributes)) return error;
-  // While the file is still ours to change: the user attributes while it is
-  // writable, then the ACLs, then the mode, whose group bits set the ACL's
-  // mask to what it was. An ACL that the file got from its folder and target
-  // has not is taken off.
+  if (int error = ReadAttributes(source, &attributes)) return error;
+  if (own.st_gid != st.st_gid && fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0)
+    return kErrorOwnerNotKept;
+  int error = 0;
+  // The user attributes first, then the ACLs, then the mode, whose group
+  // bits set the ACL's mask to what it was. An ACL that the file got from
+  // its folder and source has not is taken off.
   bool hasAccessAcl = false;
-  for (int accessRules = 0; accessRules < 2; ++accessRules) {
+  for (int accessRules = 0; accessRules < 2 && error == 0; ++accessRules) {
     for (const Attribute& a : attributes) {
       if (IsAccessRule(a.name) != (accessRules == 1) || a.name == kCapabilities) continue;
-      if (int error = SetAttribute(fd, a)) return error;
+      if ((error = SetAttribute(fd, a)) != 0) break;
       if (a.name == kAccessAcl) hasAccessAcl = true;
     }
   }
-  if (!hasAccessAcl && fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP)
-    return kErrorAccessNotKept;
-  if (fchmod(fd, st.st_mode & 07777) != 0) return kErrorAccessNotKept;
-  // Then the owner. Until now the file was this process's, with the access
-  // that target gives others: never more.
-  if (fchown(fd, st.st_uid, st.st_gid) != 0) return kErrorOwnerNotKept;
-  // A change of owner drops the set-ID bits and file capabilities.
-  int error = 0;
-  if ((st.st_mode & (S_ISUID | S_ISGID)) != 0 && fchmod(fd, st.st_mode & 07777) != 0)
+  if (error == 0 && !hasAccessAcl && fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA &&
+      errno != ENOTSUP)
     error = kErrorAccessNotKept;
-  for (const Attribute& a : attributes) {
-    if (error == 0 && a.name == kCapabilities) error = SetAttribute(fd, a);
+  if (error == 0 && fchmod(fd, st.st_mode & 07777) != 0) error = kErrorAccessNotKept;
+  const auto capabilities = [&] {
+    for (const Attribute& a : attributes) {
+      if (error == 0 && a.name == kCapabilities) error = SetAttribute(fd, a);
+    }
+  };
+  capabilities();
+  if (error == 0) error = CarryFlags(fd, source);
+  if (error == 0 && own.st_uid != st.st_uid) {
+    if (fchown(fd, st.st_uid, static_cast<gid_t>(-1)) != 0) {
+      error = kErrorOwnerNotKept;
+    } else {
+      if ((st.st_mode & (S_ISUID | S_ISGID)) != 0 && fchmod(fd, st.st_mode & 07777) != 0)
+        error = kErrorAccessNotKept;
+      capabilities();
+    }
   }
-  // Taken back, or it may not be ours to delete.
+  // Taken back: in a folder with the sticky bit it may not be ours to
+  // delete otherwise.
   if (error != 0) (void)!fchown(fd, geteuid(), getegid());
   return error;
 }
 
+// The names of temporary files that SIGINT, SIGTERM and SIGHUP delete: a
+// fixed table that a signal handler can read. A slot is free while its
+// folder is -1; -2 while it is being filled.
+struct TempName {
+  std::atomic<int> folder{-1};
+  char name[16];
+};
+const size_t kTempNames = 1024;
+TempName g_tempNames[kTempNames];
+
+int RegisterTempName(int folder, const std::string& name) {
+  for (size_t i = 0; i < kTempNames; ++i) {
+    int free = -1;
+    if (g_tempNames[i].folder.compare_exchange_strong(free, -2)) {
+      std::strncpy(g_tempNames[i].name, name.c_str(), sizeof g_tempNames[i].name - 1);
+      g_tempNames[i].name[sizeof g_tempNames[i].name - 1] = '\0';
+      g_tempNames[i].folder.store(folder);
+      return static_cast<int>(i);
+    }
+  }
+  return -1;  // more than the table holds: left over if the process is stopped now
+}
+
+void ForgetTempName(int* slot) {
+  if (*slot >= 0) g_tempNames[*slot].folder.store(-1);
+  *slot = -1;
+}
+
+void RemoveTempNamesAndDie(int signal) {
+  for (TempName& t : g_tempNames) {
+    int folder = t.folder.load();
+    if (folder >= 0) unlinkat(folder, t.name, 0);
+  }
+  struct sigaction dfl;
+  std::memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  sigaction(signal, &dfl, nullptr);
+  raise(signal);  // delivered once the handler returns
+}
+
+// A fresh name for a temporary file: "tmp" and six letters or digits.
+std::string FreshTempName() {
+  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  unsigned char random[6];
+  if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+    static std::atomic<unsigned> count{0};
+    unsigned long mix = static_cast<unsigned long>(getpid()) * 2654435761u + count++ +
+                        static_cast<unsigned long>(time(nullptr));
+    for (unsigned char& r : random) r = static_cast<unsigned char>(mix >>= 5);
+  }
+  std::string name = "tmp";
+  for (unsigned char r : random) name += kDigits[r % (sizeof kDigits - 1)];
+  return name;
+}
+
+// Whether O_TMPFILE files can be given a name here: through /proc, as an
+// ordinary user may.
+bool CanLinkUnnamed() {
+  static const bool can = access("/proc/self/fd", X_OK) == 0;
+  return can;
+}
+
+// The last part of a path: the name in its folder.
+std::string BaseName(const std::string& path) { return path.substr(FolderOf(path).size()); }
+
+// Whether the name in folder is the file with st's identity itself (not a
+// link to it).
+int NamesFile(int folder, const std::string& name, const FileStamp& file) {
+  struct stat named;
+  if (fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? kErrorChangedMeanwhile : LastError();
+  }
+  return static_cast<uint64_t>(named.st_dev) == file.volume &&
+                 static_cast<uint64_t>(named.st_ino) == file.index && S_ISREG(named.st_mode)
+             ? 0
+             : kErrorChangedMeanwhile;
+}
+
+// Whether source is still as it was opened: the same stamp, and not opened
+// for writing since (where that is watched). Once it was renamed, its change
+// time is the rename's: renamed tells to leave it out.
+int Unchanged(File& source, const FileStamp& opened, bool renamed = false) {
+  FileStamp now;
+  if (int error = source.Stamp(&now)) return error;
+  if (renamed) now.changed = opened.changed;
+  return now == opened && !source.WrittenSinceWatched() ? 0 : kErrorChangedMeanwhile;
+}
+
+bool NoExchange(int error) {
+  return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
+}
+
 }  // namespace
 
-int CarryMetadata(const std::string& target, const std::string& temp) {
+void RemoveTempFilesOnInterrupt() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = RemoveTempNamesAndDie;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old;
+    // A signal ignored when the program started (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+NewContent::NewContent() {}
+
+NewContent::~NewContent() { Discard(); }
+
+int NewContent::Create(const std::string& target, File& source, const std::string& folder) {
+  Discard();
+  target_ = target;
+  const std::string where = folder.empty() ? FolderOf(target) : folder;
+  folder_.Reset(open(where.empty() ? "." : where.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!folder_.Valid()) return LastError();
+  // The folder opened is the one that holds the file read, under its name.
+  FileStamp read;
+  if (int error = source.Stamp(&read)) return error;
+  if (int error = NamesFile(folder_.Get(), BaseName(target), read)) return error;
+  // Without a name, no one else can reach it; it gets one at the replace.
+  // Only for this process's own files: once the file is given to another
+  // user, the system may refuse to link it (protected hard links).
   struct stat st;
-  if (stat(target.c_str(), &st) != 0) return LastError();
-  int fd = open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return LastError();
-  int error = CarryOnto(fd, target, st);
-  close(fd);
-  return error;
+  if (fstat(source.Native(), &st) != 0) return LastError();
+  if (CanLinkUnnamed() && st.st_uid == geteuid()) {
+    int fd = openat(folder_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      file_.Adopt(OwnedHandle(fd));
+      return 0;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
+      return LastError();
+  }
+  for (int attempt = 0;; ++attempt) {
+    std::string name = FreshTempName();
+    // Before the file exists, so that an interrupt in between leaves nothing.
+    slot_ = RegisterTempName(folder_.Get(), name);
+    int fd = openat(folder_.Get(), name.c_str(),
+                    O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      file_.Adopt(OwnedHandle(fd));
+      name_ = where + name;
+      return 0;
+    }
+    int error = LastError();
+    ForgetTempName(&slot_);
+    if (errno != EEXIST || attempt == 100) return error;
+  }
+}
+
+int NewContent::CarryBeforeFlush(File& source) { return CarryOnto(file_.Native(), source.Native()); }
+
+int NewContent::CarryAfterFlush() { return 0; }
+
+int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred) {
+  const int folder = folder_.Get();
+  const std::string base = BaseName(target_);
+  if (int error = Unchanged(source, opened)) return error;
+  if (int error = NamesFile(folder, base, opened)) return error;
+  std::string name = BaseName(name_);
+  if (name_.empty()) {
+    // The unnamed file gets a fresh name, right before the replace.
+    const std::string self = "/proc/self/fd/" + std::to_string(file_.Native());
+    for (int attempt = 0;; ++attempt) {
+      name = FreshTempName();
+      slot_ = RegisterTempName(folder, name);
+      if (linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+      int error = LastError();
+      ForgetTempName(&slot_);
+      if (errno != EEXIST || attempt == 100) return error;
+    }
+    name_ = FolderOf(target_) + name;
+  }
+  // Whoever may write the folder may have put something else under the
+  // temporary name: only this file is ever given the file's name.
+  FileStamp mine;
+  if (int error = file_.Stamp(&mine)) return error;
+  if (int error = NamesFile(folder, name, mine)) return error;
+  // While the names are exchanged, the old content has the temporary name:
+  // an interrupt must not delete it.
+  ForgetTempName(&slot_);
+  if (renameat2(folder, name.c_str(), folder, base.c_str(), RENAME_EXCHANGE) == 0) {
+    // The file that had the name is now under the temporary one: it must be
+    // the file that was read, unchanged, and the name must hold this file.
+    // Otherwise someone put another file there or wrote to it at the last
+    // moment: it gets its name back.
+    int error = NamesFile(folder, name, opened);
+    if (error == 0) error = NamesFile(folder, base, mine);
+    if (error == 0) error = Unchanged(source, opened, true);
+    if (error != 0) {
+      if (renameat2(folder, name.c_str(), folder, base.c_str(), RENAME_EXCHANGE) != 0) {
+        // Both files are kept: the other program's under the temporary name.
+        error = LastError();
+        name_.clear();
+        return error;
+      }
+      slot_ = RegisterTempName(folder, name);
+      return error;
+    }
+    unlinkat(folder, name.c_str(), 0);
+  } else if (!NoExchange(errno)) {
+    int error = LastError();
+    slot_ = RegisterTempName(folder, name);
+    return error;
+  } else if (renameat(folder, name.c_str(), folder, base.c_str()) != 0) {
+    int error = LastError();
+    slot_ = RegisterTempName(folder, name);
+    return error;
+  }
+  name_.clear();
+  file_.Close();
+  // The rename itself is durable once the folder is flushed.
+  if (deferred) {
+    deferred->Add(FolderOf(target_));
+  } else {
+    int dir = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      fsync(dir);
+      close(dir);
+    }
+  }
+  folder_.Close();
+  return 0;
+}
+
+void NewContent::Discard() {
+  // Taken back first: in a folder with the sticky bit, a file given to
+  // another user may not be ours to delete.
+  if (!name_.empty() && file_.IsOpen()) (void)!fchown(file_.Native(), geteuid(), getegid());
+  file_.Close();
+  ForgetTempName(&slot_);
+  if (!name_.empty() && folder_.Valid()) unlinkat(folder_.Get(), BaseName(name_).c_str(), 0);
+  name_.clear();
+  folder_.Close();
+}
+
+int CheckWritable(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return LastError();
+  if (S_ISDIR(st.st_mode)) return EACCES;  // as Windows, which opens no folder for writing
+  if (!S_ISREG(st.st_mode)) return kErrorNotRegularFile;
+  if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return LastError();
+  const std::string folder = FolderOf(path);
+  if (faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    return LastError();
+  return 0;
 }
 
 int SyncFolder(const std::string& folder) {
@@ -386,23 +719,6 @@ int SyncFolder(const std::string& folder) {
   int error = fsync(dir) == 0 ? 0 : LastError();
   close(dir);
   return error;
-}
-
-int ReplaceWithTemp(const std::string& temp, const std::string& target,
-                     DeferredFolderSync* deferred) {
-  if (rename(temp.c_str(), target.c_str()) != 0) {
-    int error = LastError();
-    // Take the temporary file back, or it may not be ours to delete.
-    (void)!chown(temp.c_str(), geteuid(), getegid());
-    return error;
-  }
-  // The rename itself is durable once the folder is flushed.
-  if (deferred) {
-    deferred->Add(FolderOf(target));
-  } else {
-    SyncFolder(FolderOf(target));
-  }
-  return 0;
 }
 
 int RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 : LastError(); }

@@ -124,43 +124,48 @@ HANDLE OpenDiskFile(const std::string& path, DWORD access, DWORD flags, int* err
 }  // namespace
 
 namespace {
-HANDLE Handle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
+HANDLE Handle(const OwnedHandle& h) { return h.Get(); }
 }  // namespace
+
+NativeHandle OwnedHandle::Invalid() { return INVALID_HANDLE_VALUE; }
+
+int OwnedHandle::Close() {
+  if (!Valid()) return 0;
+  return CloseHandle(Release()) ? 0 : LastError();
+}
 
 const size_t kFileBlockSize = 256 * 1024;
 const bool kWriteInBackground = false;
 const bool kFlushInBackground = true;
 const unsigned kFlushThreads = 2;
 
-File::File() : handle_(kNoHandle) {}
+File::File() {}
 
 File::~File() { Close(); }
 
 int File::OpenRead(const std::string& path) {
   Close();
   int error = 0;
-  handle_ = reinterpret_cast<intptr_t>(OpenDiskFile(
-      path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, &error));
+  handle_.Reset(OpenDiskFile(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                             &error));
   return error;
 }
 
 int File::OpenWriteTruncate(const std::string& path) {
   Close();
-  handle_ = reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, TRUNCATE_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  return handle_ != kNoHandle ? 0 : LastError();
+  handle_.Reset(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, TRUNCATE_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return handle_.Valid() ? 0 : LastError();
 }
 
 int File::OpenWrite(const std::string& path) {
   Close();
   int error = 0;
-  handle_ = reinterpret_cast<intptr_t>(
-      OpenDiskFile(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, &error));
+  handle_.Reset(OpenDiskFile(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, &error));
   return error;
 }
 
-bool File::IsOpen() const { return handle_ != kNoHandle; }
+bool File::IsOpen() const { return handle_.Valid(); }
 
 int File::Read(void* buf, size_t n, size_t* got) {
   DWORD read = 0;
@@ -219,12 +224,13 @@ int File::Seek(uint64_t pos) {
 
 int File::Sync() { return FlushFileBuffers(Handle(handle_)) ? 0 : LastError(); }
 
-int File::Close() {
-  if (handle_ == kNoHandle) return 0;
-  HANDLE h = Handle(handle_);
-  handle_ = kNoHandle;
-  return CloseHandle(h) ? 0 : LastError();
-}
+int File::Close() { return handle_.Close(); }
+
+// Writers are never refused here (every open shares writing), and nothing
+// tells of them but the stamp.
+int File::WatchWriters() { return 0; }
+
+bool File::WrittenSinceWatched() { return false; }
 
 std::string FolderOf(const std::string& path) {
   return path.substr(0, FolderLength(path, IsLeadByte));
@@ -266,10 +272,6 @@ int ChangeDirectory(const std::string& folder) {
   const std::string current = CurrentDirectory();
   if (!current.empty() && (folder == current || folder == current + '\\')) return 0;
   return SetCurrentDirectoryA(folder.c_str()) ? 0 : LastError();
-}
-
-int CreateTempFileFor(const std::string& target, std::string* name) {
-  return CreateTempFileIn(FolderOf(target), name);
 }
 
 int CreateTempFileIn(const std::string& folder, std::string* name) {
@@ -518,3 +520,48 @@ int ReplaceWithTemp(const std::string& temp, const std::string& target, Deferred
 }
 
 int RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) ? 0 : LastError(); }
+
+void RemoveTempFilesOnInterrupt() {}
+
+int CheckWritable(const std::string& path) {
+  File file;
+  return file.OpenWrite(path);
+}
+
+NewContent::NewContent() {}
+
+NewContent::~NewContent() { Discard(); }
+
+int NewContent::Create(const std::string& target, File&, const std::string& folder) {
+  Discard();
+  target_ = target;
+  if (int error = CreateTempFileIn(folder.empty() ? FolderOf(target) : folder, &name_)) return error;
+  return file_.OpenWriteTruncate(name_);
+}
+
+// Nothing is carried yet; the file read is closed here, so that while its
+// new content waits, another program may still rename over it or delete it
+// (Wine refuses both while any handle is open). Replace checks it by name.
+int NewContent::CarryBeforeFlush(File& source) { return source.Close(); }
+
+int NewContent::CarryAfterFlush() {
+  if (int error = file_.Close()) return error;
+  return CarryMetadata(target_, name_);
+}
+
+int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred) {
+  // No handle may be open on a file that is renamed over (Wine refuses).
+  source.Close();
+  FileStamp now;
+  if (int error = StampOf(target_, &now)) return error;
+  if (now != opened) return kErrorChangedMeanwhile;
+  if (int error = ReplaceWithTemp(name_, target_, deferred)) return error;
+  name_.clear();
+  return 0;
+}
+
+void NewContent::Discard() {
+  file_.Close();
+  if (!name_.empty()) RemoveFile(name_);
+  name_.clear();
+}

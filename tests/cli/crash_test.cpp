@@ -156,13 +156,6 @@ uint64_t CampaignSeed(int kills, const std::string& what) {
   return seed;
 }
 
-void Append(const std::string& path, const std::string& bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  ASSERT_GE(fd, 0) << path;
-  EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  close(fd);
-}
-
 // Kills the child and waits for it, unless it was waited for already (pid
 // then 0): a test that stops early leaves no tool stopped behind it.
 struct ChildGuard {
@@ -478,10 +471,19 @@ TEST_F(CrashTest, KilledWhileTheFileIsWrittenToNothingWrittenIsLost) {
     ASSERT_EQ(waitpid(child.pid, &status, WUNTRACED), child.pid);
     ASSERT_TRUE(WIFSTOPPED(status)) << "the tool never flushed the new content: status "
                                     << status << ", " << ReadBytes(errors_ / "err");
-    Append(file_, line);
+    // The stopped tool holds a read lease on the file where the system
+    // grants one: an open for writing starts its break and then waits until
+    // the tool, going on or killed, lets it go.
+    int fd = open(file_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    const bool held = fd < 0 && errno == EWOULDBLOCK;
+    if (held) kill(child.pid, killStopped ? SIGKILL : SIGCONT);
+    if (held) fd = open(file_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << strerror(errno);
+    EXPECT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    close(fd);
     formA_ = before + line;
     formB_ = WithoutCr(formA_);
-    if (!killStopped) kill(child.pid, SIGCONT);
+    if (!killStopped && !held) kill(child.pid, SIGCONT);
     const Clock::time_point wentOn = Clock::now();
     status = letFinish ? WaitChild(child.pid)
                        : KillAfter(child.pid, wentOn, killStopped ? 0 : delay);
@@ -703,6 +705,53 @@ TEST_F(ManyFilesCrashTest, KilledAtAnyMomentEveryFileIsOldOrNewAndWhole) {
       seed, kills, kFiles, Median(wholeRuns), landed, partly, mostLeftOver, finished);
   EXPECT_EQ(landed, kills) << "too many kills came after the run had ended";
   EXPECT_GT(partly, 0) << "no kill came between the first file converted and the last";
+}
+
+// The tool interrupted while a batch of files waits for its flush: it dies
+// of the signal it was sent, and leaves no temporary file; each file holds
+// its old or its new content. A file of another user gets a named
+// temporary file from its start (root only), which the tool deletes as it
+// dies; the others have no name yet.
+TEST(InterruptTest, InterruptedBatchLeavesNoTemporaryFile) {
+  const struct {
+    int signal;
+    uid_t owner;  // 0: the files are this process's
+  } kCases[] = {{SIGINT, 0}, {SIGTERM, 0}, {SIGHUP, 65534}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.owner ? ", another user's files" : ""));
+    if (c.owner != 0 && geteuid() != 0) continue;  // only root gives files away
+    ScratchDir scratch(CurrentFolder());
+    std::vector<std::string> args = {"LD_PRELOAD=" QUENLAT_AT_DATA_FLUSH,
+                                     "QUENLAT_AT_DATA_FLUSH=stop",
+                                     "ASAN_OPTIONS=verify_asan_link_order=0", QUENLAT_CLI, "--to-lf"};
+    std::vector<std::string> names;
+    for (int i = 0; i < 20; ++i) {
+      names.push_back("f" + std::to_string(i) + ".txt");
+      WriteBytes(scratch / names.back(), "a\r\n");
+      if (c.owner != 0) {
+        ASSERT_EQ(chmod((scratch / names.back()).c_str(), 0666), 0);
+        ASSERT_EQ(chown((scratch / names.back()).c_str(), c.owner, c.owner), 0);
+      }
+      args.push_back(names.back());
+    }
+    ChildGuard child;
+    child.pid = StartChild("/usr/bin/env", args, scratch.path(), "", "");
+    ASSERT_GT(child.pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, WUNTRACED), child.pid);
+    ASSERT_TRUE(WIFSTOPPED(status)) << "the tool never flushed: status " << status;
+    kill(child.pid, c.signal);
+    kill(child.pid, SIGCONT);
+    status = WaitChild(child.pid);
+    child.pid = 0;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << "status " << status;
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(ListFolder(scratch.path()), names);
+    for (const std::string& name : names) {
+      const std::string now = ReadBytes(scratch / name);
+      EXPECT_TRUE(now == "a\r\n" || now == "a\n") << name;
+    }
+  }
 }
 
 }  // namespace

@@ -55,6 +55,32 @@ TEST(ConvertPosix, FollowsASymbolicLinkAndKeepsIt) {
   EXPECT_EQ(ListFolder(scratch / "real"), std::vector<std::string>{"target.txt"});
 }
 
+// A file that waits in a batch is swapped for a symbolic link to another
+// file: its name is resolved again, the link's target is converted as any
+// link given, and the link stays a link.
+TEST(ConvertPosix, FileSwappedForALinkWhileItWaits) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  const std::string path = scratch / "f.txt";
+  WriteBytes(path, "a\n");
+  WriteBytes(scratch / "other.txt", "b\n");
+  ConversionBatch batch;
+  ConvertOptions options;
+  options.reporter = &reporter;
+  options.mode = ModeLfToCrLf;
+  ASSERT_TRUE(batch.Add(path, options));
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  ASSERT_EQ(symlink("other.txt", path.c_str()), 0);
+  std::vector<bool> finished;
+  batch.Commit([&finished](bool converted) { finished.push_back(converted); });
+  EXPECT_EQ(finished, std::vector<bool>{true});
+  struct stat st;
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+  EXPECT_EQ(ReadBytes(scratch / "other.txt"), "b\r\n");
+  EXPECT_EQ(ListFolder(scratch.path()), (std::vector<std::string>{"f.txt", "other.txt"}));
+}
+
 TEST(ConvertPosix, ReplacesTheFileInOneStep) {
   // Another program that has the old file open keeps seeing the old content
   // whole; the name moves to the new content at once.

@@ -110,6 +110,11 @@ std::vector<std::string> g_steps;
 
 extern "C" int __real_fsync(int fd);
 extern "C" int __real_rename(const char* from, const char* to);
+extern "C" int __real_renameat(int fromFolder, const char* from, int toFolder, const char* to);
+extern "C" int __real_renameat2(int fromFolder, const char* from, int toFolder, const char* to,
+                                unsigned flags);
+extern "C" int __real_fchown(int fd, uid_t uid, gid_t gid);
+extern "C" int __real_fchmod(int fd, mode_t mode);
 
 // While set, each large write waits a little first, as a busy disk makes it:
 // what the writer thread writes then comes late.
@@ -122,10 +127,70 @@ extern "C" ssize_t __wrap_write(int fd, const void* buf, size_t n) {
   return __real_write(fd, buf, n);
 }
 
+// Run once, at the next rename, while set: another program's change to the
+// file made after every check the conversion makes before it.
+std::function<void()> g_beforeRename;
+
+// Records a rename and runs g_beforeRename, once.
+void Renaming() {
+  std::function<void()> change;
+  {
+    std::lock_guard<std::mutex> lock(g_flushMutex);
+    g_steps.push_back("rename");
+    change.swap(g_beforeRename);
+  }
+  if (change) change();
+}
+
 extern "C" int __wrap_rename(const char* from, const char* to) {
-  std::lock_guard<std::mutex> lock(g_flushMutex);
-  g_steps.push_back("rename");
+  Renaming();
   return __real_rename(from, to);
+}
+
+extern "C" int __wrap_renameat(int fromFolder, const char* from, int toFolder, const char* to) {
+  Renaming();
+  return __real_renameat(fromFolder, from, toFolder, to);
+}
+
+extern "C" int __wrap_renameat2(int fromFolder, const char* from, int toFolder, const char* to,
+                                unsigned flags) {
+  Renaming();
+  return __real_renameat2(fromFolder, from, toFolder, to, flags);
+}
+
+// Run once, after the first large block is read, while set: another
+// program's change made while the copy reads the file.
+std::function<void()> g_afterFirstBlock;
+
+extern "C" ssize_t __real_read(int fd, void* buf, size_t n);
+
+extern "C" ssize_t __wrap_read(int fd, void* buf, size_t n) {
+  ssize_t got = __real_read(fd, buf, n);
+  if (got > 0 && n >= 64 * 1024 && g_afterFirstBlock) {
+    std::function<void()> change;
+    change.swap(g_afterFirstBlock);
+    change();
+  }
+  return got;
+}
+
+// A change of owner or group, and of the permission bits, named by what it
+// changes.
+extern "C" int __wrap_fchown(int fd, uid_t uid, gid_t gid) {
+  {
+    std::lock_guard<std::mutex> lock(g_flushMutex);
+    if (uid != static_cast<uid_t>(-1)) g_steps.push_back("owner");
+    if (gid != static_cast<gid_t>(-1)) g_steps.push_back("group");
+  }
+  return __real_fchown(fd, uid, gid);
+}
+
+extern "C" int __wrap_fchmod(int fd, mode_t mode) {
+  {
+    std::lock_guard<std::mutex> lock(g_flushMutex);
+    g_steps.push_back("mode");
+  }
+  return __real_fchmod(fd, mode);
 }
 
 extern "C" int __wrap_fsync(int fd) {
@@ -146,7 +211,7 @@ extern "C" int __wrap_fsync(int fd) {
 namespace {
 
 // The flush of the new content fails. Nothing is replaced, and the report
-// names the temporary file, which is what could not be written.
+// names the user's file.
 TEST(FlushFault, FlushOfTheNewContentFails) {
   const struct {
     const char* name;
@@ -175,8 +240,7 @@ TEST(FlushFault, FlushOfTheNewContentFails) {
         EXPECT_FALSE(ConvertWithMode(path, mode, reporter));
       }
       ASSERT_EQ(reporter.reports.size(), 1u);
-      EXPECT_EQ(reporter.reports[0].first.substr(0, scratch.path().size() + 3), scratch / "tmp");
-      EXPECT_EQ(reporter.reports[0].second, c.reported);
+      EXPECT_EQ(reporter.reports[0], std::make_pair(path, c.reported));
       EXPECT_EQ(ReadBytes(path), "a\nb\n");
       EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
     }
@@ -202,8 +266,7 @@ TEST(FlushFault, FirstOfSeveralFlushesFails) {
     EXPECT_FALSE(ConvertWithMode(path, ModeLfToCrLf, reporter));
   }
   ASSERT_EQ(reporter.reports.size(), 1u);
-  EXPECT_EQ(reporter.reports[0].first.substr(0, scratch.path().size() + 3), scratch / "tmp");
-  EXPECT_EQ(reporter.reports[0].second, EIO);
+  EXPECT_EQ(reporter.reports[0], std::make_pair(path, EIO));
   EXPECT_EQ(SizeOf(path), content.size());
   EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"big.txt"});
 }
@@ -232,15 +295,21 @@ TEST(FlushFault, HeldBackCrComesAfterASlowLastBlock) {
 }
 
 // What a crash of the system could undo is flushed, in this order: the new
-// content, then the rename, then the folder that holds the new name (at
-// once, or when the deferred flush is made).
+// content with its group and mode (set before, so that one flush covers
+// them, the group first, so that the new content is never open to the
+// folder's group), then the rename, then the folder that holds the new name
+// (at once, or when the deferred flush is made).
 TEST(FlushFault, EveryFlushInItsOrder) {
   ScratchDir scratch;
   CollectingReporter reporter;
-  const std::vector<std::string> kAll = {"data flush", "rename", "folder flush"};
+  const gid_t kGroup = 65534;  // another group than the one a new file gets
+  const std::vector<std::string> kAll = {"group", "mode", "data flush", "rename", "folder flush"};
   for (bool defer : {false, true}) {
     SCOPED_TRACE(defer ? "deferred" : "at once");
     WriteBytes(scratch / "f.txt", "a\n");
+    if (chown((scratch / "f.txt").c_str(), static_cast<uid_t>(-1), kGroup) != 0)
+      GTEST_SKIP() << "cannot give a file another group here";
+    chmod((scratch / "f.txt").c_str(), 0640);
     DeferredFolderSync deferred;
     g_steps.clear();
     ASSERT_TRUE(ConvertWithMode(scratch / "f.txt", ModeLfToCrLf, reporter,
@@ -251,6 +320,9 @@ TEST(FlushFault, EveryFlushInItsOrder) {
       EXPECT_EQ(deferred.Flush(&failed), 0);
     }
     EXPECT_EQ(g_steps, kAll);
+    struct stat st;
+    ASSERT_EQ(stat((scratch / "f.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_gid, kGroup);
   }
 }
 
@@ -334,9 +406,64 @@ TEST(FlushFault, FileChangedWhileItWasConverted) {
   }
 }
 
+#ifndef _WIN32
+// The file with LF breaks made CR-LF.
+std::string ToCrLf(const std::string& lf) {
+  std::string crlf;
+  for (char ch : lf) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+  return crlf;
+}
+
+// Another program rewrites the file while the copy reads it, done before
+// the copy reads its second block: in place with the same size, or
+// truncated and written anew as long as what the copy has read. The file is
+// converted again from its start: it ends as the conversion of what the
+// other program wrote, never a mixture of both or the first block alone.
+TEST(FlushFault, FileRewrittenDuringTheRead) {
+  const std::string before = std::string(3 * kFileBlockSize - 1, 'x') + "\n";
+  const struct {
+    const char* name;
+    bool truncate;
+    std::string after;
+  } kCases[] = {
+      {"same_size_in_place", false, std::string(3 * kFileBlockSize - 1, 'y') + "\n"},
+      {"truncated_and_written", true, std::string(kFileBlockSize - 1, 'y') + "\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch;
+    CollectingReporter reporter;
+    const std::string path = scratch / "f.txt";
+    WriteBytes(path, before);
+    g_afterFirstBlock = [&] {
+      if (c.truncate) SetSize(path, 0);
+      WriteAt(path, 0, c.after);
+    };
+    EXPECT_TRUE(ConvertWithMode(path, ModeLfToCrLf, reporter));
+    g_afterFirstBlock = nullptr;
+    EXPECT_TRUE(ReadBytes(path) == ToCrLf(c.after)) << "not the conversion of what was written";
+    EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
+  }
+}
+
+// A line appended after the last check before the replace, at the moment
+// of the rename: it is not lost. The file is converted again with it.
+TEST(FlushFault, LineAppendedAtTheRenameIsKept) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  const std::string path = scratch / "log.txt";
+  WriteBytes(path, "a\nb\n");
+  g_beforeRename = [&] { WriteAt(path, 4, "more\n"); };
+  EXPECT_TRUE(ConvertWithMode(path, ModeLfToCrLf, reporter));
+  g_beforeRename = nullptr;
+  EXPECT_EQ(ReadBytes(path), "a\r\nb\r\nmore\r\n");
+  EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"log.txt"});
+}
+#endif
+
 // Flushes that fail in a batch, which flushes its files from several threads
 // at once: each file whose flush failed keeps its old content and is reported
-// by its temporary file, which is gone; every other file is converted.
+// by its own name, its temporary file gone; every other file is converted.
 TEST(FlushFault, FailedFlushesInABatch) {
 #ifdef _WIN32
   const int kError = ERROR_IO_DEVICE;
@@ -380,7 +507,7 @@ TEST(FlushFault, FailedFlushesInABatch) {
     }
     ASSERT_EQ(reporter.reports.size(), failed);
     for (const auto& report : reporter.reports) {
-      EXPECT_EQ(report.first.substr(0, scratch.path().size() + 3), scratch / "tmp");
+      EXPECT_EQ(report.first.substr(0, scratch.path().size() + 1), scratch / "f");
       EXPECT_EQ(report.second, EIO);
     }
     EXPECT_EQ(ListFolder(scratch.path()).size(), paths.size()) << "a temporary file was left";

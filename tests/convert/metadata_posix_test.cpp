@@ -3,7 +3,10 @@
 // conversion that cannot keep them replaces nothing.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -211,6 +214,35 @@ TEST(MetadataPosix, OwnerThatCannotBeKeptStopsTheConversion) {
     EXPECT_EQ(st.st_gid, c.gid);
     EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
   }
+}
+
+// The file flags chattr sets for a file's own sake are kept: no atime
+// updates, no dump, synchronous writes, secure deletion, undeletable.
+TEST(MetadataPosix, KeepsFileFlags) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  const std::string path = scratch / "f.txt";
+  WriteBytes(path, "a\r\n");
+  const int kFlags = FS_NOATIME_FL | FS_NODUMP_FL | FS_SYNC_FL | FS_SECRM_FL | FS_UNRM_FL;
+  const auto flagsOf = [](const std::string& p) {
+    int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = -1;
+    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) flags = -1;
+    if (fd >= 0) close(fd);
+    return flags;
+  };
+  {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    int flags = 0;
+    const bool set = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                     (flags |= kFlags, ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    close(fd);
+    if (!set || (flagsOf(path) & kFlags) != kFlags) GTEST_SKIP() << "no such flags here";
+  }
+  ASSERT_TRUE(ConvertWithMode(path, ModeCrLfToLf, reporter));
+  EXPECT_EQ(ReadBytes(path), "a\n");
+  EXPECT_EQ(flagsOf(path) & kFlags, kFlags);
 }
 
 }  // namespace

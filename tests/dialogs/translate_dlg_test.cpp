@@ -467,27 +467,26 @@ TEST_F(TranslateDlgTest, EveryKindOfFailureBetweenGoodFilesLeavesTheBadOnesUntou
   struct Bad {
     const char* kind;
     std::string path;
-    // Empty when the probe refuses the file; else the error message's end,
-    // and whether it names the temporary file rather than the file.
+    // Empty when the probe refuses the file; else the error message's end
+    // (the message names the file).
     std::string error;
-    bool namesTemporary;
     std::string content;
   };
   std::vector<Bad> bad;
-  bad.push_back({"missing", m_scratch / "missing.txt", "", false, ""});
-  bad.push_back({"read-only", File("readonly.txt", kLf), "", false, kLf});
+  bad.push_back({"missing", m_scratch / "missing.txt", "", ""});
+  bad.push_back({"read-only", File("readonly.txt", kLf), "", kLf});
   ASSERT_TRUE(MakeReadOnly(bad.back().path));
   // Held by another program: one that lets nobody write the file, and one
   // that lets the probe through but keeps it from being replaced.
-  bad.push_back({"locked", File("locked.txt", kLf), "", false, kLf});
+  bad.push_back({"locked", File("locked.txt", kLf), "", kLf});
   auto locked = std::make_unique<HeldByOtherProcess>(bad.back().path, Sharing::Read);
   ASSERT_TRUE(locked->ok());
   MakeFolder(m_scratch / "folder.txt");
-  bad.push_back({"a folder", m_scratch / "folder.txt", "", false, ""});
-  bad.push_back({"path too long", m_scratch / (std::string(MAX_PATH, 'x') + ".txt"), "", false, ""});
+  bad.push_back({"a folder", m_scratch / "folder.txt", "", ""});
+  bad.push_back({"path too long", m_scratch / (std::string(MAX_PATH, 'x') + ".txt"), "", ""});
   // A device's name, though with an extension and in a folder: never opened.
-  bad.push_back({"device name", m_scratch / "NUL.txt", "", false, ""});
-  bad.push_back({"replace blocked", File("held.txt", kLf), "\n\nPermission Denied", false, kLf});
+  bad.push_back({"device name", m_scratch / "NUL.txt", "", ""});
+  bad.push_back({"replace blocked", File("held.txt", kLf), "\n\nPermission Denied", kLf});
   auto held = std::make_unique<HeldByOtherProcess>(bad.back().path, Sharing::ReadWrite);
   ASSERT_TRUE(held->ok());
   std::unique_ptr<FreeSpaceLeft> full;
@@ -498,10 +497,10 @@ TEST_F(TranslateDlgTest, EveryKindOfFailureBetweenGoodFilesLeavesTheBadOnesUntou
     WriteBytes(path, big);
     full = std::make_unique<FreeSpaceLeft>(SmallFilesystem(), 16 * 1024);
     ASSERT_TRUE(full->ok());
-    bad.push_back({"disk full", path, "\n\nNo space left on device", true, big});
+    bad.push_back({"disk full", path, "\n\nNo space left on device", big});
   }
   if (!FileInReadOnlyFolder(m_scratch).empty()) {
-    bad.push_back({"read-only disk", FileInReadOnlyFolder(m_scratch), "", false, kCrLf});
+    bad.push_back({"read-only disk", FileInReadOnlyFolder(m_scratch), "", kCrLf});
   }
 
   std::vector<std::string> files, good;
@@ -525,11 +524,7 @@ TEST_F(TranslateDlgTest, EveryKindOfFailureBetweenGoodFilesLeavesTheBadOnesUntou
       } else {
         std::string text = ui::BoxText(hBox);
         std::string named = text.substr(0, text.find('\n'));
-        if (bad[i].namesTemporary) {
-          EXPECT_EQ(FolderOf(bad[i].path) + "tmp", named.substr(0, FolderOf(bad[i].path).size() + 3));
-        } else {
-          EXPECT_EQ(bad[i].path, named);
-        }
+        EXPECT_EQ(bad[i].path, named);
         EXPECT_EQ(bad[i].error, text.substr(named.size()));
         ui::Click(hBox, IDOK);
         HWND hError = hBox;
