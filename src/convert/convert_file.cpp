@@ -376,7 +376,8 @@ int DecideDirection(PendingFile& p, File& source) {
 
 // The first half of one conversion of p from the file's start: its new
 // content written to a new temporary file (in tempFolder when given), not yet
-// flushed; source closed. 0, or the error with *culprit the path the report
+// flushed, with what the file keeps where kMetadataBeforeFlush says; source
+// closed. 0, or the error with *culprit the path the report
 // names.
 int Prepare(PendingFile& p, File& source, const std::string** culprit,
             const std::string& tempFolder = std::string()) {
@@ -394,11 +395,12 @@ int Prepare(PendingFile& p, File& source, const std::string** culprit,
     *culprit = &p.temp.name();
     return error;
   }
-  return 0;
+  return kMetadataBeforeFlush ? CarryMetadata(p.target, p.temp.name()) : 0;
 }
 
 // The second half: the new content flushed (unless flushed says it is),
-// given what the file keeps beyond its content, and given the file's name,
+// given what the file keeps beyond its content (unless Prepare gave it), and
+// given the file's name,
 // if the file is still the one that was read. kErrorChangedMeanwhile when it
 // is not: it is left as it is then.
 int Complete(PendingFile& p, bool flushed, const std::string** culprit) {
@@ -406,7 +408,7 @@ int Complete(PendingFile& p, bool flushed, const std::string** culprit) {
   int error = flushed ? 0 : p.destination.Sync();
   if ((error = FirstError(error, p.destination.Close())) != 0) return error;
   *culprit = &p.path;
-  if (int error = CarryMetadata(p.target, p.temp.name())) return error;
+  if (int error = kMetadataBeforeFlush ? 0 : CarryMetadata(p.target, p.temp.name())) return error;
   // What another program wrote after the copy read it would be lost with
   // the old file: it must still be the file that was read, as it was read.
   FileStamp now;

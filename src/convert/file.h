@@ -30,6 +30,13 @@ extern const bool kWriteInBackground;
 extern const bool kFlushInBackground;
 const uint64_t kBackgroundFlushBytes = 16 * 1024 * 1024;
 
+// Whether the temporary file gets what the file keeps beyond its content
+// (CarryMetadata) before its data is flushed, so that the one flush covers
+// both and a power loss never leaves the new content with the temporary
+// file's owner and mode (Linux, where nothing else flushes a file's
+// metadata). On Windows it is set after the flush.
+extern const bool kMetadataBeforeFlush;
+
 // How many threads flush a batch's files at once. On Linux, 32: ext4 then
 // commits many files' flushes together (10,000 small files took 2.0 s, with 8
 // threads 2.3 s). Under Wine each thread costs about 1 MiB and its start a

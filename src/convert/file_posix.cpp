@@ -115,6 +115,7 @@ int OpenRegular(const std::string& path, int flags) {
 const size_t kFileBlockSize = 1024 * 1024;
 const bool kWriteInBackground = true;
 const bool kFlushInBackground = false;
+const bool kMetadataBeforeFlush = true;
 const unsigned kFlushThreads = 32;
 
 File::File() : handle_(-1) {}

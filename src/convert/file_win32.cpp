@@ -131,6 +131,7 @@ const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
 const size_t kFileBlockSize = 256 * 1024;
 const bool kWriteInBackground = false;
 const bool kFlushInBackground = true;
+const bool kMetadataBeforeFlush = false;
 const unsigned kFlushThreads = 2;
 
 File::File() : handle_(kNoHandle) {}
