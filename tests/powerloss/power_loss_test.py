@@ -16,6 +16,7 @@ import shutil
 import sys
 import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import crash_states  # noqa: E402
 import recording  # noqa: E402

@@ -229,7 +229,6 @@ class Recorder:
         self.cwd = None
         self.ops = []
         self.made = 0
-        self.calls = 0
 
     # -- paths
 
@@ -243,6 +242,8 @@ class Recorder:
         return None
 
     def absolute(self, dirfd, name):
+        """The absolute path of name, relative to the folder of dirfd (a
+        parsed descriptor argument; None for the current folder)."""
         if name.startswith("/"):
             return os.path.normpath(name)
         if dirfd is None or dirfd[0] == "AT_FDCWD":
@@ -258,6 +259,7 @@ class Recorder:
 
     @staticmethod
     def fd(arg):
+        """A descriptor argument as (number or "AT_FDCWD", the path strace shows)."""
         m = FD.match(arg)
         if not m:
             raise Unmodelled("not a descriptor: %s" % arg)
@@ -265,6 +267,7 @@ class Recorder:
         return (n if n == "AT_FDCWD" else int(n), m.group(2))
 
     def proc_fd(self, path):
+        """The open file that /proc/self/fd/N names, or None."""
         m = re.match(r"^/proc/(?:self|\d+)/fd/(\d+)$", path)
         return self.fds.get(int(m.group(1))) if m else None
 
@@ -321,6 +324,8 @@ class Recorder:
     # -- calls
 
     def feed(self, pid, text, start):
+        """Follows one completed call; start: the number of ops recorded when
+        it began."""
         m = CALL.match(text)
         if not m:
             return
@@ -329,7 +334,6 @@ class Recorder:
             return
         ret = int(ret)
         args = split_args(argtext)
-        self.calls += 1
         handler = getattr(self, "on_" + name, None)
         if handler:
             handler(text, start, args, ret, retpath[1:-1] if retpath else None)
