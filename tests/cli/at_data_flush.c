@@ -6,7 +6,9 @@
      append=PATH  a CR-LF line ("added meanwhile") is appended to PATH at every
                   such flush of a file in PATH's folder or below it (where
                   the new content of PATH is made), as another program would
-                  write to PATH while the tool converts it.
+                  write to PATH while the tool converts it;
+     append-once=PATH  the same at the first such flush only, so that the
+                  tool's next try finds the file as it then stays.
    Flushes of folders (their new names) are passed through untouched; syncfs
    flushes every file's data, so it counts whatever it is given. */
 #define _GNU_SOURCE
@@ -55,11 +57,14 @@ static void AtDataFlush(int fd) {
   if (what == NULL) return;
   if (strcmp(what, "stop") == 0) {
     if (!__atomic_exchange_n(&stopped, 1, __ATOMIC_SEQ_CST)) raise(SIGSTOP);
-  } else if (strncmp(what, "append=", 7) == 0) {
-    const char* path = what + 7;
+  } else if (strncmp(what, "append=", 7) == 0 || strncmp(what, "append-once=", 12) == 0) {
+    const int once = what[6] == '-';
+    static int appended = 0;
+    const char* path = strchr(what, '=') + 1;
     char folder[PATH_MAX];
     FolderOf(path, folder);
     if (folder[0] == '\0' || !IsWithin(fd, folder)) return;
+    if (once && __atomic_exchange_n(&appended, 1, __ATOMIC_SEQ_CST)) return;
     int out = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
     if (out < 0) return;
     static const char kLine[] = "added meanwhile\r\n";
