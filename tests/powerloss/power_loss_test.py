@@ -173,7 +173,8 @@ def replacing_renames(run):
 
 
 def moved_inode(op):
-    return [ident for _, ident in op.effects if ident][0]
+    """The file that the rename (or exchange) gives the user's name."""
+    return op.effects[-1][1]
 
 
 def without_data_flush(run):
@@ -198,11 +199,15 @@ def without_folder_flush(run):
 def unlink_before_rename(run):
     for rename in replacing_renames(run):
         at = run.ops.index(rename)
-        target = [p for p, ident in rename.effects if ident][0]
+        target, moved = rename.effects[-1]
         unlink = recording.Op("name", "unlink(%s) (planted)" % target, effects=[(target, None)],
                           dirs={os.path.dirname(target) or "."})
         replaced = copy.copy(rename)
         replaced.replaces = False
+        if rename.exchange:
+            # A plain rename in its place: the old file loses its name.
+            replaced.exchange = False
+            replaced.effects = [(rename.effects[0][0], None), (target, moved)]
         run.ops[at:at + 1] = [unlink, replaced]
 
 

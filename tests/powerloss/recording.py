@@ -44,7 +44,8 @@ class Op:
         self.inode = None         # data, meta, flush of an inode
         self.effects = []         # name: [(path, inode or None)]
         self.dirs = set()         # name: the folders whose entries change
-        self.replaces = False     # name: a rename over a name that held a file
+        self.replaces = False     # name: a rename or exchange over a name that held a file
+        self.exchange = False     # name: the two names swapped their files
         self.scope = None         # flush: "all" (fsync), "data", "dir", "fs"
         self.folder = None        # flush of a folder: its path
         self.anchor = None        # flush: the last op that returned before it was called
@@ -503,6 +504,8 @@ class Recorder:
         if "RENAME_EXCHANGE" in flags:
             other = self.names.get(dst)
             op = self.name_op(call, start, [(src, other), (dst, ident)])
+            op.replaces = other is not None
+            op.exchange = True
         else:
             replaces = dst in self.names
             op = self.name_op(call, start, [(src, None), (dst, ident)] if src != dst else [])
