@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -269,6 +270,27 @@ TEST_F(CliTest, UnchangedFileKeepsItsTime) {
   EXPECT_NE(ModificationTime(scratch_ / "crlf.txt"), old);  // this one was rewritten
   EXPECT_EQ(ReadBytes(scratch_ / "crlf.txt"), "a\nb\n");
 }
+
+#ifndef _WIN32
+// A file that keeps its content is never opened for writing, not even to see
+// whether it could be: programs that watch files would take that for a save.
+TEST_F(CliTest, NothingThatStaysIsOpenedForWriting) {
+  Put("lf.txt", "a\nb\n");
+  Put("crlf.txt", "a\r\nb\r\n");
+  const int watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watcher, 0);
+  ASSERT_GE(inotify_add_watch(watcher, (scratch_ / "lf.txt").c_str(), IN_CLOSE_WRITE | IN_MODIFY), 0);
+  ASSERT_GE(inotify_add_watch(watcher, (scratch_ / "crlf.txt").c_str(), IN_CLOSE_WRITE | IN_MODIFY),
+            0);
+
+  EXPECT_EQ(Run({"--to-lf", "lf.txt"}).status, 0);
+  EXPECT_EQ(Run({"--check", "--to-lf", "crlf.txt"}).status, 1);  // it would change
+  char events[4096];
+  EXPECT_EQ(read(watcher, events, sizeof events), -1) << "a file was opened for writing";
+  close(watcher);
+  EXPECT_EQ(ReadBytes(scratch_ / "crlf.txt"), "a\r\nb\r\n");
+}
+#endif
 
 // A link is followed: its target is checked and converted in its own folder,
 // and the link stays a link.
