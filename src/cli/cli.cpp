@@ -292,6 +292,7 @@ const char kBinarySentence[] = "binary file skipped; --force converts it";
 // something, the probe's own sentence where it does not.
 const char* ProbeSentence(int error) {
   if (error == kErrorNotRegularFile) return kNotFileSentence;
+  if (error == kErrorInUse || error == ENAMETOOLONG) return ErrorReason(error);
   return error == ENOENT || error == EACCES ? ErrorSentence(error) : kProbeSentence;
 }
 

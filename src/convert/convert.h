@@ -6,8 +6,8 @@
 //   ENOENT (2)  the file or path does not exist (also a bad drive or share name)
 //   EACCES (13) access denied, a sharing or lock violation, a write-protected medium
 //   ENOSPC (28) the disk is full, or a write stored nothing without saying why
-//   anything else: some other failure (among them a path or a name longer
-//                  than the system takes: ENAMETOOLONG on POSIX, EIO on Windows).
+//   ENAMETOOLONG a path or a name longer than the system takes
+//   anything else: some other failure.
 // and the engine's own numbers below for what the file must keep beyond its
 // content: the file is then not replaced.
 #ifndef QUENLAT_CONVERT_CONVERT_H
@@ -42,6 +42,9 @@ const int kErrorNotRegularFile = 1000;
 // Another program changed the file while it was converted, again on each of
 // the tries: it was not replaced and holds what was written to it.
 const int kErrorChangedMeanwhile = 1004;
+// Another program holds the file open in a way that keeps it from being
+// opened as asked or replaced (Windows).
+const int kErrorInUse = 1005;
 
 // The sentence that tells the user what an error number means: one of the
 // four the dialog shows.

@@ -30,6 +30,8 @@ const char* ErrorReason(int error) {
     case kErrorAttributesNotKept: return "cannot keep the file's attributes";
     case kErrorNotRegularFile: return "This is not a regular file";
     case kErrorChangedMeanwhile: return "changed while it was converted";
+    case kErrorInUse: return "in use by another program";
+    case ENAMETOOLONG: return "the path is too long";
     default: return ErrorSentence(error);
   }
 }
