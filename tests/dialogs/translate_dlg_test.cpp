@@ -228,7 +228,8 @@ TEST_F(TranslateDlgTest, FailedFileAnsweredYesLeavesTheBarAndTheBatchGoesOn) {
     ui::Click(hDlg, IDOK);
     HWND hError = NextBox(hDlg);
     ASSERT_NE(nullptr, hError);
-    EXPECT_EQ(second + "\n\nPermission Denied", ui::BoxText(hError));
+    // A file in use by another program gets the general sentence.
+    EXPECT_EQ(second + "\n\nError: An error has occurred!", ui::BoxText(hError));
     EXPECT_EQ("stop", ui::BoxIcon(hError));
     EXPECT_EQ("OK", ui::BoxButtons(hError));
     EXPECT_EQ(kGrey, ui::DrawnBackground(hError));
@@ -487,7 +488,7 @@ TEST_F(TranslateDlgTest, EveryKindOfFailureBetweenGoodFilesLeavesTheBadOnesUntou
   bad.push_back({"path too long", m_scratch / (std::string(MAX_PATH, 'x') + ".txt"), "", false, ""});
   // A device's name, though with an extension and in a folder: never opened.
   bad.push_back({"device name", m_scratch / "NUL.txt", "", false, ""});
-  bad.push_back({"replace blocked", File("held.txt", kLf), "\n\nPermission Denied", false, kLf});
+  bad.push_back({"replace blocked", File("held.txt", kLf), "\n\nError: An error has occurred!", false, kLf});
   auto held = std::make_unique<HeldByOtherProcess>(bad.back().path, Sharing::ReadWrite);
   ASSERT_TRUE(held->ok());
   std::unique_ptr<FreeSpaceLeft> full;
