@@ -25,7 +25,10 @@ run() {
     echo "names_under_wine: $1: the batch did not convert one file:"
     cat "$work/$1.out"
     failed=1
-    # Whatever is left of the dialog: closed without converting more.
+    # Whatever the program asks then (an error's OK, "Continue batch?" No),
+    # and the dialog closed, so that the run ends without converting more.
+    "$runner" "$driver" "Quenlat" click 1 >/dev/null 2>&1 || true
+    "$runner" "$driver" "Quenlat" click 7 >/dev/null 2>&1 || true
     "$runner" "$driver" "Translate Linebreaks" click 2 >/dev/null 2>&1 || true
   fi
   wait "$pid" || true
