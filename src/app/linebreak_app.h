@@ -29,6 +29,10 @@ class CLinebreakApp : public CProfileApp {
   // text is in code page nCodePage: the second byte of a double-byte
   // character is never taken for white space or a separator. Always TRUE.
   BOOL SplitCommandLine(LPCSTR pszCmdLine, CStringList* pList, UINT nCodePage = CP_ACP);
+  // The same for a command line in UTF-16, split by the same rule; each token
+  // is appended in UTF-8, the form in which the batch takes file names, so
+  // that every name stays exactly as given. Always TRUE.
+  BOOL SplitCommandLine(LPCWSTR pszCmdLine, CStringList* pList);
 };
 
 #endif

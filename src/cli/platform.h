@@ -38,13 +38,24 @@ bool ReadStandardInput(void* buf, size_t n, size_t* got);
 bool WriteStandardOutput(const void* buf, size_t n);
 
 // What tells two files apart whatever their names: the device and the inode,
-// or on Windows the volume serial number and the file index.
+// or on Windows the volume serial number and the file's 128-bit id (the file
+// index where the system has no such id).
 struct FileIdentity {
   uint64_t volume = 0;
   uint64_t index = 0;
+#ifdef _WIN32
+  // The upper half of the 128-bit id. Only here: the tool keeps an identity
+  // for every file done, and elsewhere the inode fits in index.
+  uint64_t high = 0;
+  bool operator<(const FileIdentity& o) const {
+    if (volume != o.volume) return volume < o.volume;
+    return high != o.high ? high < o.high : index < o.index;
+  }
+#else
   bool operator<(const FileIdentity& o) const {
     return volume != o.volume ? volume < o.volume : index < o.index;
   }
+#endif
 };
 
 // What a path names, links to files followed.
@@ -124,7 +135,8 @@ bool PathLiesIn(const std::string& path, const std::string& folder);
 extern const char kPathSeparator;
 
 // The full identity of the file at path, links followed. False when it has
-// none (it cannot be opened or found).
+// none (it cannot be opened or found, or its file system numbers no file:
+// then it is never taken for another).
 bool IdentityOf(const std::string& path, FileIdentity* identity);
 
 // True when a and b name one file: their full identities are equal.

@@ -117,15 +117,21 @@ namespace {
 // The identity of what h is open on; with full, its volume too.
 bool IdentityOfHandle(HANDLE h, bool full, FileIdentity* identity) {
   // The index alone costs a tenth of GetFileInformationByHandle under Wine.
+  // A file system that answers 0 for every file tells nothing: such a file
+  // has no identity, and is never taken for another.
+  identity->high = 0;
   if (!full && QueryFileIndex(h, &identity->index)) {
     identity->volume = 0;
-    return true;
+    return identity->index != 0;
   }
+  // The 128-bit id where the system has it: ReFS numbers files beyond 64 bits.
+  if (QueryFileId(h, &identity->volume, &identity->index, &identity->high))
+    return identity->index != 0 || identity->high != 0;
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) return false;
   identity->volume = info.dwVolumeSerialNumber;
   identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return true;
+  return identity->index != 0;
 }
 
 bool IdentityOfPath(const std::string& path, bool full, FileIdentity* identity) {

@@ -4,11 +4,12 @@
 //
 // Errors are the program's error numbers:
 //   ENOENT (2)  the file or path does not exist (also a bad drive or share name)
-//   EACCES (13) access denied, a sharing or lock violation, a write-protected medium
+//   EACCES (13) access denied, a write-protected medium (a sharing or lock
+//               violation is kErrorHeld below, with the same sentence)
 //   EROFS (30)  on POSIX, a read-only file system (the dialog says as for EACCES)
 //   ENOSPC (28) the disk is full, or a write stored nothing without saying why
-//   anything else: some other failure (among them a path or a name longer
-//                  than the system takes: ENAMETOOLONG on POSIX, EIO on Windows).
+//   ENAMETOOLONG a path or a name longer than the system takes
+//   anything else: some other failure.
 // and the engine's own numbers below for what the file must keep beyond its
 // content: the file is then not replaced.
 #ifndef QUENLAT_CONVERT_CONVERT_H
@@ -46,6 +47,10 @@ const int kErrorNotRegularFile = 1000;
 const int kErrorChangedMeanwhile = 1004;
 // Another program had the file open for writing on each of the tries, so it
 // was not replaced: a write it made after the replace would have been lost.
+// Another program holds the file open in a way that keeps it from being
+// opened as asked or replaced: a sharing or lock violation (Windows), after
+// about a second of waiting. Its sentence is that of EACCES.
+const int kErrorHeld = 1006;
 const int kErrorInUse = 1005;
 
 // The sentence that tells the user what an error number means: one of the

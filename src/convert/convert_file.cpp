@@ -15,7 +15,9 @@ const char* ErrorSentence(int error) {
   switch (error) {
     case ENOENT: return "File or directory does not exist";
     case EACCES:
-    case EROFS: return "Permission Denied";
+    case EROFS:
+    // A sharing or lock violation: the dialog says as for any refusal.
+    case kErrorHeld: return "Permission Denied";
     case ENOSPC: return "No space left on device";
     // Mostly a refusal: another user's file, or rights this process lacks.
     case kErrorOwnerNotKept:
@@ -32,6 +34,7 @@ const char* ErrorReason(int error) {
     case kErrorNotRegularFile: return "This is not a regular file";
     case kErrorChangedMeanwhile: return "changed while it was converted";
     case kErrorInUse: return "another program has it open for writing";
+    case kErrorHeld: return "in use by another program";
     // Where the system's own reason tells the user more than the four
     // sentences do.
     case EROFS: return "read-only file system";

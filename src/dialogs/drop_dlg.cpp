@@ -6,6 +6,9 @@
 #include "framework/winapp.h"
 #include "resources/drop_about.h"
 #include "settings/settings.h"
+#include "win32/wide_text.h"
+
+#include <string>
 
 BEGIN_MESSAGE_MAP(CDropDlg, CDialog)
   ON_WM_PAINT()
@@ -52,13 +55,14 @@ void CDropDlg::OnCancel() { CDialog::OnCancel(); }
 
 BOOL CDropDlg::GetDroppedFiles(HDROP hDrop, CStringList* pList) {
   pList->RemoveAll();
-  UINT nCount = ::DragQueryFileA(hDrop, 0xFFFFFFFF, NULL, 0);
+  // In UTF-16: the ANSI form of a name may be a look-alike, another file's.
+  UINT nCount = ::DragQueryFileW(hDrop, 0xFFFFFFFF, NULL, 0);
   for (UINT i = 0; i < nCount; ++i) {
-    UINT nLength = ::DragQueryFileA(hDrop, i, NULL, 0);
-    CString strPath;
-    ::DragQueryFileA(hDrop, i, strPath.GetBuffer(static_cast<int>(nLength)), nLength + 1);
-    strPath.ReleaseBuffer();
-    pList->AddTail(strPath);
+    UINT nLength = ::DragQueryFileW(hDrop, i, NULL, 0);
+    std::wstring path(nLength + 1, L'\0');
+    nLength = ::DragQueryFileW(hDrop, i, &path[0], nLength + 1);
+    const std::string name = Utf8FromWide(path.data(), nLength);
+    pList->AddTail(CString(name.data(), static_cast<int>(name.size())));
   }
   return TRUE;
 }

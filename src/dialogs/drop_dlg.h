@@ -23,7 +23,8 @@ class CDropDlg : public CDialog {
   ~CDropDlg() override;
 
   // Replaces the contents of pList with the paths of a drop, files and
-  // folders alike, whole whatever their length, in the shell's order.
+  // folders alike, whole whatever their length, in the shell's order, each
+  // in UTF-8 (exactly as the shell names it, as the batch takes it).
   // Always TRUE.
   static BOOL GetDroppedFiles(HDROP hDrop, CStringList* pList);
 

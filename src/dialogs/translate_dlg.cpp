@@ -4,10 +4,26 @@
 #include "framework/winapp.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "win32/wide_text.h"
 
 namespace {
 
 const char kBatchCancelled[] = "Batch cancelled.";
+
+// How the dialog's ANSI texts show the UTF-8 path: the code page's closest
+// characters, for the eye only (never to open a file by).
+std::string Shown(const std::string& path) {
+  std::wstring wide;
+  if (!WideFromUtf8(path, &wide)) return path;
+  const int n = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                      NULL, 0, NULL, NULL);
+  std::string shown(static_cast<size_t>(n), '\0');
+  if (n > 0) {
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &shown[0], n,
+                          NULL, NULL);
+  }
+  return shown;
+}
 
 }  // namespace
 
@@ -74,7 +90,7 @@ void CTranslateDlg::OnConvert() {
     // A copy: the list stays the caller's, whatever the messages below do.
     const CString strPath = m_pFileList->GetNext(pos);
     CString strStatus;
-    strStatus << "File " << n << ": " << strPath;
+    strStatus << "File " << n << ": " << Shown(strPath.GetString()).c_str();
     SetStatus(strStatus);
 
     MSG msg;
@@ -86,7 +102,7 @@ void CTranslateDlg::OnConvert() {
 
     if (!ProbeWritable(strPath.GetString())) {
       CString strQuestion;
-      strQuestion << strPath << "\n\n" << "This file cannot be opened for writing. Continue batch?";
+      strQuestion << Shown(strPath.GetString()).c_str() << "\n\n" << "This file cannot be opened for writing. Continue batch?";
       if (!AskToContinue(strQuestion)) {
         bStoppedByUser = true;
         break;
@@ -129,7 +145,7 @@ BOOL CTranslateDlg::ConvertFile(LPCSTR pszPath) {
 }
 
 void CTranslateDlg::ReportFileError(const std::string& path, int error) {
-  MessageBox(FileErrorText(path, error).c_str(), AfxGetAppName(), MB_OK | MB_ICONSTOP);
+  MessageBox(FileErrorText(Shown(path), error).c_str(), AfxGetAppName(), MB_OK | MB_ICONSTOP);
 }
 
 void CTranslateDlg::SetStatus(LPCSTR pszText) { SetDlgItemText(IDC_STATUS, pszText); }

@@ -22,16 +22,17 @@
 
 class CTranslateDlg : public CDialog, public ErrorReporter {
  public:
-  // A dialog for the files of pFileList, read from head to tail and never
-  // changed; the list must outlive the dialog. Registers the "ProgressBar"
+  // A dialog for the files of pFileList (paths in UTF-8), read from head to
+  // tail and never changed; the list must outlive the dialog. Registers the "ProgressBar"
   // window class that the template needs.
   explicit CTranslateDlg(const CStringList* pFileList, CWnd* pParent = NULL);
   ~CTranslateDlg() override;
 
-  // Converts the file at pszPath in place with the mode m_nTransMode. TRUE
+  // Converts the file at pszPath (UTF-8) in place with the mode m_nTransMode. TRUE
   // on success; on failure the user has seen the error (ReportFileError).
   BOOL ConvertFile(LPCSTR pszPath);
-  // Shows the path, a blank line and the sentence for error in a message box
+  // Shows the path (in the ANSI code page's closest form), a blank line and
+  // the sentence for error in a message box
   // owned by the dialog, captioned with the application's name, with an OK
   // button and the stop icon; returns when the user has dismissed it.
   void ReportFileError(const std::string& path, int error) override;

@@ -47,6 +47,7 @@ CString ProfileNameFromPath(LPCSTR lpszPath) { return ExeNameFromPath(lpszPath) 
 CWinApp::CWinApp(LPCSTR lpszAppName)
     : m_hInstance(NULL),
       m_lpCmdLine(g_szEmpty),
+      m_lpCmdLineW(NULL),
       m_nCmdShow(SW_SHOWNORMAL),
       m_pszAppName(NULL),
       m_pszExeName(NULL),
@@ -238,6 +239,12 @@ int AfxMessageBox(LPCSTR lpszText, UINT nType) {
   return AfxShowMessageBox(::GetActiveWindow(), lpszText, AfxGetAppName(), nType);
 }
 
+namespace {
+LPCWSTR g_lpCmdLineW = NULL;
+}  // namespace
+
+void AfxSetWideCommandLine(LPCWSTR lpCmdLineW) { g_lpCmdLineW = lpCmdLineW; }
+
 BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int nCmdShow) {
   CWinApp* pApp = AfxGetApp();
   if (pApp == NULL) return FALSE;
@@ -245,6 +252,9 @@ BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int nCmdShow) {
   while (*lpCmdLine != '\0' && static_cast<unsigned char>(*lpCmdLine) <= ' ') ++lpCmdLine;
   pApp->m_hInstance = hInstance;
   pApp->m_lpCmdLine = lpCmdLine;
+  LPCWSTR lpCmdLineW = g_lpCmdLineW;
+  while (lpCmdLineW != NULL && *lpCmdLineW != L'\0' && *lpCmdLineW <= L' ') ++lpCmdLineW;
+  pApp->m_lpCmdLineW = lpCmdLineW;
   pApp->m_nCmdShow = nCmdShow;
   pApp->SetNamesFromModule();
   return TRUE;

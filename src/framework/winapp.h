@@ -42,6 +42,11 @@ class CWinApp : public CCmdTarget {
   // The command line after the program's name, without the white space
   // and control characters that follow the name; never NULL.
   LPSTR m_lpCmdLine;
+  // The same command line as the system holds it, in UTF-16, when the
+  // program was started through its entry point (AfxSetWideCommandLine);
+  // NULL otherwise. Unlike m_lpCmdLine it names every file exactly, whatever
+  // the ANSI code page lacks.
+  LPCWSTR m_lpCmdLineW;
   int m_nCmdShow;
   // The application's name (caption of message boxes).
   LPCSTR m_pszAppName;
@@ -141,6 +146,11 @@ HINSTANCE AfxGetInstanceHandle();
 HINSTANCE AfxGetResourceHandle();
 // The registered main window, or NULL.
 CWnd* AfxGetMainWnd();
+// Called by the entry point before AfxWinMain: the command line after the
+// program's name in UTF-16, which AfxWinInit gives to m_lpCmdLineW (without
+// the white space and control characters that follow the name). The text
+// must outlive the application object's use of it.
+void AfxSetWideCommandLine(LPCWSTR lpCmdLineW);
 // The application's name (the executable's base name without an application
 // object).
 LPCSTR AfxGetAppName();

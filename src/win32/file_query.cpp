@@ -27,6 +27,7 @@ struct BasicInformation {
 const int kFileBasicInformation = 4;
 const int kFileStandardInformation = 5;
 const int kFileInternalInformation = 6;
+const int kFileIdInformation = 59;
 
 bool Query(HANDLE h, int what, void* out, ULONG size) {
   static const InformationFileCall query = SystemCall("NtQueryInformationFile");
@@ -66,6 +67,19 @@ bool QueryFileIndex(HANDLE h, uint64_t* index) {
   LARGE_INTEGER internal;
   if (!Query(h, kFileInternalInformation, &internal, sizeof internal)) return false;
   *index = static_cast<uint64_t>(internal.QuadPart);
+  return true;
+}
+
+bool QueryFileId(HANDLE h, uint64_t* volume, uint64_t* low, uint64_t* high) {
+  struct {
+    ULONGLONG volume;
+    BYTE id[16];
+  } info;
+  if (!Query(h, kFileIdInformation, &info, sizeof info)) return false;
+  *volume = info.volume;
+  *low = *high = 0;
+  for (int i = 7; i >= 0; --i) *low = (*low << 8) | info.id[i];
+  for (int i = 15; i >= 8; --i) *high = (*high << 8) | info.id[i];
   return true;
 }
 

@@ -34,6 +34,9 @@ bool QueryFileTimes(HANDLE h, FileTimes* times);
 bool QueryFileSizes(HANDLE h, FileSizes* sizes);
 // The file's index on its volume, as GetFileInformationByHandle gives it.
 bool QueryFileIndex(HANDLE h, uint64_t* index);
+// The volume's 64-bit serial number and the file's 128-bit id on it (low and
+// high halves): unique where the 64-bit index is not (ReFS).
+bool QueryFileId(HANDLE h, uint64_t* volume, uint64_t* low, uint64_t* high);
 
 // Sets the creation time (FILETIME units) and the attribute flags of the
 // file open as h (with FILE_WRITE_ATTRIBUTES) in one call, leaving its other

@@ -671,7 +671,6 @@ TEST_F(CliTest, FullDiskNamesTheUsersFile) {
 // good file is converted, each bad one gets its line and keeps its content,
 // no temporary file is left, and the status says that some failed.
 TEST_F(CliTest, BatchWithFaultyFiles) {
-  const std::string kProbe = "This file cannot be opened for writing";
   const std::string kDenied = "Permission Denied";
   // The system's reason where it gives one; the probe's sentence otherwise.
   struct Item {
@@ -694,11 +693,7 @@ TEST_F(CliTest, BatchWithFaultyFiles) {
   }
   Put("good2.txt", "2\n");
   items.push_back({"good2.txt", ""});
-#ifdef _WIN32
-  items.push_back({std::string(300, 'n'), kProbe});  // a name longer than any system takes
-#else
-  items.push_back({std::string(300, 'n'), "name too long for the system"});
-#endif
+  items.push_back({std::string(300, 'n'), "name too long for the system"});  // longer than any system takes
   // A file whose folder takes no new file. On POSIX the file itself may be
   // written: the probe passes and the conversion cannot make its temporary
   // file. The Windows build finds one on a read-only filesystem, where the
@@ -706,15 +701,16 @@ TEST_F(CliTest, BatchWithFaultyFiles) {
   const std::string locked = FileInReadOnlyFolder(scratch_);
   if (!locked.empty()) items.push_back({locked, kDenied});
   // Files held open by another program: without write sharing the probe
-  // fails; with it, the replace does (after the tool's brief wait).
+  // fails; with it, the replace does (after the tool's brief wait). Both
+  // say why.
   Put("held-read.txt", "h\n");
   Put("held-read-write.txt", "h\n");
   unchanged.push_back({"held-read.txt", "h\n"});
   unchanged.push_back({"held-read-write.txt", "h\n"});
   HeldByOtherProcess heldRead(scratch_ / "held-read.txt", Sharing::Read);
   HeldByOtherProcess heldReadWrite(scratch_ / "held-read-write.txt", Sharing::ReadWrite);
-  if (heldRead.ok()) items.push_back({"held-read.txt", kDenied});
-  if (heldReadWrite.ok()) items.push_back({"held-read-write.txt", kDenied});
+  if (heldRead.ok()) items.push_back({"held-read.txt", "in use by another program"});
+  if (heldReadWrite.ok()) items.push_back({"held-read-write.txt", "in use by another program"});
   Put("good3.txt", "3\n");
   items.push_back({"good3.txt", ""});
 

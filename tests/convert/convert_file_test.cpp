@@ -361,6 +361,15 @@ TEST_F(ConvertFailureTest, MissingFileOrFolder) {
   }
 }
 
+// What a file that cannot be opened is reported with: on Windows the file is
+// held open by another program, which the report says; on POSIX its
+// permissions refuse.
+#ifdef _WIN32
+const int kLocked = kErrorHeld;
+#else
+const int kLocked = EACCES;
+#endif
+
 TEST_F(ConvertFailureTest, UnreadableFile) {
   const std::string path = scratch_ / "locked.txt";
   WriteBytes(path, "a\nb\n");
@@ -370,7 +379,7 @@ TEST_F(ConvertFailureTest, UnreadableFile) {
       Unreadable locked(path);
       EXPECT_FALSE(ConvertWithMode(path, mode, reporter_));
     }
-    ExpectOneReport(path, EACCES);
+    ExpectOneReport(path, kLocked);
     EXPECT_EQ(ReadBytes(path), "a\nb\n");
     EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"locked.txt"});
   }
@@ -452,14 +461,15 @@ TEST_F(ConvertFailureTest, ReplaceThatFails) {
     if (!blocked.ok()) GTEST_SKIP() << "cannot arrange a failing replace here (needs root)";
     EXPECT_FALSE(ConvertWithMode(path, ModeLfToCrLf, reporter_));
   }
-  ExpectOneReport(path, EACCES);
+  ExpectOneReport(path, kLocked);
   EXPECT_EQ(ReadBytes(path), "a\nb\n");
   EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"held.txt"});
 }
 
 // Another program holds the file open. Without write sharing the probe fails;
-// with it the probe passes, but no sharing allows the file to be replaced while
-// it is open: the conversion waits briefly, then gives up.
+// with it the probe passes, but without delete sharing the file cannot be
+// replaced while it is open: the conversion waits briefly, then gives up.
+// Both say that the file is in use.
 TEST_F(ConvertFailureTest, FileHeldByAnotherProcess) {
   const struct {
     const char* name;
@@ -479,10 +489,10 @@ TEST_F(ConvertFailureTest, FileHeldByAnotherProcess) {
       if (!held.ok()) GTEST_SKIP() << "no share modes here";
       int error = 0;
       EXPECT_EQ(ProbeWritable(path, &error), c.probeOk);
-      EXPECT_EQ(error, c.probeOk ? 0 : EACCES);
+      EXPECT_EQ(error, c.probeOk ? 0 : kErrorHeld);
       EXPECT_FALSE(ConvertWithMode(path, ModeLfToCrLf, reporter_));
     }
-    ExpectOneReport(path, EACCES);
+    ExpectOneReport(path, kErrorHeld);
     EXPECT_EQ(ReadBytes(path), "a\nb\n");
     EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"held.txt"});
     EXPECT_TRUE(ProbeWritable(path));  // let go once the helper is gone
@@ -568,15 +578,12 @@ std::string DeepFolder(const std::string& base, size_t length) {
 }
 
 // What a path or name longer than the system takes is reported with.
-#ifdef _WIN32
-const int kTooLong = EIO;  // ERROR_FILENAME_EXCED_RANGE
-#else
 const int kTooLong = ENAMETOOLONG;
-#endif
 
-// Paths longer than the system takes (PATH_MAX: MAX_PATH on Windows), and a
-// file whose own path fits but whose temporary file's would not. The report
-// names the path with the general sentence, and nothing is made.
+// Paths longer than the system takes (PATH_MAX), and a file whose own path
+// fits but whose temporary file's would not; on Windows, which takes paths of
+// up to 32,767 characters, a longer one, and a name longer than 255. The report names the path
+// with the general sentence (the console tool says why), and nothing is made.
 TEST_F(ConvertFailureTest, PathTooLong) {
   EXPECT_STREQ(ErrorSentence(kTooLong), "Error: An error has occurred!");
   const std::string base = scratch_.path();
@@ -592,13 +599,14 @@ TEST_F(ConvertFailureTest, PathTooLong) {
     bool probeOk;
     bool converted;
   } kCases[] = {
+#ifdef _WIN32
+      {"path_over_the_limit", base + std::string(33000, 'n'), false, false},
+      {"name_over_the_limit", base + std::string(256, 'n'), false, false},
+#else
       {"path_over_the_limit", overLimit, false, false},
 #ifdef NAME_MAX
       {"name_over_the_limit", base + std::string(NAME_MAX + 1, 'n'), false, false},
 #endif
-#ifdef _WIN32
-      {"only_the_temporary_file_over_the_limit", deep + "a", true, false},
-#else
       // Made and renamed relative to its folder: its full name never counts.
       {"only_the_temporary_file_over_the_limit", deep + "a", true, true},
 #endif
@@ -620,6 +628,46 @@ TEST_F(ConvertFailureTest, PathTooLong) {
   }
 }
 
+#ifdef _WIN32
+// Names that the system's older rules take for other names: a path longer
+// than MAX_PATH, one whose temporary file's path would be, a name ending in a
+// dot or a space beside the name without it, characters that the ANSI code
+// page lacks (beside a look-alike). Each converts its own file and nothing
+// else, and leaves nothing behind.
+TEST_F(ConvertFailureTest, NamesAreTakenAsTheyAre) {
+  const std::string base = scratch_.path();
+  const std::string deep = DeepFolder(base, 300);
+  const size_t kMaxPath = 260;  // MAX_PATH, the older rules' limit
+  const std::string nearLimit = DeepFolder(base, kMaxPath - 4);
+  const struct {
+    const char* name;
+    std::string path;
+    std::string decoy;  // a file that must keep its content, if any
+  } kCases[] = {
+      {"path_of_300_characters", deep + "long.txt", ""},
+      {"temporary_file_past_max_path", nearLimit + "a", ""},
+      {"name_ending_in_a_dot", base + "b.txt.", base + "b.txt"},
+      {"name_ending_in_a_space", base + "c.txt ", base + "c.txt"},
+      {"letter_with_a_look_alike", base + "\xC4\x80" "bcd.txt", base + "abcd.txt"},
+      {"cyrillic", base + "\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt", base + "x.txt"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(c.path, "a\nb\n");
+    if (!c.decoy.empty()) WriteBytes(c.decoy, "x\ny\n");
+    const std::vector<std::string> listing = ListFolder(FolderOf(c.path));
+    EXPECT_TRUE(ProbeWritable(c.path));
+    EXPECT_TRUE(ConvertWithMode(c.path, ModeLfToCrLf, reporter_));
+    EXPECT_EQ(ReadBytes(c.path), "a\r\nb\r\n");
+    if (!c.decoy.empty()) {
+      EXPECT_EQ(ReadBytes(c.decoy), "x\ny\n");
+    }
+    EXPECT_EQ(ListFolder(FolderOf(c.path)), listing);
+  }
+  EXPECT_TRUE(reporter_.reports.empty());
+}
+#endif
+
 TEST_F(ConvertFailureTest, ProbeTellsWhetherAFileCanBeWritten) {
   const std::string path = scratch_ / "p.txt";
   WriteBytes(path, "x\n");
@@ -638,7 +686,13 @@ TEST_F(ConvertFailureTest, ProbeTellsWhetherAFileCanBeWritten) {
 std::vector<std::string> SpecialFiles(const ScratchDir& scratch) {
 #ifdef _WIN32
   return {"NUL", "con", "Con.txt", scratch / "aux.log", scratch / "COM1", "LPT9.x", "conout$",
-          "\\\\.\\C:", "\\\\.\\pipe\\quenlat"};
+          "\\\\.\\C:", "\\\\.\\pipe\\quenlat",
+          // The superscript digits name ports too.
+          "COM\xC2\xB9", scratch / "lpt\xC2\xB3.txt", "Com\xC2\xB2.log",
+          // The system's own prefixes, for anything but a drive's or a share's path.
+          "\\\\?\\C:", "\\??\\Z:", "\\\\?\\GLOBALROOT\\Device\\Null", "\\??\\NUL",
+          "\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\x.txt",
+          "\\\\?\\UNC\\server", "\\\\?\\pipe\\quenlat"};
 #else
   std::vector<std::string> paths;
   for (const SpecialFile& made : MakeSpecialFiles(scratch.path())) paths.push_back(scratch / made.name);

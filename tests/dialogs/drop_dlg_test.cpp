@@ -25,6 +25,7 @@
 #include "support.h"
 #include "ui_support.h"
 #include "test_app.h"
+#include "win32/wide_text.h"
 
 namespace {
 
@@ -36,18 +37,25 @@ const char kAboutCaption[] = "About Quenlat";
 const int kStatusLine = 1007;  // of the Translate Linebreaks dialog
 
 // A drop as the shell hands it over: a DROPFILES header followed by the
-// paths, each ending in a zero, and one more zero.
-HDROP MakeDrop(const std::vector<std::string>& paths) {
-  size_t size = sizeof(DROPFILES) + 1;
-  for (const std::string& path : paths) size += path.size() + 1;
+// paths, each ending in a zero, and one more zero. With wide, the paths
+// (UTF-8 here) go in UTF-16, as today's shell gives them.
+HDROP MakeDrop(const std::vector<std::string>& paths, bool wide = false) {
+  std::vector<std::wstring> widePaths;
+  size_t size = sizeof(DROPFILES) + (wide ? sizeof(wchar_t) : 1);
+  for (const std::string& path : paths) {
+    widePaths.emplace_back();
+    WideFromUtf8(path, &widePaths.back());
+    size += wide ? (widePaths.back().size() + 1) * sizeof(wchar_t) : path.size() + 1;
+  }
   HGLOBAL hDrop = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
   DROPFILES* pDrop = static_cast<DROPFILES*>(::GlobalLock(hDrop));
   pDrop->pFiles = sizeof(DROPFILES);
-  pDrop->fWide = FALSE;
+  pDrop->fWide = wide ? TRUE : FALSE;
   char* p = reinterpret_cast<char*>(pDrop) + sizeof(DROPFILES);
-  for (const std::string& path : paths) {
-    std::memcpy(p, path.c_str(), path.size() + 1);
-    p += path.size() + 1;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const size_t bytes = wide ? (widePaths[i].size() + 1) * sizeof(wchar_t) : paths[i].size() + 1;
+    std::memcpy(p, wide ? static_cast<const void*>(widePaths[i].c_str()) : paths[i].c_str(), bytes);
+    p += bytes;
   }
   ::GlobalUnlock(hDrop);
   return static_cast<HDROP>(hDrop);
@@ -355,6 +363,30 @@ TEST_F(DropDlgTest, ADropOpensTheTranslateDialogWithThePathsInTheShellsOrder) {
   const std::string sentence = "\n\nThis file cannot be opened for writing. Continue batch?";
   EXPECT_EQ((std::vector<std::string>{folder + sentence, longPath + sentence}), questions);
   EXPECT_EQ("a\r\nb\r\n", ReadBytes(file));
+}
+
+// The shell names dropped files in UTF-16: each reaches the batch exactly,
+// so a name with a letter the ANSI code page lacks, or one that ends in a
+// dot, converts its own file and not the look-alike beside it.
+TEST_F(DropDlgTest, ADropConvertsExactlyTheFilesItNames) {
+  const std::vector<std::string> named = {m_scratch / "\xC4\x80" "bcd.txt", m_scratch / "b.txt."};
+  const std::vector<std::string> beside = {m_scratch / "abcd.txt", m_scratch / "b.txt"};
+  for (const std::string& path : named) WriteBytes(path, "a\nb\n");
+  for (const std::string& path : beside) WriteBytes(path, "a\nb\n");
+  Run([&](HWND hDlg) {
+    EXPECT_TRUE(WaitIconic(hDlg, true));
+    Restore(hDlg);
+    ::PostMessageA(hDlg, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(named, true)), 0);
+    HWND hTranslate = ui::WaitForDialog(kTranslateCaption, ::GetWindowThreadProcessId(hDlg, NULL));
+    ASSERT_NE(nullptr, hTranslate);
+    ui::Click(hTranslate, IDOK);
+    EXPECT_TRUE(ui::WaitForItemText(hTranslate, kStatusLine, "2 files converted."));
+    ui::Click(hTranslate, IDCANCEL);
+    EXPECT_TRUE(ui::WaitUntil([&] { return !::IsWindow(hTranslate); }));
+    ::PostMessageA(hDlg, WM_CLOSE, 0, 0);
+  });
+  for (const std::string& path : named) EXPECT_EQ("a\r\nb\r\n", ReadBytes(path)) << path;
+  for (const std::string& path : beside) EXPECT_EQ("a\nb\n", ReadBytes(path)) << path;
 }
 
 TEST(GetDroppedFiles, ReplacesTheListWithEveryPathWhole) {

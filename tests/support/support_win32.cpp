@@ -6,18 +6,35 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "win32/wide_text.h"
+
 namespace {
 
+// The system's name for a test's path (UTF-8): an absolute one in the form
+// that takes long paths and names ending in a dot or a space as they are.
+std::wstring W(const std::string& path) {
+  std::string form = path;
+  const bool absolute = form.size() >= 3 && form[1] == ':' && (form[2] == '\\' || form[2] == '/');
+  if (absolute && form.find("\\.") == std::string::npos && form.find('/') == std::string::npos)
+    form = "\\\\?\\" + form;
+  std::wstring wide;
+  if (!WideFromUtf8(form, &wide)) throw std::runtime_error("not UTF-8: " + path);
+  return wide;
+}
+
 void RemoveTree(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  const std::wstring name = W(path);
+  DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   if (attributes & FILE_ATTRIBUTE_READONLY)
-    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    for (const std::string& name : ListFolder(path)) RemoveTree(path + "\\" + name);
-    RemoveDirectoryA(path.c_str());
+    SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    for (const std::string& entry : ListFolder(path)) RemoveTree(path + "\\" + entry);
+    RemoveDirectoryW(name.c_str());
+  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    RemoveDirectoryW(name.c_str());
   } else {
-    DeleteFileA(path.c_str());
+    DeleteFileW(name.c_str());
   }
 }
 
@@ -53,8 +70,8 @@ ScratchDir::~ScratchDir() { RemoveTree(path_.substr(0, path_.size() - 1)); }
 
 std::string ReadBytes(const std::string& path) {
   std::string bytes;
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
+  HANDLE h = CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return bytes;
   char buf[65536];
   DWORD got = 0;
@@ -64,7 +81,7 @@ std::string ReadBytes(const std::string& path) {
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  HANDLE h = CreateFileW(W(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + path);
   DWORD written = 0;
   bool ok = bytes.empty() ||
@@ -75,26 +92,26 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 bool Exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(W(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::vector<std::string> ListFolder(const std::string& folder) {
   std::vector<std::string> names;
-  WIN32_FIND_DATAA data;
+  WIN32_FIND_DATAW data;
   std::string pattern = folder;
   if (pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
-  HANDLE find = FindFirstFileA((pattern + "*").c_str(), &data);
+  HANDLE find = FindFirstFileW(W(pattern + "*").c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return names;
   do {
-    std::string name = data.cFileName;
+    std::string name = Utf8FromWide(data.cFileName, wcslen(data.cFileName));
     if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(find, &data));
+  } while (FindNextFileW(find, &data));
   FindClose(find);
   std::sort(names.begin(), names.end());
   return names;
 }
 
-void MakeFolder(const std::string& path) { CreateDirectoryA(path.c_str(), nullptr); }
+void MakeFolder(const std::string& path) { CreateDirectoryW(W(path).c_str(), nullptr); }
 
 std::string CurrentFolder() {
   char buf[MAX_PATH + 1];
