@@ -15,6 +15,7 @@ packages=(
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
   dos2unix hyperfine time
+  locales  # the Japanese locale that the Windows name tests make with localedef
   dpkg-dev file zip unzip  # scripts/package.sh: CPack's Debian package and its dependencies, the zip
   wixl msitools  # scripts/package.sh: the Windows Installer package, and its test reads it
 )
