@@ -16,6 +16,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   dos2unix hyperfine time
   python3 strace  # tests/powerloss: the power-loss checker records the console tool
+  locales  # the Japanese locale that the Windows name tests make with localedef
   dpkg-dev file zip unzip  # scripts/package.sh: CPack's Debian package and its dependencies, the zip
   wixl msitools  # scripts/package.sh: the Windows Installer package, and its test reads it
 )

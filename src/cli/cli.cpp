@@ -212,7 +212,7 @@ void NoteOutputFailure() {
 bool PutOutput(const std::string& text) {
   if (outputError != 0) return false;
   errno = 0;
-  if (std::fputs(text.c_str(), stdout) == EOF || std::ferror(stdout)) NoteOutputFailure();
+  if (!WriteText(stdout, text) || std::ferror(stdout)) NoteOutputFailure();
   return outputError == 0;
 }
 
@@ -268,10 +268,12 @@ class ProgressLine {
     if (text.size() + current.size() <= width) {
       text += current;
     } else if (text.size() + 3 < width) {
-      text += "..." + current.substr(current.size() - (width - text.size() - 3));
+      size_t from = current.size() - (width - text.size() - 3);
+      while (from < current.size() && (current[from] & 0xC0) == 0x80) ++from;  // whole characters
+      text += "..." + current.substr(from);
     }
     text.resize(width, ' ');  // also covers what a longer line left
-    std::fprintf(stderr, "\r%s\r", text.c_str());
+    WriteText(stderr, "\r" + text + "\r");
     std::fflush(stderr);
     shown_ = true;
   }
@@ -354,7 +356,7 @@ class ConsoleReporter : public ErrorReporter {
   void Print(const std::string& path, const std::string& sentence) {
     if (progress_) progress_->Clear();
     FlushOutput();
-    std::fprintf(stderr, "quenlat-cli: %s: %s\n", PrintableName(path).c_str(), sentence.c_str());
+    WriteText(stderr, "quenlat-cli: " + PrintableName(path) + ": " + sentence + "\n");
   }
 
   ProgressLine* progress_;
@@ -510,11 +512,10 @@ bool ReportGathered(const Worklist& work, size_t index, ConsoleReporter* reporte
 bool ReadNameList(const std::string& list, bool nullSeparated, std::vector<std::string>* names) {
   std::FILE* f = nullptr;
   if (list != "-") {
-    f = std::fopen(list.c_str(), "rb");
+    f = OpenForReading(list);
     if (!f) return false;
   }
-  const char end = nullSeparated ? '\0' : '\n';
-  std::string name;
+  std::string text;
   std::vector<char> buf(64 * 1024);
   bool ok = true;
   for (;;) {
@@ -526,22 +527,22 @@ bool ReadNameList(const std::string& list, bool nullSeparated, std::vector<std::
       ok = false;
     }
     if (got == 0) break;
-    for (size_t i = 0; i < got; ++i) {
-      if (buf[i] != end) {
-        name += buf[i];
-        continue;
-      }
-      if (!nullSeparated && !name.empty() && name.back() == '\r') name.pop_back();
-      if (!name.empty()) names->push_back(name);
-      name.clear();
-    }
+    text.append(buf.data(), got);
   }
-  if (!nullSeparated && !name.empty() && name.back() == '\r') name.pop_back();
-  if (!name.empty()) names->push_back(name);
   const int error = errno;
   if (f) std::fclose(f);
   errno = error;
-  return ok;
+  if (!ok || !ListText(&text)) return false;
+  const char end = nullSeparated ? '\0' : '\n';
+  for (size_t start = 0; start < text.size();) {
+    size_t stop = text.find(end, start);
+    if (stop == std::string::npos) stop = text.size();
+    size_t length = stop - start;
+    if (!nullSeparated && length > 0 && text[stop - 1] == '\r') --length;
+    if (length > 0) names->push_back(text.substr(start, length));
+    start = stop + 1;
+  }
+  return true;
 }
 
 // The names the run works on: the arguments (patterns expanded where the
@@ -552,7 +553,8 @@ bool Gather(CliOptions& options, Worklist* work) {
   std::vector<std::string> names = ExpandWildcards(std::move(options.files));
   if (options.hasFilesFrom && !ReadNameList(options.filesFrom, options.nullSeparated, &names)) {
     ConsoleReporter().Report(options.filesFrom == "-" ? "standard input" : options.filesFrom,
-                             ErrorReason(errno));
+                             errno == EILSEQ ? "a UTF-16 list that ends in half a character"
+                                             : ErrorReason(errno));
     return false;
   }
   if (!options.recursive) {
@@ -574,11 +576,8 @@ bool Gather(CliOptions& options, Worklist* work) {
       }
     }
   }
-  if (kPathSeparator == '\\') {
-    // A pattern that matched nothing: Windows names hold no '*' or '?'.
-    for (size_t i = 0; i < work->paths.size(); ++i) {
-      if (work->paths[i].find_first_of("*?") != std::string::npos) work->errors[i] = ENOENT;
-    }
+  for (size_t i = 0; i < work->paths.size(); ++i) {
+    if (HoldsWildcard(work->paths[i])) work->errors[i] = ENOENT;
   }
   return true;
 }
@@ -608,7 +607,7 @@ struct Scan {
 bool IsBinaryFile(const std::string& path, uint64_t size) {
   unsigned char first[2] = {0, 0};
   size_t got = 0;
-  if (std::FILE* f = std::fopen(ResolvePath(path).c_str(), "rb")) {
+  if (std::FILE* f = OpenForReading(ResolvePath(path))) {
     got = std::fread(first, 1, sizeof first, f);
     std::fclose(f);
   }

@@ -5,6 +5,12 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+#include <cwchar>
+
+#include "win32/wide_text.h"
+#endif
+
 #include "cli.h"
 #include "convert/convert.h"
 #include "platform.h"
@@ -20,21 +26,17 @@ int Printed(int status) {
   return kExitFailure;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Runs the tool on the arguments that follow the program's name.
+int Run(std::vector<std::string> args) {
   PrepareProcess();
   try {
     CliOptions options;
     std::string error;
-    bool parsed;
-    {
-      const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-      parsed = ParseOptions(args, StandardInputIsTerminal(), &options, &error);
-    }
+    const bool parsed = ParseOptions(args, StandardInputIsTerminal(), &options, &error);
+    std::vector<std::string>().swap(args);  // the options hold them now: a run may be given many
     if (!parsed) {
-      std::fprintf(stderr, "quenlat-cli: %s\n%sTry 'quenlat-cli --help' for more.\n",
-                   error.c_str(), kUsageLine);
+      WriteText(stderr, "quenlat-cli: " + error + "\n" + kUsageLine +
+                            "Try 'quenlat-cli --help' for more.\n");
       return kExitUsage;
     }
     if (options.help) {
@@ -59,3 +61,19 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments as the user gave them, in UTF-16: the ANSI ones would hold
+// look-alikes or '?' for characters outside the code page, naming other files.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(Utf8FromWide(argv[i], std::wcslen(argv[i])));
+  return Run(std::move(args));
+}
+#else
+int main(int argc, char** argv) {
+  return Run(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+}
+#endif

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -144,9 +145,30 @@ bool SameFile(const std::string& a, const std::string& b);
 
 // The file arguments as the program works on them. On Windows, where the
 // shell leaves patterns to the program, an argument holding '*' or '?' in its
-// last part becomes the names in its folder that match it, in name order ("."
-// and ".." excluded), or stays as it is when none does. Elsewhere the shell
-// has done that, and args come back unchanged.
+// last part becomes the names in its folder that match it, in name order, or
+// stays as it is when none does: '*' stands for any characters, '?' for one,
+// letters match without case, "*.*" matches every name, and hidden and system
+// files are left out ("." and ".." too). Elsewhere the shell has done that,
+// and args come back unchanged.
 std::vector<std::string> ExpandWildcards(std::vector<std::string> args);
+
+// True when path holds a '*' or '?' that no file's name can hold: on Windows
+// (outside a \\?\ prefix) a pattern that matched nothing; never elsewhere.
+bool HoldsWildcard(const std::string& path);
+
+// Opens the file at path for reading bytes, as fopen does, the name taken as
+// it is (on Windows in UTF-16, relative to the start-up folder). nullptr with
+// errno set when it cannot.
+std::FILE* OpenForReading(const std::string& path);
+
+// Writes text (UTF-8) to stream, stdout or stderr: on a Windows console as
+// characters, elsewhere as its bytes. False with errno set when it fails.
+bool WriteText(std::FILE* stream, const std::string& text);
+
+// Makes the bytes of a names list UTF-8 text: on Windows a list in UTF-16
+// (little- or big-endian) with its byte-order mark is converted and a UTF-8
+// list loses its mark; other lists stay as they are. False with errno set when a UTF-16 list ends in half a
+// character.
+bool ListText(std::string* bytes);
 
 #endif

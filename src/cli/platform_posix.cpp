@@ -247,3 +247,13 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 std::vector<std::string> ExpandWildcards(std::vector<std::string> args) { return args; }
+
+bool HoldsWildcard(const std::string&) { return false; }
+
+std::FILE* OpenForReading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
+
+bool WriteText(std::FILE* stream, const std::string& text) {
+  return std::fputs(text.c_str(), stream) != EOF;
+}
+
+bool ListText(std::string*) { return true; }
