@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -90,19 +91,49 @@ extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file) {
 int g_renameViolations = 0;
 int g_renames = 0;
 
-extern "C" BOOL WINAPI MoveThatMayMeetAViolation(LPCSTR from, LPCSTR to, DWORD flags);
-extern "C" BOOL(WINAPI* const g_realMove)(LPCSTR, LPCSTR, DWORD) __asm__(QUENLAT_REAL_MOVE);
-extern "C" BOOL(WINAPI* const g_wrappedMove)(LPCSTR, LPCSTR, DWORD) __asm__(QUENLAT_WRAPPED_MOVE);
-BOOL(WINAPI* const g_wrappedMove)(LPCSTR, LPCSTR, DWORD) = MoveThatMayMeetAViolation;
-
-extern "C" BOOL WINAPI MoveThatMayMeetAViolation(LPCSTR from, LPCSTR to, DWORD flags) {
+// Whether the rename now asked for meets a sharing violation.
+bool RenameMeetsAViolation() {
   ++g_renames;
-  if (g_renameViolations > 0) {
-    --g_renameViolations;
-    SetLastError(ERROR_SHARING_VIOLATION);
-    return FALSE;
-  }
-  return g_realMove(from, to, flags);
+  if (g_renameViolations == 0) return false;
+  --g_renameViolations;
+  SetLastError(ERROR_SHARING_VIOLATION);
+  return true;
+}
+
+extern "C" BOOL WINAPI MoveThatMayMeetAViolation(LPCWSTR from, LPCWSTR to, DWORD flags);
+extern "C" BOOL(WINAPI* const g_realMove)(LPCWSTR, LPCWSTR, DWORD) __asm__(QUENLAT_REAL_MOVE);
+extern "C" BOOL(WINAPI* const g_wrappedMove)(LPCWSTR, LPCWSTR, DWORD) __asm__(QUENLAT_WRAPPED_MOVE);
+BOOL(WINAPI* const g_wrappedMove)(LPCWSTR, LPCWSTR, DWORD) = MoveThatMayMeetAViolation;
+
+extern "C" BOOL WINAPI MoveThatMayMeetAViolation(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  return RenameMeetsAViolation() ? FALSE : g_realMove(from, to, flags);
+}
+
+// The rename by handle (FileRenameInfo, FileRenameInfoEx) is looked up by
+// name; the lookup hands out this one in its place.
+typedef BOOL(WINAPI* SetInformationCall)(HANDLE, int, void*, DWORD);
+SetInformationCall g_realSetInformation = nullptr;
+
+extern "C" BOOL WINAPI SetInformationThatMayMeetAViolation(HANDLE file, int kind, void* info,
+                                                           DWORD size) {
+  const int kRenameInfo = 3, kRenameInfoEx = 22;
+  if ((kind == kRenameInfo || kind == kRenameInfoEx) && RenameMeetsAViolation()) return FALSE;
+  return g_realSetInformation(file, kind, info, size);
+}
+
+extern "C" FARPROC WINAPI LookupThatWrapsTheRename(HMODULE module, LPCSTR name);
+extern "C" FARPROC(WINAPI* const g_realLookup)(HMODULE, LPCSTR) __asm__(QUENLAT_REAL_LOOKUP);
+extern "C" FARPROC(WINAPI* const g_wrappedLookup)(HMODULE, LPCSTR) __asm__(QUENLAT_WRAPPED_LOOKUP);
+FARPROC(WINAPI* const g_wrappedLookup)(HMODULE, LPCSTR) = LookupThatWrapsTheRename;
+
+extern "C" FARPROC WINAPI LookupThatWrapsTheRename(HMODULE module, LPCSTR name) {
+  FARPROC real = g_realLookup(module, name);
+  // A name below 0x10000 is an ordinal.
+  if (real == nullptr || reinterpret_cast<uintptr_t>(name) <= 0xFFFF ||
+      strcmp(name, "SetFileInformationByHandle") != 0)
+    return real;
+  g_realSetInformation = reinterpret_cast<SetInformationCall>(reinterpret_cast<void*>(real));
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(SetInformationThatMayMeetAViolation));
 }
 #else
 // The steps that make a replace durable, in the order they were taken.
@@ -546,7 +577,7 @@ TEST(ReplaceFault, SharingViolationsForAMomentThenTheRenameSucceeds) {
     } else {
       EXPECT_GT(g_renames, 1);
       ASSERT_EQ(reporter.reports.size(), 1u);
-      EXPECT_EQ(reporter.reports[0].second, EACCES);
+      EXPECT_EQ(reporter.reports[0].second, kErrorHeld);
     }
     EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
   }
