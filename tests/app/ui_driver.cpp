@@ -1,12 +1,14 @@
 // Drives a dialog of another program from the command line, for scripts:
 //   quenlat_ui_driver CAPTION COMMAND...
-// waits for the visible dialog with that caption, then runs the commands in
-// order:
+// waits for the visible dialog with that caption that a QUENLAT.EXE shows
+// (the tests that run beside it show dialogs of the same caption in their
+// own processes), then runs the commands in order:
 //   click ID       clicks button ID
 //   text ID TEXT   waits until control ID shows TEXT
 //   rect           prints the dialog's window rectangle as WxH+X+Y
 // Exit code 0 when every command succeeded, 1 on a time-out, 2 on bad usage.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,12 +16,34 @@
 
 #include "ui_support.h"
 
+namespace {
+
+// The dialog with caption that some running QUENLAT.EXE shows, or NULL.
+HWND FindProgramDialog(const char* caption) {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return NULL;
+  HWND hFound = NULL;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32First(snapshot, &entry); more && hFound == NULL;
+       more = ::Process32Next(snapshot, &entry)) {
+    if (::lstrcmpiA(entry.szExeFile, "QUENLAT.EXE") == 0) {
+      hFound = ui::FindDialog(caption, 0, entry.th32ProcessID);
+    }
+  }
+  ::CloseHandle(snapshot);
+  return hFound;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: quenlat_ui_driver CAPTION [click ID | text ID TEXT | rect]...\n");
     return 2;
   }
-  HWND hDlg = ui::WaitForDialog(argv[1], 0);
+  HWND hDlg = NULL;
+  ui::WaitUntil([&] { return (hDlg = FindProgramDialog(argv[1])) != NULL; });
   if (hDlg == NULL) {
     std::fprintf(stderr, "no dialog \"%s\"\n", argv[1]);
     return 1;
