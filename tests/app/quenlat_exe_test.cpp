@@ -10,6 +10,7 @@
 #include "ui_support.h"
 #include "version_entries.h"
 #include "win32/module_path.h"
+#include "win32/wide_text.h"
 
 namespace {
 
@@ -30,12 +31,18 @@ std::string ProfilePath() {
 // A run of QUENLAT.EXE; killed if a test leaves it running.
 class QuenlatRun {
  public:
+  // arguments and folder in UTF-8; the program gets them in UTF-16, as
+  // Explorer starts it.
   QuenlatRun(const std::string& arguments, const std::string& folder) : m_info() {
-    std::string cmdLine = "\"" + Program() + "\" " + arguments;
-    STARTUPINFOA startup = {};
+    std::wstring cmdLine, program, where;
+    if (!WideFromUtf8("\"" + Program() + "\" " + arguments, &cmdLine) ||
+        !WideFromUtf8(Program(), &program) || !WideFromUtf8(folder, &where)) {
+      return;
+    }
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    m_started = ::CreateProcessA(Program().c_str(), &cmdLine[0], NULL, NULL, FALSE, 0, NULL,
-                                 folder.c_str(), &startup, &m_info) != FALSE;
+    m_started = ::CreateProcessW(program.c_str(), &cmdLine[0], NULL, NULL, FALSE, 0, NULL,
+                                 where.c_str(), &startup, &m_info) != FALSE;
   }
   ~QuenlatRun() {
     if (!m_started) return;
@@ -61,7 +68,7 @@ class QuenlatRun {
 
  private:
   PROCESS_INFORMATION m_info;
-  bool m_started;
+  bool m_started = false;
 };
 
 TEST(QuenlatExe, ConvertsTheFilesOnItsCommandLineAndExitsWithZero) {
@@ -99,7 +106,8 @@ TEST(QuenlatExe, ConvertsQuotedPathsWithBlanksAsSendToPassesThem) {
   ScratchDir scratch;
   MakeFolder(scratch / "My Files");
   const std::string first = scratch / "My Files\\first one.txt";
-  const std::string second = scratch / "second  two.txt";
+  // A name that no ANSI code page holds whole.
+  const std::string second = scratch / "\xC5\x8Csaka  \xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt";
   WriteBytes(first, "a\r\nb\r\n");
   WriteBytes(second, "c\nd\n");
   QuenlatRun run("\"" + first + "\" \"" + second + "\"", scratch.path());
