@@ -33,10 +33,12 @@ class QuenlatRun {
  public:
   // arguments and folder in UTF-8; the program gets them in UTF-16, as
   // Explorer starts it.
-  QuenlatRun(const std::string& arguments, const std::string& folder) : m_info() {
+  QuenlatRun(const std::string& arguments, const std::string& folder,
+             const std::string& exe = Program())
+      : m_info() {
     std::wstring cmdLine, program, where;
-    if (!WideFromUtf8("\"" + Program() + "\" " + arguments, &cmdLine) ||
-        !WideFromUtf8(Program(), &program) || !WideFromUtf8(folder, &where)) {
+    if (!WideFromUtf8("\"" + exe + "\" " + arguments, &cmdLine) ||
+        !WideFromUtf8(exe, &program) || !WideFromUtf8(folder, &where)) {
       return;
     }
     STARTUPINFOW startup = {};
@@ -139,32 +141,42 @@ TEST(QuenlatExe, ClosedWithoutConvertingItChangesNothingAndExitsWithZero) {
   EXPECT_FALSE(Exists(ProfilePath()));
 }
 
+// Also from a folder whose name the code page cannot hold, where the version
+// is read from the program's file found by its UTF-16 name.
 TEST(QuenlatExe, StartedBareItShowsTheMainWindowAndItsAboutBox) {
   ScratchDir scratch;
-  ::DeleteFileA(ProfilePath().c_str());
-  QuenlatRun run("", scratch.path());
-  ASSERT_TRUE(run.started());
-  HWND hMain = run.Dialog("Quenlat");
-  ASSERT_NE(nullptr, hMain);
-  EXPECT_EQ("Auto Minimize", ui::ItemText(hMain, 1000));
-  // First run: the option is on, so the window opens minimised.
-  EXPECT_TRUE(ui::WaitUntil([&] { return ::IsIconic(hMain) != FALSE; }, 5000));
-  EXPECT_EQ(BST_CHECKED, ui::CheckState(hMain, 1000));
+  const std::string elsewhere = scratch / "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82\xD1\x8B";
+  MakeFolder(elsewhere);
+  std::wstring from, to;
+  ASSERT_TRUE(WideFromUtf8(Program(), &from) && WideFromUtf8(elsewhere + "\\QUENLAT.EXE", &to));
+  ASSERT_TRUE(::CopyFileW(from.c_str(), to.c_str(), TRUE));
+  for (const std::string& exe : {Program(), elsewhere + "\\QUENLAT.EXE"}) {
+    SCOPED_TRACE(exe);
+    ::DeleteFileA(ProfilePath().c_str());
+    QuenlatRun run("", scratch.path(), exe);
+    ASSERT_TRUE(run.started());
+    HWND hMain = run.Dialog("Quenlat");
+    ASSERT_NE(nullptr, hMain);
+    EXPECT_EQ("Auto Minimize", ui::ItemText(hMain, 1000));
+    // First run: the option is on, so the window opens minimised.
+    EXPECT_TRUE(ui::WaitUntil([&] { return ::IsIconic(hMain) != FALSE; }, 5000));
+    EXPECT_EQ(BST_CHECKED, ui::CheckState(hMain, 1000));
 
-  ui::Click(hMain, 1008);
-  HWND hAbout = run.Dialog("About Quenlat");
-  ASSERT_NE(nullptr, hAbout);
-  EXPECT_EQ(hMain, ::GetWindow(hAbout, GW_OWNER));
-  EXPECT_EQ("Quenlat", ui::ItemText(hAbout, 1008));
-  EXPECT_EQ("Version 1.1", ui::ItemText(hAbout, 1006));
-  EXPECT_NE("", ui::ItemText(hAbout, 1007));
-  EXPECT_EQ("Release Build", ui::ItemText(hAbout, 105));
-  ui::Click(hAbout, IDCANCEL);
-  EXPECT_TRUE(ui::WaitUntil([&] { return !::IsWindow(hAbout); }));
+    ui::Click(hMain, 1008);
+    HWND hAbout = run.Dialog("About Quenlat");
+    ASSERT_NE(nullptr, hAbout);
+    EXPECT_EQ(hMain, ::GetWindow(hAbout, GW_OWNER));
+    EXPECT_EQ("Quenlat", ui::ItemText(hAbout, 1008));
+    EXPECT_EQ("Version 1.1", ui::ItemText(hAbout, 1006));
+    EXPECT_NE("", ui::ItemText(hAbout, 1007));
+    EXPECT_EQ("Release Build", ui::ItemText(hAbout, 105));
+    ui::Click(hAbout, IDCANCEL);
+    EXPECT_TRUE(ui::WaitUntil([&] { return !::IsWindow(hAbout); }));
 
-  ::PostMessageA(hMain, WM_CLOSE, 0, 0);
-  EXPECT_EQ(0, run.ExitCode());
-  EXPECT_FALSE(Exists(ProfilePath())) << "opening and closing writes nothing";
+    ::PostMessageA(hMain, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, run.ExitCode());
+    EXPECT_FALSE(Exists(ProfilePath())) << "opening and closing writes nothing";
+  }
 }
 
 // The application manifest, as the system reads it when the program starts.
