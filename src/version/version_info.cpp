@@ -50,10 +50,12 @@ CVersionInfo::~CVersionInfo() {
   if (m_hVersionData != NULL) FreeLockedBlock(m_hVersionData);
 }
 
-BOOL CVersionInfo::LoadFromFile(LPCSTR lpszPath) {
-  CString strPath(lpszPath);
+BOOL CVersionInfo::LoadFromFile(LPCSTR lpszPath) { return Load(CString(lpszPath), NULL); }
+
+BOOL CVersionInfo::Load(const CString& strPath, const wchar_t* pszWidePath) {
   DWORD dwHandle = 0;
-  DWORD dwSize = ::GetFileVersionInfoSizeA(strPath, &dwHandle);
+  DWORD dwSize = pszWidePath != NULL ? ::GetFileVersionInfoSizeW(pszWidePath, &dwHandle)
+                                     : ::GetFileVersionInfoSizeA(strPath, &dwHandle);
   if (dwSize == 0) {
     ReportError(strPath + " does not contain version information");
     return FALSE;
@@ -69,7 +71,10 @@ BOOL CVersionInfo::LoadFromFile(LPCSTR lpszPath) {
     ::GlobalFree(hNew);
     return FALSE;
   }
-  if (!::GetFileVersionInfoA(strPath, dwHandle, dwSize, pData)) {
+  const BOOL bRead = pszWidePath != NULL
+                        ? ::GetFileVersionInfoW(pszWidePath, dwHandle, dwSize, pData)
+                        : ::GetFileVersionInfoA(strPath, dwHandle, dwSize, pData);
+  if (!bRead) {
     ReportError("Failed to load version resource for " + strPath);
     FreeLockedBlock(hNew);
     return FALSE;
@@ -91,7 +96,11 @@ BOOL CVersionInfo::LoadFromFile(LPCSTR lpszPath) {
 }
 
 BOOL CVersionInfo::LoadFromModule(HMODULE hModule) {
-  return LoadFromFile(ModuleFilePath(hModule).c_str());
+  // Through the code page the path of a folder named in another script would
+  // name a look-alike's file, or none.
+  const std::wstring path = ModuleFilePathW(hModule);
+  if (path.empty()) return LoadFromFile("");
+  return Load(CString(AnsiForDisplay(path).c_str()), path.c_str());
 }
 
 BOOL CVersionInfo::GetString(CString& strValue, const CString& strName, UINT nLanguage) {

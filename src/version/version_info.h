@@ -26,6 +26,9 @@ class CVersionInfo : public CObject {
   // the earlier data, if any, still held.
   BOOL LoadFromFile(LPCSTR lpszPath);
   // LoadFromFile on the file of the module hModule (NULL: the program's).
+  // The file is found by its name in UTF-16: in a folder whose name the
+  // code page cannot hold, the messages show the name as the code page
+  // gives it.
   BOOL LoadFromModule(HMODULE hModule);
 
   // The value of the string entry strName in the string table of
@@ -45,6 +48,10 @@ class CVersionInfo : public CObject {
   const CString& GetLastErrorText() const { return m_strLastError; }
 
  protected:
+  // LoadFromFile's steps on the file named strPath in the messages and, when
+  // pszWidePath is not NULL, found by that name.
+  BOOL Load(const CString& strPath, const wchar_t* pszWidePath);
+
   // The version data, kept locked while held so that m_pFixedInfo, which
   // points into it, stays valid; NULL while nothing is loaded.
   HGLOBAL m_hVersionData;
