@@ -16,6 +16,10 @@ TEST(FileIdentity, BothNumbersTellFilesApart) {
       {1, 8},                   // another index on the first
       {kHigh + 1, 7}, {1, kHigh + 7},  // only the high bits differ from {1, 7}
       {0, 0},  {UINT64_MAX, UINT64_MAX}, {7, 1},  // the numbers swapped
+#ifdef _WIN32
+      // 128-bit ids (ReFS) whose lower halves are those of {1, 7}.
+      {1, 7, 1}, {1, 7, kHigh}, {2, 7, 1},
+#endif
   };
   const size_t n = sizeof ids / sizeof ids[0];
   for (size_t i = 0; i < n; ++i) {
