@@ -71,8 +71,6 @@ class CDialog : public CWnd {
   // Moves the focus to pWndCtrl the way the dialog manager does
   // (WM_NEXTDLGCTL with the handle).
   void GotoDlgCtrl(CWnd* pWndCtrl);
-  // Moves the focus to the next tab stop (WM_NEXTDLGCTL).
-  void NextDlgCtrl() const;
 
   // Keyboard and mouse input for the dialog and its controls goes through
   // the dialog manager (IsDialogMessage).

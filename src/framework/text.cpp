@@ -46,11 +46,6 @@ CString CString::Right(int nCount) const {
   return Mid(GetLength() - nCount);
 }
 
-int CString::Find(char ch) const {
-  size_t pos = m_str.find(ch);
-  return pos == std::string::npos ? -1 : static_cast<int>(pos);
-}
-
 void CString::TrimLeft() {
   size_t i = 0;
   while (i < m_str.size() && (m_str[i] == ' ' || (m_str[i] >= 9 && m_str[i] <= 13))) ++i;

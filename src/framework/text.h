@@ -40,8 +40,6 @@ class CString {
   CString Mid(int nFirst) const;
   CString Mid(int nFirst, int nCount) const;
   CString Right(int nCount) const;
-  // Position of the first ch (a single-byte character), or -1.
-  int Find(char ch) const;
   // Removes leading white space: the characters 9 to 13 and 32.
   void TrimLeft();
 

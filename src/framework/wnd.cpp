@@ -250,14 +250,6 @@ BOOL CWnd::SubclassDlgItem(UINT nID, CWnd* pParent) {
   return hWnd != NULL && SubclassWindow(hWnd);
 }
 
-HWND CWnd::UnsubclassWindow() {
-  if (m_hWnd != NULL && m_pfnSuper != NULL) {
-    ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
-  }
-  m_pfnSuper = NULL;
-  return Detach();
-}
-
 BOOL CWnd::Create(LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
                   CWnd* pParentWnd, UINT nID, CCreateContext* pContext) {
   HWND hWndParent = pParentWnd != NULL ? pParentWnd->m_hWnd : NULL;
@@ -485,8 +477,6 @@ void CWnd::CenterWindow(CWnd* pAlternateOwner) {
 }
 
 CWnd* CWnd::GetDesktopWindow() { return FromHandle(::GetDesktopWindow()); }
-
-CWnd* CWnd::GetActiveWindow() { return FromHandle(::GetActiveWindow()); }
 
 HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
   return reinterpret_cast<HICON>(

@@ -54,8 +54,6 @@ class CWnd : public CCmdTarget {
   BOOL SubclassWindow(HWND hWnd);
   // SubclassWindow on the child with ID nID of pParent.
   BOOL SubclassDlgItem(UINT nID, CWnd* pParent);
-  // Gives the window its previous procedure back and detaches it.
-  HWND UnsubclassWindow();
   // For the window procedure of a registered class that gives each new
   // window its object on its first message: attaches this object to hWnd
   // and routes the window's messages through AfxWndProc from then on, with
@@ -128,7 +126,6 @@ class CWnd : public CCmdTarget {
   // minimised, or else on the work area; then moved inside the work area.
   void CenterWindow(CWnd* pAlternateOwner = NULL);
   static CWnd* GetDesktopWindow();
-  static CWnd* GetActiveWindow();
   HICON SetIcon(HICON hIcon, BOOL bBigIcon);
   void DragAcceptFiles(BOOL bAccept = TRUE);
 
