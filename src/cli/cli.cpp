@@ -249,7 +249,6 @@ class ProgressLine {
         lastDrawn_(start_) {}
   ~ProgressLine() { Clear(); }
 
-  bool enabled() const { return enabled_; }
 
   void Update(size_t done, uint64_t bytes, const std::string& path) {
     if (!enabled_) return;
