@@ -249,7 +249,6 @@ class ProgressLine {
         lastDrawn_(start_) {}
   ~ProgressLine() { Clear(); }
 
-
   void Update(size_t done, uint64_t bytes, const std::string& path) {
     if (!enabled_) return;
     Clock::time_point now = Clock::now();
