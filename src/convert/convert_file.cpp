@@ -185,14 +185,13 @@ class BlockWriter {
   Worker worker_;  // last: its thread ends before the fields it reads go
 };
 
-// Flushes a file that is being written, on a thread of its own and through a
-// handle of its own (on Windows, requests on one handle wait for each other),
-// each time another kBackgroundFlushBytes have been written. The thread starts
-// at the first such point: a small file never gets one.
+// Flushes a file that is being written, on a thread of its own, each time
+// another kBackgroundFlushBytes have been written: through the writer's own
+// open file, which is never opened again by name. The thread starts at the
+// first such point: a small file never gets one.
 class BackgroundFlusher {
  public:
-  explicit BackgroundFlusher(const std::string& path)
-      : path_(path), worker_([this] { return file_.Sync(); }) {}
+  explicit BackgroundFlusher(File& file) : file_(file), worker_([this] { return file_.Sync(); }) {}
   ~BackgroundFlusher() { Stop(); }
 
   // Counts n more bytes written, and asks for a flush when they complete an
@@ -204,29 +203,18 @@ class BackgroundFlusher {
     if (worker_.Started() || Start()) worker_.Request();
   }
 
-  // Waits for a running flush, ends the thread and closes its handle. The
-  // error of a flush, or 0: what it could not write may be lost even if a
-  // later flush succeeds.
-  int Stop() {
-    int error = worker_.Stop();
-    file_.Close();
-    return error;
-  }
+  // Waits for a running flush and ends the thread. The error of a flush, or
+  // 0: what it could not write may be lost even if a later flush succeeds.
+  int Stop() { return worker_.Stop(); }
 
  private:
-  bool Start() {
-    // Without a handle or a thread the file is flushed only at the end.
-    if (file_.OpenWrite(path_) != 0) return false;
-    if (worker_.Start()) return true;
-    file_.Close();
-    return false;
-  }
+  // Without a thread the file is flushed only at the end.
+  bool Start() { return worker_.Start(); }
 
-  const std::string path_;
-  File file_;
+  File& file_;
   uint64_t written_ = 0;
   uint64_t next_ = kBackgroundFlushBytes;
-  Worker worker_;  // last: its thread ends before the handle closes
+  Worker worker_;  // last: its thread ends before the fields it reads go
 };
 
 // The smallest block CopyBlocks reads in, however small the file says it is.
@@ -370,7 +358,7 @@ int Prepare(PendingFile& p, const std::string** culprit,
   ChangeDirectory(FolderOf(p.target));
   if (int error = p.temp.Create(p.target, p.source, tempFolder)) return error;
   if (int error = p.source.Seek(0)) return error;
-  BackgroundFlusher flusher(p.temp.name());
+  BackgroundFlusher flusher(p.temp.file());
   uint64_t bytes = 0;
   int error = CopyBlocks(p.temp.file(), p.source, p.direction, encoding,
                          kFlushInBackground ? &flusher : nullptr, &bytes);

@@ -216,7 +216,11 @@ size_t OpenFilesAllowed();
 // unless it replaced the file. On Linux it has no name at all until just
 // before the replace where the filesystem allows that, and the folder is
 // reached through a descriptor taken once: a name that someone else puts in
-// its place is never written to or renamed.
+// its place is never written to or renamed. On Windows it is created with
+// the file's own access rules (never more than the file allows anyone),
+// encrypted and compressed as the file is, shared with readers only (no one
+// else may write, rename or delete it), and every later step goes through
+// its handle: it is never opened by name again.
 class NewContent {
  public:
   NewContent();
@@ -227,7 +231,10 @@ class NewContent {
   // Makes it, empty and open for writing, to replace target, whose content
   // source has open: beside target, or in folder when that is given (a name
   // that ends with a separator). kErrorChangedMeanwhile when target's folder
-  // no longer holds the file source has open under target's name.
+  // no longer holds the file source has open under target's name. On
+  // Windows kErrorAttributesNotKept when it cannot be encrypted or
+  // compressed as target is, and under Wine kErrorOwnerNotKept for another
+  // user's file.
   int Create(const std::string& target, File& source,
              const std::string& folder = std::string());
   File& file() { return file_; }
@@ -237,16 +244,17 @@ class NewContent {
   // Gives it what target (open in source) keeps beyond its content, as far
   // as that can be done before its data is flushed, so that one flush makes
   // content and metadata durable together: on POSIX all of it, owner and
-  // group first, while it is still private to this process. On Windows
-  // nothing (see CarryAfterFlush), and source is closed: while the new
-  // content waits, other programs may rename over the file or delete it. An error, the engine's own
+  // group first, while it is still private to this process. On Windows its
+  // named streams and extended attributes (the rest: see CarryAfterFlush),
+  // and source is closed: while the new content waits, other programs may
+  // rename over the file or delete it. An error, the engine's own
   // (kErrorOwnerNotKept, ...) or the system's, when something that must be
   // kept cannot be: target must then not be replaced.
   int CarryBeforeFlush(File& source);
-  // After its data is flushed: on Windows closes it and gives it the
-  // hidden, system and not-indexed flags, the creation time and the DACL
-  // (its owner where allowed) of target, marked for archiving. Nothing on
-  // POSIX.
+  // After its data is flushed: on Windows gives it, through its handle, the
+  // hidden, system and not-indexed flags, the creation time, the mandatory
+  // label, the audit list (where this process may read it) and the DACL of
+  // target, marked for archiving. Nothing on POSIX.
   int CarryAfterFlush();
 
   // Replaces target with it in one step, if source is still the file that
@@ -255,8 +263,9 @@ class NewContent {
   // kErrorChangedMeanwhile when not: target is then left as it is. Makes the
   // replace durable: on POSIX, with deferred given, once deferred is flushed
   // (without it, a failed flush of the folder is not reported, for by then
-  // target holds its new content). On Windows source is closed first, and a
-  // read-only target is never replaced (EACCES).
+  // target holds its new content; on Windows the folder is flushed where the
+  // system allows). On Windows source is closed first, and a read-only
+  // target is never replaced (EACCES).
   int Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred);
 
   // Deletes it now, unless it replaced target.
@@ -277,26 +286,9 @@ class NewContent {
 int CheckWritable(const std::string& path);
 
 // Flushes a folder's entries (new names, renames) to the disk; an empty
-// folder is the current directory.
+// folder is the current directory. On Windows where the system lets the
+// folder be opened for writing and flushed (NTFS does); elsewhere 0.
 int SyncFolder(const std::string& folder);
-
-#ifdef _WIN32
-// The Windows half's steps by name, under NewContent.
-
-// Creates a new, empty file whose name begins with "tmp" in folder (a name
-// that ends with a separator); *name gets its full name.
-int CreateTempFileIn(const std::string& folder, std::string* name);
-
-// Gives temp, the closed temporary file, what target keeps beyond its
-// content (see NewContent::CarryAfterFlush).
-int CarryMetadata(const std::string& target, const std::string& temp);
-
-// Gives temp the name target in one step, replacing target, written through
-// to the disk. Retries briefly while another program holds target open. A
-// read-only target is never replaced (EACCES).
-int ReplaceWithTemp(const std::string& temp, const std::string& target,
-                    DeferredFolderSync* deferred = nullptr);
-#endif
 
 // Deletes a file.
 int RemoveFile(const std::string& path);

@@ -486,8 +486,265 @@ int ChangeDirectory(const std::string& folder) {
   if (!name.empty() && name.back() != L'\\') name += L'\\';
   return SetCurrentDirectoryW(name.c_str()) ? 0 : LastError();
 }
-
 namespace {
+
+// Wine shows a file's Unix permission bits to Windows programs only through a
+// security descriptor that it makes up from them, and sets them from a
+// descriptor that it is given: this program treats it as a platform of its own.
+bool UnderWine() {
+  static const bool wine =
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
+
+// Parts of a security descriptor that the build's headers may not name.
+const SECURITY_INFORMATION kLabelInformation = 0x10;  // LABEL_SECURITY_INFORMATION
+const BYTE kMandatoryLabelAce = 0x11;                  // SYSTEM_MANDATORY_LABEL_ACE_TYPE
+
+// The parts info of the security descriptor of the file open as h into *sd
+// (self-relative). 0 or the error.
+int ReadHandleSecurity(HANDLE h, SECURITY_INFORMATION info, std::vector<char>* sd) {
+  DWORD need = 0;
+  sd->resize(512);
+  while (!GetKernelObjectSecurity(h, info, sd->data(), static_cast<DWORD>(sd->size()), &need)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || need <= sd->size()) return LastError();
+    sd->resize(need);
+  }
+  return 0;
+}
+
+// The same for the file at path.
+int ReadSecurity(const std::string& path, SECURITY_INFORMATION info, std::vector<char>* sd) {
+  std::wstring name;
+  if (int error = SystemName(path, &name)) return error;
+  DWORD need = 0;
+  sd->resize(512);
+  while (!GetFileSecurityW(name.c_str(), info, sd->data(), static_cast<DWORD>(sd->size()), &need)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || need <= sd->size()) return LastError();
+    sd->resize(need);
+  }
+  return 0;
+}
+
+PSID OwnerOf(std::vector<char>& sd) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  return GetSecurityDescriptorOwner(sd.data(), &owner, &defaulted) ? owner : nullptr;
+}
+
+PSID GroupOf(std::vector<char>& sd) {
+  PSID group = nullptr;
+  BOOL defaulted = FALSE;
+  return GetSecurityDescriptorGroup(sd.data(), &group, &defaulted) ? group : nullptr;
+}
+
+// The DACL of sd; *present false when sd has none to give.
+PACL DaclOf(std::vector<char>& sd, bool* present) {
+  BOOL has = FALSE, defaulted = FALSE;
+  PACL acl = nullptr;
+  *present = GetSecurityDescriptorDacl(sd.data(), &has, &acl, &defaulted) && has;
+  return acl;
+}
+
+PACL SaclOf(std::vector<char>& sd) {
+  BOOL has = FALSE, defaulted = FALSE;
+  PACL acl = nullptr;
+  return GetSecurityDescriptorSacl(sd.data(), &has, &acl, &defaulted) && has ? acl : nullptr;
+}
+
+// Whether the SACL acl holds a mandatory label.
+bool HasLabel(PACL acl) {
+  for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (GetAce(acl, i, reinterpret_cast<void**>(&ace)) && ace->AceType == kMandatoryLabelAce)
+      return true;
+  }
+  return false;
+}
+
+// Whether the SACL acl holds anything but a mandatory label: an audit list.
+bool HasAudit(PACL acl) {
+  for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (GetAce(acl, i, reinterpret_cast<void**>(&ace)) && ace->AceType != kMandatoryLabelAce)
+      return true;
+  }
+  return false;
+}
+
+// The security identifier of this process's user; empty when it cannot be had.
+std::vector<char> ProcessUser() {
+  std::vector<char> sid;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return sid;
+  std::vector<char> user(256);
+  DWORD need = 0;
+  bool ok = GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &need);
+  if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    user.resize(need);
+    ok = GetTokenInformation(token, TokenUser, user.data(), need, &need);
+  }
+  CloseHandle(token);
+  if (!ok) return sid;
+  PSID found = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  sid.resize(GetLengthSid(found));
+  if (!CopySid(static_cast<DWORD>(sid.size()), sid.data(), found)) sid.clear();
+  return sid;
+}
+
+// The owner of every new file, which is this process's user: read once.
+PSID OurUser() {
+  static std::vector<char> user = ProcessUser();
+  return user.empty() ? nullptr : user.data();
+}
+
+// A well-known security identifier (WinWorldSid, WinAnonymousSid, ...).
+std::vector<char> WellKnown(WELL_KNOWN_SID_TYPE type) {
+  std::vector<char> sid(SECURITY_MAX_SID_SIZE);
+  DWORD size = static_cast<DWORD>(sid.size());
+  if (!CreateWellKnownSid(type, nullptr, sid.data(), &size)) sid.clear();
+  return sid;
+}
+
+// The privileges that let a process give a new file any owner and label
+// (restore) and read and write its audit list (security), enabled once,
+// where the token holds them: whether each could be.
+struct Privileges {
+  bool restore = false;
+  bool security = false;
+};
+
+bool EnablePrivilege(HANDLE token, const wchar_t* name) {
+  TOKEN_PRIVILEGES privileges;
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) return false;
+  // Success with ERROR_NOT_ALL_ASSIGNED: the token does not hold it.
+  return AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+         GetLastError() == ERROR_SUCCESS;
+}
+
+Privileges EnablePrivileges() {
+  Privileges held;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+    return held;
+  held.restore = EnablePrivilege(token, L"SeRestorePrivilege");
+  held.security = EnablePrivilege(token, L"SeSecurityPrivilege");
+  CloseHandle(token);
+  return held;
+}
+
+// Under Wine none is asked for: Wine keeps no owner but the Unix one.
+const Privileges& HeldPrivileges() {
+  static const Privileges held = UnderWine() ? Privileges() : EnablePrivileges();
+  return held;
+}
+
+// The rights that the DACL of sd allows sid (denied ones taken off).
+ACCESS_MASK RightsOf(std::vector<char>& sd, PSID sid) {
+  bool present = false;
+  PACL dacl = DaclOf(sd, &present);
+  if (!present || !dacl) return GENERIC_ALL;  // no DACL: everyone may do everything
+  ACCESS_MASK allowed = 0, denied = 0;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || (ace->AceFlags & INHERIT_ONLY_ACE))
+      continue;
+    if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+      auto* a = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+      if (EqualSid(&a->SidStart, sid)) allowed |= a->Mask & ~denied;
+    } else if (ace->AceType == ACCESS_DENIED_ACE_TYPE) {
+      auto* d = reinterpret_cast<ACCESS_DENIED_ACE*>(ace);
+      if (EqualSid(&d->SidStart, sid)) denied |= d->Mask;
+    }
+  }
+  return allowed;
+}
+
+// The security descriptor a new file is created with, and what it points to.
+struct NewSecurity {
+  SECURITY_DESCRIPTOR sd;
+  SECURITY_ATTRIBUTES attributes;
+  std::vector<char> source;  // the file's own descriptor: the parts taken point into it
+  std::vector<char> acl;     // a DACL made here
+  std::vector<char> owner;   // an owner made here
+
+  NewSecurity() {
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    attributes.nLength = sizeof attributes;
+    attributes.lpSecurityDescriptor = &sd;
+    attributes.bInheritHandle = FALSE;
+  }
+  NewSecurity(const NewSecurity&) = delete;
+  NewSecurity& operator=(const NewSecurity&) = delete;
+};
+
+// Under Wine: a descriptor from which Wine makes permission bits that give no
+// one access that the file's do not. Wine's descriptor shows the owner's and
+// everyone's read and write (not the group's bits, nor execute, which it
+// folds into read), and it turns a descriptor back into permission bits
+// coarsely: rights allowed to the owner, when the owner is the caller, become
+// the group's too. So the descriptor names an owner that is not the caller
+// (the anonymous SID, which Wine gives the files of other Unix users; Wine
+// keeps the file's real owner), allows it the owner's read and write, and
+// everyone read where everyone had it: 0600 stays 0600, 0644 stays 0644,
+// 0640 becomes 0600 and 0755 becomes 0644. Only the caller's own files are
+// taken (kErrorOwnerNotKept): Wine cannot give a file away.
+int WineSecurity(HANDLE source, NewSecurity* made) {
+  std::vector<char>& before = made->source;
+  if (ReadHandleSecurity(source, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                         &before) != 0)
+    return kErrorAccessNotKept;
+  PSID owner = OwnerOf(before);
+  PSID ours = OurUser();
+  if (!owner || !ours || !EqualSid(owner, ours)) return kErrorOwnerNotKept;
+  std::vector<char> world = WellKnown(WinWorldSid);
+  made->owner = WellKnown(WinAnonymousSid);
+  if (world.empty() || made->owner.empty()) return kErrorAccessNotKept;
+  const auto granted = [](ACCESS_MASK rights, bool write) {
+    ACCESS_MASK mask = 0;
+    if (rights & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) mask |= FILE_GENERIC_READ;
+    if (write && (rights & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)))
+      mask |= FILE_GENERIC_WRITE;
+    return mask;
+  };
+  const ACCESS_MASK ownerMask = granted(RightsOf(before, owner), true);
+  const ACCESS_MASK worldMask = granted(RightsOf(before, world.data()), false);  // no group write
+  made->acl.resize(256);
+  PACL acl = reinterpret_cast<PACL>(made->acl.data());
+  if (InitializeAcl(acl, static_cast<DWORD>(made->acl.size()), ACL_REVISION) &&
+      (!ownerMask || AddAccessAllowedAce(acl, ACL_REVISION, ownerMask, made->owner.data())) &&
+      (!worldMask || AddAccessAllowedAce(acl, ACL_REVISION, worldMask, world.data())) &&
+      SetSecurityDescriptorOwner(&made->sd, made->owner.data(), FALSE) &&
+      SetSecurityDescriptorDacl(&made->sd, TRUE, acl, FALSE))
+    return 0;
+  return kErrorAccessNotKept;
+}
+
+// On Windows: the file's owner and group, and its DACL as it is but kept
+// from taking anything from the folder, so that the new file allows no one
+// more than the file does from its creation. The owner only where this
+// process may give it (withOwner); otherwise the new file is the caller's, as
+// any new file is.
+int WindowsSecurity(HANDLE source, bool withOwner, NewSecurity* made) {
+  std::vector<char>& sd = made->source;
+  if (ReadHandleSecurity(source,
+                         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                             DACL_SECURITY_INFORMATION,
+                         &sd) != 0)
+    return kErrorAccessNotKept;
+  bool present = false;
+  PACL dacl = DaclOf(sd, &present);
+  if (withOwner && OwnerOf(sd) && !SetSecurityDescriptorOwner(&made->sd, OwnerOf(sd), FALSE))
+    return kErrorAccessNotKept;
+  if (GroupOf(sd) && !SetSecurityDescriptorGroup(&made->sd, GroupOf(sd), FALSE))
+    return kErrorAccessNotKept;
+  if (!SetSecurityDescriptorDacl(&made->sd, present, present ? dacl : nullptr, FALSE) ||
+      !SetSecurityDescriptorControl(&made->sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+    return kErrorAccessNotKept;
+  return 0;
+}
 
 // A name part that no other program would choose at the same moment: the
 // time, the process and a count, mixed, as eight hexadecimal digits.
@@ -503,33 +760,250 @@ std::string UniquePart() {
   return hex;
 }
 
-}  // namespace
-
-int CreateTempFileIn(const std::string& folder, std::string* name) {
+// Creates a new, empty file whose name begins with "tmp" in folder (a name
+// that ends with a separator), open with access, shared with readers only
+// (no one else may write it, rename it or delete it while it is open), with
+// flags and security. The handle, with *name its full name; or
+// INVALID_HANDLE_VALUE with the system's error left.
+HANDLE CreateTempFileIn(const std::string& folder, DWORD access, DWORD flags,
+                        SECURITY_ATTRIBUTES* security, std::string* name) {
   const std::string base = folder.empty() ? std::string(".\\") : folder;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = base + "tmp" + UniquePart() + ".tmp";
-    int error = 0;
-    HANDLE h = OpenPath(candidate, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &error);
+    std::wstring system;
+    if (SystemName(candidate, &system) != 0) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h = CreateFileW(system.c_str(), access, FILE_SHARE_READ, security, CREATE_NEW, flags,
+                           nullptr);
     if (h != INVALID_HANDLE_VALUE) {
-      CloseHandle(h);
       *name = candidate;
-      return 0;
+      return h;
     }
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
-      return error;
+      return INVALID_HANDLE_VALUE;
   }
-  return MapError(ERROR_ALREADY_EXISTS);
+  SetLastError(ERROR_ALREADY_EXISTS);
+  return INVALID_HANDLE_VALUE;
 }
+
+// The attribute flags of the file open as h; INVALID_FILE_ATTRIBUTES when
+// the system does not say.
+DWORD AttributesOfHandle(HANDLE h) {
+  FileTimes times;
+  if (QueryFileTimes(h, &times)) return times.attributes;
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(h, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+// Gives the new file open as h the encryption and compression of a file with
+// the attribute flags source: 0, or kErrorAttributesNotKept when the system
+// did not encrypt it (it is created encrypted where the system can) or
+// cannot compress it or undo a compression it took from its folder.
+int MatchEncryptionAndCompression(HANDLE h, DWORD source) {
+  const DWORD made = AttributesOfHandle(h);
+  if (made == INVALID_FILE_ATTRIBUTES) return kErrorAttributesNotKept;
+  if ((source & FILE_ATTRIBUTE_ENCRYPTED) && !(made & FILE_ATTRIBUTE_ENCRYPTED))
+    return kErrorAttributesNotKept;
+  if ((source & FILE_ATTRIBUTE_COMPRESSED) != (made & FILE_ATTRIBUTE_COMPRESSED)) {
+    const DWORD kSetCompression = 0x9C040;  // FSCTL_SET_COMPRESSION
+    USHORT format = (source & FILE_ATTRIBUTE_COMPRESSED) ? 1 /* the default format */ : 0;
+    DWORD returned = 0;
+    if (!DeviceIoControl(h, kSetCompression, &format, sizeof format, nullptr, 0, &returned,
+                         nullptr))
+      return kErrorAttributesNotKept;
+  }
+  return 0;
+}
+
+// The system's stream lookup (Vista and later); null where there is none.
+struct StreamData {
+  LARGE_INTEGER size;
+  WCHAR name[MAX_PATH + 36];
+};
+typedef HANDLE(WINAPI* FindFirstStreamCall)(LPCWSTR, int, void*, DWORD);
+typedef BOOL(WINAPI* FindNextStreamCall)(HANDLE, void*);
+const FindFirstStreamCall g_findFirstStream = Kernel32Call<FindFirstStreamCall>("FindFirstStreamW");
+const FindNextStreamCall g_findNextStream = Kernel32Call<FindNextStreamCall>("FindNextStreamW");
+
+// Copies the stream named suffix (":name:$DATA") of the file target onto the
+// new file temp, flushed. false when it could not be.
+bool CopyNamedStream(const std::wstring& target, const std::wstring& temp,
+                     const std::wstring& suffix) {
+  HANDLE from = CreateFileW((target + suffix).c_str(), GENERIC_READ, kShareAll, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (from == INVALID_HANDLE_VALUE) return false;
+  // temp's name cannot change while its file is open here: it is shared
+  // with no one who would rename it.
+  HANDLE to = CreateFileW((temp + suffix).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool copied = to != INVALID_HANDLE_VALUE;
+  std::vector<char> block(64 * 1024);
+  while (copied) {
+    DWORD got = 0, written = 0;
+    if (!ReadFile(from, block.data(), static_cast<DWORD>(block.size()), &got, nullptr)) {
+      copied = false;
+    } else if (got == 0) {
+      copied = FlushFileBuffers(to) != 0;
+      break;
+    } else if (!WriteFile(to, block.data(), got, &written, nullptr) || written != got) {
+      copied = false;
+    }
+  }
+  if (to != INVALID_HANDLE_VALUE && !CloseHandle(to)) copied = false;
+  CloseHandle(from);
+  return copied;
+}
+
+// Copies every named stream of target onto temp: 0, or
+// kErrorAttributesNotKept when one cannot be copied or the streams cannot be
+// listed. A system that lists none (a file system without streams, Wine)
+// has none to copy.
+int CopyNamedStreams(const std::string& target, const std::string& temp) {
+  if (!g_findFirstStream || !g_findNextStream) return 0;
+  std::wstring targetName, tempName;
+  if (SystemName(target, &targetName) != 0 || SystemName(temp, &tempName) != 0)
+    return kErrorAttributesNotKept;
+  StreamData found;
+  HANDLE search = g_findFirstStream(targetName.c_str(), 0 /* FindStreamInfoStandard */, &found, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_HANDLE_EOF || error == ERROR_INVALID_FUNCTION ||
+                   error == ERROR_NOT_SUPPORTED || error == ERROR_CALL_NOT_IMPLEMENTED
+               ? 0
+               : kErrorAttributesNotKept;
+  }
+  int result = 0;
+  do {
+    found.name[MAX_PATH + 35] = L'\0';
+    const std::wstring suffix = found.name;
+    // "::$DATA" is the content itself.
+    if (suffix.size() > 1 && suffix[1] != L':' && !CopyNamedStream(targetName, tempName, suffix))
+      result = kErrorAttributesNotKept;
+  } while (result == 0 && g_findNextStream(search, &found));
+  if (result == 0 && GetLastError() != ERROR_HANDLE_EOF) result = kErrorAttributesNotKept;
+  FindClose(search);
+  return result;
+}
+
+// The system's calls for a file's extended attributes.
+struct IoStatusBlock {
+  union {
+    LONG status;
+    void* pointer;
+  };
+  ULONG_PTR information;
+};
+typedef LONG(WINAPI* QueryEaCall)(HANDLE, IoStatusBlock*, void*, ULONG, BOOLEAN, void*, ULONG,
+                                  ULONG*, BOOLEAN);
+typedef LONG(WINAPI* SetEaCall)(HANDLE, IoStatusBlock*, void*, ULONG);
+
+template <typename Call>
+Call NtdllCall(const char* name) {
+  return reinterpret_cast<Call>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+}
+
+// Copies the extended attributes of the file open as from onto the one open
+// as to, through the handles (the system's own calls rather than
+// BackupRead/BackupWrite, which would read the whole content again to reach
+// them): 0, or kErrorAttributesNotKept when they cannot be read or written.
+// A file system that keeps none has none to copy.
+int CopyExtendedAttributes(HANDLE from, HANDLE to) {
+  static const QueryEaCall query = NtdllCall<QueryEaCall>("NtQueryEaFile");
+  static const SetEaCall set = NtdllCall<SetEaCall>("NtSetEaFile");
+  if (!query || !set) return 0;
+  const LONG kSuccess = 0, kNoMoreEas = static_cast<LONG>(0x80000012),
+             kNoEasOnFile = static_cast<LONG>(0xC0000052),
+             kEasNotSupported = static_cast<LONG>(0xC000004F),
+             kNotImplemented = static_cast<LONG>(0xC0000002),
+             kInvalidDeviceRequest = static_cast<LONG>(0xC0000010),
+             kBufferOverflow = static_cast<LONG>(0x80000005),
+             kBufferTooSmall = static_cast<LONG>(0xC0000023);
+  // A file's extended attributes take at most 64 KiB on NTFS.
+  std::vector<char> list(64 * 1024 + 1024);
+  IoStatusBlock io = {};
+  LONG status;
+  for (;;) {
+    status = query(from, &io, list.data(), static_cast<ULONG>(list.size()), FALSE, nullptr, 0,
+                   nullptr, TRUE);
+    if ((status != kBufferOverflow && status != kBufferTooSmall) || list.size() >= (1u << 22))
+      break;
+    list.resize(list.size() * 4);
+  }
+  if (status == kNoMoreEas || status == kNoEasOnFile || status == kEasNotSupported ||
+      status == kNotImplemented || status == kInvalidDeviceRequest)
+    return 0;
+  if (status != kSuccess) return kErrorAttributesNotKept;
+  // The list's length: up to the end of its last entry.
+  size_t length = 0;
+  for (size_t at = 0;;) {
+    if (at + 8 > list.size()) return kErrorAttributesNotKept;
+    ULONG next;
+    memcpy(&next, list.data() + at, sizeof next);
+    const unsigned char nameLength = static_cast<unsigned char>(list[at + 5]);
+    USHORT valueLength;
+    memcpy(&valueLength, list.data() + at + 6, sizeof valueLength);
+    length = at + 8 + nameLength + 1 + valueLength;
+    if (next == 0) break;
+    at += next;
+  }
+  if (length == 0 || length > list.size()) return 0;
+  return set(to, &io, list.data(), static_cast<ULONG>(length)) == kSuccess
+             ? 0
+             : kErrorAttributesNotKept;
+}
+
+// Sets the parts info of sd on the file open as h.
+bool WriteHandleSecurity(HANDLE h, SECURITY_INFORMATION info, void* sd) {
+  return SetKernelObjectSecurity(h, info, sd) != 0;
+}
+
+// On Windows, after the new file open as h is written: target's mandatory
+// label and (where this process may read it) its audit list, then its DACL
+// exactly as it is, which may take inherited entries from its folder.
+// kErrorAccessNotKept when one cannot be given.
+int CarryWindowsAccess(const std::string& target, HANDLE h) {
+  const bool audit = HeldPrivileges().security;
+  std::vector<char> sd;
+  if (ReadSecurity(target,
+                   DACL_SECURITY_INFORMATION | kLabelInformation |
+                       (audit ? SACL_SECURITY_INFORMATION : 0),
+                   &sd) != 0)
+    return kErrorAccessNotKept;
+  PACL sacl = SaclOf(sd);
+  if (HasLabel(sacl) && !WriteHandleSecurity(h, kLabelInformation, sd.data()))
+    return kErrorAccessNotKept;
+  if (audit && HasAudit(sacl) && !WriteHandleSecurity(h, SACL_SECURITY_INFORMATION, sd.data()))
+    return kErrorAccessNotKept;
+  return WriteHandleSecurity(h, DACL_SECURITY_INFORMATION, sd.data()) ? 0 : kErrorAccessNotKept;
+}
+
+}  // namespace
 
 int CreateTempFolderFor(const std::string& target, std::string* name) {
   const std::string folder = FolderOf(target);
   const std::string base = folder.empty() ? std::string(".\\") : folder;
+  // Only this process's user may enter it (under Wine, through the owner
+  // Wine takes for another's, as for the files: 0700).
+  NewSecurity security;
+  security.owner = UnderWine() ? WellKnown(WinAnonymousSid) : std::vector<char>();
+  PSID allowed = UnderWine() ? (security.owner.empty() ? nullptr : security.owner.data())
+                             : OurUser();
+  security.acl.resize(256);
+  PACL acl = reinterpret_cast<PACL>(security.acl.data());
+  if (!allowed || !InitializeAcl(acl, static_cast<DWORD>(security.acl.size()), ACL_REVISION) ||
+      !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, allowed) ||
+      (UnderWine() && !SetSecurityDescriptorOwner(&security.sd, allowed, FALSE)) ||
+      !SetSecurityDescriptorDacl(&security.sd, TRUE, acl, FALSE) ||
+      !SetSecurityDescriptorControl(&security.sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+    return kErrorAccessNotKept;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = base + "tmp" + UniquePart();
     std::wstring system;
     if (int error = SystemName(candidate, &system)) return error;
-    if (CreateDirectoryW(system.c_str(), nullptr)) {
+    if (CreateDirectoryW(system.c_str(), &security.attributes)) {
       *name = candidate + "\\";
       return 0;
     }
@@ -556,233 +1030,84 @@ bool IsReadOnly(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-// Wine shows a file's Unix permission bits to Windows programs only through a
-// security descriptor that it makes up from them, and sets them from a
-// descriptor that it is given: this program treats it as a platform of its own.
-bool UnderWine() {
-  static const bool wine =
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-  return wine;
-}
-
-// The parts info of the file's security descriptor into *sd. 0 or the error.
-int ReadSecurity(const std::string& path, SECURITY_INFORMATION info, std::vector<char>* sd) {
-  std::wstring name;
-  if (int error = SystemName(path, &name)) return error;
-  DWORD need = 0;
-  sd->resize(256);
-  while (!GetFileSecurityW(name.c_str(), info, sd->data(), static_cast<DWORD>(sd->size()), &need)) {
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || need <= sd->size()) return LastError();
-    sd->resize(need);
-  }
-  return 0;
-}
-
-// Sets the parts info of the file's security descriptor from sd.
-bool WriteSecurity(const std::string& path, SECURITY_INFORMATION info, void* sd) {
-  std::wstring name;
-  return SystemName(path, &name) == 0 && SetFileSecurityW(name.c_str(), info, sd);
-}
-
-PSID OwnerOf(std::vector<char>& sd) {
-  PSID owner = nullptr;
-  BOOL defaulted = FALSE;
-  return GetSecurityDescriptorOwner(sd.data(), &owner, &defaulted) ? owner : nullptr;
-}
-
-// The security identifier of this process's user; empty when it cannot be had.
-std::vector<char> ProcessUser() {
-  std::vector<char> sid;
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return sid;
-  std::vector<char> user(256);
-  DWORD need = 0;
-  bool ok = GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &need);
-  if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-    user.resize(need);
-    ok = GetTokenInformation(token, TokenUser, user.data(), need, &need);
-  }
-  CloseHandle(token);
-  if (!ok) return sid;
-  PSID found = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-  sid.resize(GetLengthSid(found));
-  if (!CopySid(static_cast<DWORD>(sid.size()), sid.data(), found)) sid.clear();
-  return sid;
-}
-
-// The rights that the DACL of sd allows sid (denied ones taken off).
-ACCESS_MASK RightsOf(std::vector<char>& sd, PSID sid) {
-  BOOL present = FALSE, defaulted = FALSE;
-  PACL dacl = nullptr;
-  if (!GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted)) return 0;
-  if (!present || !dacl) return GENERIC_ALL;  // no DACL: everyone may do everything
-  ACCESS_MASK allowed = 0, denied = 0;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    ACE_HEADER* ace = nullptr;
-    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || (ace->AceFlags & INHERIT_ONLY_ACE))
-      continue;
-    if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-      auto* a = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-      if (EqualSid(&a->SidStart, sid)) allowed |= a->Mask & ~denied;
-    } else if (ace->AceType == ACCESS_DENIED_ACE_TYPE) {
-      auto* d = reinterpret_cast<ACCESS_DENIED_ACE*>(ace);
-      if (EqualSid(&d->SidStart, sid)) denied |= d->Mask;
-    }
-  }
-  return allowed;
-}
-
-// Under Wine: the new file gets no access that target's descriptor does not
-// show. Wine's descriptor shows the owner's and everyone's read and write
-// (not the group's bits, nor execute, which it folds into read), and it turns
-// a descriptor back into permission bits coarsely: rights allowed to the
-// owner, when the owner is the caller, become the group's too. So the new
-// descriptor names an owner that is not the caller (the anonymous SID, which
-// Wine gives the files of other Unix users; Wine keeps the file's real
-// owner), allows it the owner's read and write, and everyone read where
-// everyone had it: 0600 stays 0600, 0644 stays 0644, 0640 becomes 0600 and
-// 0755 becomes 0644.
-int CarryWineAccess(const std::string& target, const std::string& temp) {
-  std::vector<char> before, after;
-  if (ReadSecurity(target, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &before) != 0)
-    return kErrorAccessNotKept;
-  PSID owner = OwnerOf(before);
-  // The owner of every new file, which is this process's user: read once.
-  static const std::vector<char> processUser = ProcessUser();
-  PSID ours = processUser.empty() ? nullptr : const_cast<char*>(processUser.data());
-  if (!ours && ReadSecurity(temp, OWNER_SECURITY_INFORMATION, &after) == 0) ours = OwnerOf(after);
-  // Only the caller's own files keep their owner: Wine cannot give a file away.
-  if (!owner || !ours || !EqualSid(owner, ours)) return kErrorOwnerNotKept;
-
-  SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
-  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-  PSID world = nullptr, anonymous = nullptr;
-  if (!AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
-                                &world))
-    return kErrorAccessNotKept;
-  int error = kErrorAccessNotKept;
-  if (AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_ANONYMOUS_LOGON_RID, 0, 0, 0, 0, 0, 0,
-                               0, &anonymous)) {
-    const auto granted = [](ACCESS_MASK rights, bool write) {
-      ACCESS_MASK mask = 0;
-      if (rights & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) mask |= FILE_GENERIC_READ;
-      if (write && (rights & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)))
-        mask |= FILE_GENERIC_WRITE;
-      return mask;
-    };
-    const ACCESS_MASK ownerMask = granted(RightsOf(before, owner), true);
-    const ACCESS_MASK worldMask = granted(RightsOf(before, world), false);  // never group write
-    char aclBuffer[256];
-    PACL acl = reinterpret_cast<PACL>(aclBuffer);
-    SECURITY_DESCRIPTOR sd;
-    if (InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) &&
-        (!ownerMask || AddAccessAllowedAce(acl, ACL_REVISION, ownerMask, anonymous)) &&
-        (!worldMask || AddAccessAllowedAce(acl, ACL_REVISION, worldMask, world)) &&
-        InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
-        SetSecurityDescriptorOwner(&sd, anonymous, FALSE) &&
-        SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) &&
-        WriteSecurity(temp, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &sd))
-      error = 0;
-    FreeSid(anonymous);
-  }
-  FreeSid(world);
-  return error;
-}
-
-// On Windows: target's DACL as it is, and its owner where this process may
-// set it (otherwise the new file is the caller's, as any new file is).
-int CarryWindowsAccess(const std::string& target, const std::string& temp) {
-  std::vector<char> sd;
-  if (ReadSecurity(target, DACL_SECURITY_INFORMATION, &sd) != 0 ||
-      !WriteSecurity(temp, DACL_SECURITY_INFORMATION, sd.data()))
-    return kErrorAccessNotKept;
-  if (ReadSecurity(target, OWNER_SECURITY_INFORMATION, &sd) == 0)
-    WriteSecurity(temp, OWNER_SECURITY_INFORMATION, sd.data());
-  return 0;
-}
-
 }  // namespace
 
-int CarryMetadata(const std::string& target, const std::string& temp) {
-  // Not worth carrying anything over (and the new file would be read-only
-  // too, which no one could delete).
-  if (IsReadOnly(target)) return EACCES;
-  std::wstring targetName, tempName;
-  if (int error = SystemName(target, &targetName)) return error;
-  if (int error = SystemName(temp, &tempName)) return error;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(targetName.c_str(), GetFileExInfoStandard, &data)) return LastError();
-  HANDLE h = CreateFileW(tempName.c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return LastError();
-  // The new content is new to a backup: it is marked for archiving, whatever
-  // target's mark said. Read-only targets are never replaced.
-  const DWORD carried =
-      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  const DWORD attributes = (data.dwFileAttributes & carried) | FILE_ATTRIBUTE_ARCHIVE;
-  // Both in one call through the handle where the system has it; otherwise
-  // the time through the handle and the flags by name.
-  const bool together = SetFileBasics(h, TimeValue(data.ftCreationTime), attributes);
-  const bool timeKept = together || SetFileTime(h, &data.ftCreationTime, nullptr, nullptr);
+int SyncFolder(const std::string& folder) {
+  std::wstring name;
+  if (int error = SystemName(folder.empty() ? std::string(".") : folder, &name)) return error;
+  // NTFS writes a folder's entries out when the folder itself is flushed,
+  // which takes a handle that may write. A system or a user that allows
+  // neither leaves the renames to the file system's own journal.
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_PARAMETER ? 0 : MapError(error);
+  }
+  int result = 0;
+  if (!FlushFileBuffers(h)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED &&
+        error != ERROR_ACCESS_DENIED && error != ERROR_INVALID_PARAMETER)
+      result = MapError(error);
+  }
   CloseHandle(h);
-  if (!timeKept || (!together && !SetFileAttributesW(tempName.c_str(), attributes)))
-    return kErrorAttributesNotKept;
-  // The access rules last: they may take from this process the right to
-  // change the rest.
-  return UnderWine() ? CarryWineAccess(target, temp) : CarryWindowsAccess(target, temp);
+  return result;
 }
-
-// MOVEFILE_WRITE_THROUGH makes each replace durable by itself: nothing is deferred.
-int SyncFolder(const std::string&) { return 0; }
 
 namespace {
 
 // FILE_RENAME_INFO with the flags of FileRenameInfoEx.
 struct RenameInfo {
-  DWORD flags;
+  DWORD flags;  // in FileRenameInfo, ReplaceIfExists (a BOOLEAN)
   HANDLE root;
   DWORD length;  // of name, in bytes
   WCHAR name[1];
 };
+const int kFileRenameInfo = 3;
+const int kFileDispositionInfo = 4;
 const DWORD kRenameReplaceIfExists = 0x1;
 const DWORD kRenamePosixSemantics = 0x2;
 
-// Whether the system may lack FileRenameInfoEx; false once it has refused it.
+// Whether the system may have FileRenameInfoEx; false once it has refused it.
 std::atomic<bool> g_posixRenameTried{true};
 
-// Renames temp over target the way that lets programs that hold target open
-// (and allow its deletion) keep their old file, as on POSIX: Windows 10 1809
-// on NTFS and later. False when the system refused; the error is left.
-bool PosixReplace(const std::wstring& temp, const std::wstring& target) {
-  if (!g_posixRenameTried || !g_setFileInformation) return false;
-  // The rename takes the system's own form of the name, "\??\" for "\\?\".
-  std::wstring name = target;
-  if (name.compare(0, 4, L"\\\\?\\") != 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+// Renames the file open as h over target (the system's name, "\\?\..."),
+// through the handle: with kind FileRenameInfoEx and flags, or FileRenameInfo.
+// False when the system refused; the error is left.
+bool RenameByHandle(HANDLE h, const std::wstring& target, int kind, DWORD flags) {
+  if (!g_setFileInformation) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return false;
   }
-  name[1] = L'?';
-  HANDLE h = CreateFileW(temp.c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_WRITE_THROUGH, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  // The rename takes the system's own form of the name, "\??\" for "\\?\".
+  std::wstring name = target;
+  if (name.compare(0, 4, L"\\\\?\\") == 0) name[1] = L'?';
   const DWORD bytes = static_cast<DWORD>(name.size() * sizeof(WCHAR));
   std::vector<char> buffer(offsetof(RenameInfo, name) + bytes + sizeof(WCHAR));
   RenameInfo* info = reinterpret_cast<RenameInfo*>(buffer.data());
-  info->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+  info->flags = flags;
   info->root = nullptr;
   info->length = bytes;
   memcpy(info->name, name.data(), bytes);
-  const bool renamed =
-      g_setFileInformation(h, kFileRenameInfoEx, info, static_cast<DWORD>(buffer.size())) != 0;
+  return g_setFileInformation(h, kind, info, static_cast<DWORD>(buffer.size())) != 0;
+}
+
+// Renames the file open as h over target the way that lets programs that
+// hold target open (and allow its deletion) keep their old file, as on
+// POSIX: Windows 10 1809 on NTFS and later. False when the system refused;
+// the error is left.
+bool PosixReplace(HANDLE h, const std::wstring& target) {
+  if (!g_posixRenameTried) return false;
+  if (RenameByHandle(h, target, kFileRenameInfoEx,
+                     kRenameReplaceIfExists | kRenamePosixSemantics))
+    return true;
   const DWORD error = GetLastError();
-  CloseHandle(h);
-  if (!renamed) {
-    if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-        error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED)
-      g_posixRenameTried = false;
-    SetLastError(error);
-  }
-  return renamed;
+  if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+      error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED)
+    g_posixRenameTried = false;
+  SetLastError(error);
+  return false;
 }
 
 // Why the replace of target was refused with ERROR_ACCESS_DENIED: target
@@ -797,21 +1122,19 @@ int WhyDenied(const std::wstring& target) {
   return LastError() == kErrorHeld ? kErrorHeld : EACCES;
 }
 
-}  // namespace
-
-int ReplaceWithTemp(const std::string& temp, const std::string& target, DeferredFolderSync*) {
+// Gives the file open as h the name target in one step, replacing target.
+// Retries briefly while another program holds target open. A read-only
+// target is never replaced (EACCES).
+int ReplaceByHandle(HANDLE h, const std::string& target) {
   if (IsReadOnly(target)) return EACCES;
-  std::wstring tempName, targetName;
-  if (int error = SystemName(temp, &tempName)) return error;
+  std::wstring targetName;
   if (int error = SystemName(target, &targetName)) return error;
-  if (PosixReplace(tempName, targetName)) return 0;
+  if (PosixReplace(h, targetName)) return 0;
   // Scanners and indexers hold files open briefly; give them about a second.
   // A read-only file stays read-only and is not waited for.
   const int kTries = 10;
   for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(tempName.c_str(), targetName.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      return 0;
+    if (RenameByHandle(h, targetName, kFileRenameInfo, TRUE)) return 0;
     DWORD error = GetLastError();
     const bool transient = (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
                             error == ERROR_ACCESS_DENIED) &&
@@ -821,6 +1144,8 @@ int ReplaceWithTemp(const std::string& temp, const std::string& target, Deferred
     Sleep(100);
   }
 }
+
+}  // namespace
 
 int RemoveFile(const std::string& path) {
   std::wstring name;
@@ -839,21 +1164,73 @@ NewContent::NewContent() {}
 
 NewContent::~NewContent() { Discard(); }
 
-int NewContent::Create(const std::string& target, File&, const std::string& folder) {
+int NewContent::Create(const std::string& target, File& source, const std::string& folder) {
   Discard();
   target_ = target;
-  if (int error = CreateTempFileIn(folder.empty() ? FolderOf(target) : folder, &name_)) return error;
-  return file_.OpenWriteTruncate(name_);
+  HANDLE from = source.Native();
+  const DWORD attributes = AttributesOfHandle(from);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return kErrorAttributesNotKept;
+  // A read-only file is never replaced (see Replace).
+  if (attributes & FILE_ATTRIBUTE_READONLY) return EACCES;
+  const Privileges& privileges = HeldPrivileges();
+  // Created encrypted, as the file is: its plain content never reaches the disk.
+  const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN | ((attributes & FILE_ATTRIBUTE_ENCRYPTED)
+                                                        ? FILE_ATTRIBUTE_ENCRYPTED
+                                                        : FILE_ATTRIBUTE_NORMAL);
+  const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER |
+                       (privileges.security ? ACCESS_SYSTEM_SECURITY : 0);
+  const std::string in = folder.empty() ? FolderOf(target) : folder;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  // The owner where this process may give it; otherwise the caller's.
+  for (bool withOwner : {true, false}) {
+    NewSecurity security;
+    if (int error = UnderWine() ? WineSecurity(from, &security)
+                                : WindowsSecurity(from, withOwner, &security))
+      return error;
+    h = CreateTempFileIn(in, access, flags, &security.attributes, &name_);
+    if (h != INVALID_HANDLE_VALUE || UnderWine() || GetLastError() != ERROR_INVALID_OWNER) break;
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    const int error = LastError();
+    name_.clear();
+    return error;
+  }
+  file_.Adopt(OwnedHandle(h));
+  if (int error = MatchEncryptionAndCompression(h, attributes)) {
+    Discard();
+    return error;
+  }
+  return 0;
 }
 
-// Nothing is carried yet; the file read is closed here, so that while its
-// new content waits, another program may still rename over it or delete it
-// (Wine refuses both while any handle is open). Replace checks it by name.
-int NewContent::CarryBeforeFlush(File& source) { return source.Close(); }
+// The named streams and extended attributes, while the file read is open;
+// then it is closed, so that while its new content waits, another program may
+// still rename over it or delete it (Wine refuses both while any handle is
+// open). Replace checks it by name.
+int NewContent::CarryBeforeFlush(File& source) {
+  int error = CopyExtendedAttributes(source.Native(), file_.Native());
+  if (error == 0) error = CopyNamedStreams(target_, name_);
+  const int closed = source.Close();
+  return error != 0 ? error : closed;
+}
 
 int NewContent::CarryAfterFlush() {
-  if (int error = file_.Close()) return error;
-  return CarryMetadata(target_, name_);
+  // Not worth carrying anything over (and the new file would be read-only
+  // too, which no one could delete).
+  if (IsReadOnly(target_)) return EACCES;
+  std::wstring targetName;
+  if (int error = SystemName(target_, &targetName)) return error;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(targetName.c_str(), GetFileExInfoStandard, &data)) return LastError();
+  // The new content is new to a backup: it is marked for archiving, whatever
+  // target's mark said. Read-only targets are never replaced.
+  const DWORD carried =
+      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD attributes = (data.dwFileAttributes & carried) | FILE_ATTRIBUTE_ARCHIVE;
+  if (!SetFileBasics(file_.Native(), TimeValue(data.ftCreationTime), attributes))
+    return kErrorAttributesNotKept;
+  // The access rules last: under Wine they were given at the creation.
+  return UnderWine() ? 0 : CarryWindowsAccess(target_, file_.Native());
 }
 
 int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred) {
@@ -862,13 +1239,29 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
   FileStamp now;
   if (int error = StampOf(target_, &now)) return error;
   if (now != opened) return kErrorChangedMeanwhile;
-  if (int error = ReplaceWithTemp(name_, target_, deferred)) return error;
+  if (int error = ReplaceByHandle(file_.Native(), target_)) return error;
   name_.clear();
+  file_.Close();
+  // The rename is on the disk once its folder is flushed: now, or when
+  // deferred is. A failure now is not reported: target holds its new content.
+  if (deferred) {
+    deferred->Add(FolderOf(target_));
+  } else {
+    SyncFolder(FolderOf(target_));
+  }
   return 0;
 }
 
 void NewContent::Discard() {
+  // Deleted through its handle: its name is never used again.
+  if (!name_.empty() && file_.IsOpen() && g_setFileInformation) {
+    BOOLEAN remove = TRUE;
+    // A read-only file is not deleted: under Wine a file whose access rules
+    // let no one write it is read-only.
+    if (!g_setFileInformation(file_.Native(), kFileDispositionInfo, &remove, sizeof remove) &&
+        SetFileBasics(file_.Native(), 0, FILE_ATTRIBUTE_NORMAL))
+      g_setFileInformation(file_.Native(), kFileDispositionInfo, &remove, sizeof remove);
+  }
   file_.Close();
-  if (!name_.empty()) RemoveFile(name_);
   name_.clear();
 }
