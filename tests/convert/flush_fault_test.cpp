@@ -76,10 +76,14 @@ extern "C" BOOL(WINAPI* const g_wrappedFlush)(HANDLE) __asm__(QUENLAT_WRAPPED_FL
 BOOL(WINAPI* const g_wrappedFlush)(HANDLE) = FlushThatMayFail;
 
 extern "C" BOOL WINAPI FlushThatMayFail(HANDLE file) {
-  // Windows has no flush of a folder: MOVEFILE_WRITE_THROUGH covers renames.
+  // A folder is flushed through a handle of its own, after its renames.
+  BY_HANDLE_FILE_INFORMATION info = {};
+  GetFileInformationByHandle(file, &info);
+  const FlushKind kind =
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? kFolderFlush : kFileFlush;
   LARGE_INTEGER size = {};
-  GetFileSizeEx(file, &size);
-  if (FlushShouldFail(kFileFlush, static_cast<uint64_t>(size.QuadPart))) {
+  if (kind == kFileFlush) GetFileSizeEx(file, &size);
+  if (FlushShouldFail(kind, static_cast<uint64_t>(size.QuadPart))) {
     SetLastError(static_cast<DWORD>(g_flushFault.error));
     return FALSE;
   }
@@ -357,6 +361,8 @@ TEST(FlushFault, EveryFlushInItsOrder) {
   }
 }
 
+#endif
+
 // The deferred flush of a folder fails: the files already hold their new
 // content, and the flush names the folder with the error.
 TEST(FlushFault, DeferredFolderFlushFails) {
@@ -367,7 +373,11 @@ TEST(FlushFault, DeferredFolderFlushFails) {
   ASSERT_TRUE(ConvertWithMode(scratch / "f.txt", ModeLfToCrLf, reporter, &deferred));
   std::string failed;
   {
+#ifdef _WIN32
+    FlushesFail fault(kFolderFlush, ERROR_DISK_FULL);
+#else
     FlushesFail fault(kFolderFlush, ENOSPC);
+#endif
     EXPECT_EQ(deferred.Flush(&failed), ENOSPC);
   }
   EXPECT_EQ(failed, scratch.path());
@@ -375,7 +385,6 @@ TEST(FlushFault, DeferredFolderFlushFails) {
   EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
   EXPECT_TRUE(reporter.reports.empty());
 }
-#endif
 
 // Another program writes to the file after the copy has read it to its end
 // and before it is replaced (here: as the new content is flushed). The file
