@@ -44,7 +44,8 @@ const char kUsage[] =
     "                     names from standard input)\n"
     "  -0, --null         the names in LIST end with a NUL byte, not a line break\n"
     "  --force            also convert binary files (a NUL byte, outside UTF-16 text\n"
-    "                     with a byte-order mark), which are otherwise skipped\n"
+    "                     with a byte-order mark), which are otherwise skipped,\n"
+    "                     and on Windows sparse files, filling their holes\n"
     "  --quiet            print no summary\n"
     "  --help             print this text\n"
     "  --version          print the version\n"
@@ -685,6 +686,7 @@ int ConvertFiles(CliOptions options) {
   ConvertOptions convert;
   convert.reporter = &reporter;
   convert.deferred = &folders;
+  convert.fillSparse = options.force;
   convert.source = &file;
 
   // Small files wait in a batch whose new content is flushed to the disk at

@@ -52,6 +52,9 @@ const int kErrorChangedMeanwhile = 1004;
 // about a second of waiting. Its sentence is that of EACCES.
 const int kErrorHeld = 1006;
 const int kErrorInUse = 1005;
+// A sparse file (Windows), whose holes its new content would fill: refused,
+// untouched, unless ConvertOptions::fillSparse.
+const int kErrorSparse = 1007;
 
 // The sentence that tells the user what an error number means: one of the
 // four the dialog shows.
@@ -152,6 +155,9 @@ struct ConvertOptions {
   // On POSIX, where the folder of a replaced file must be flushed to make the
   // rename durable, that flush is left to deferred when it is given.
   DeferredFolderSync* deferred = nullptr;
+  // Whether a sparse file is converted all the same, its new content written
+  // out whole (see kErrorSparse).
+  bool fillSparse = false;
   // A file the caller opened on the same path (and may have read from): the
   // conversion reads through it and closes it before the file is replaced,
   // and in every case before it returns.

@@ -35,6 +35,7 @@ const char* ErrorReason(int error) {
     case kErrorChangedMeanwhile: return "changed while it was converted";
     case kErrorInUse: return "another program has it open for writing";
     case kErrorHeld: return "in use by another program";
+    case kErrorSparse: return "sparse file; --force converts it, filling its holes";
     // Where the system's own reason tells the user more than the four
     // sentences do.
     case EROFS: return "read-only file system";
@@ -350,6 +351,7 @@ int Prepare(PendingFile& p, const std::string** culprit,
   *culprit = &p.path;
   // The file's type is known before anything is made beside it.
   if (int error = OpenSource(p)) return error;
+  if (!p.options.fillSparse && p.source.IsSparse()) return kErrorSparse;
   DecideDirection(p);
   const Encoding encoding = p.encoding ? *p.encoding : EncodingOf(p.source);
   // From here to the replace, a writer's open is seen where the system

@@ -132,6 +132,10 @@ class File {
   // Closes the file; an error if the system reports a failure on closing.
   int Close();
 
+  // Whether the system keeps the file sparse, its holes taking no room
+  // (Windows); false where the system does not say (POSIX).
+  bool IsSparse();
+
   // Asks the system to tell this file, opened for reading, when another
   // program opens it for writing or truncates it, from now until it is
   // closed (a read lease on Linux). 0 when that is held or the system

@@ -277,6 +277,8 @@ int File::WatchWriters() {
   }
 }
 
+bool File::IsSparse() { return false; }
+
 bool File::WrittenSinceWatched() {
   // A lease let go, or being broken, reads as F_UNLCK.
   return watched_ && fcntl(handle_.Get(), F_GETLEASE) != F_RDLCK;

@@ -391,6 +391,11 @@ int File::WatchWriters() { return 0; }
 
 bool File::WrittenSinceWatched() { return false; }
 
+bool File::IsSparse() {
+  FileTimes times;
+  return QueryFileTimes(Handle(handle_), &times) && (times.attributes & FILE_ATTRIBUTE_SPARSE_FILE);
+}
+
 std::string FolderOf(const std::string& path) { return path.substr(0, FolderLength(path)); }
 
 const std::string& StartupDirectory() { return g_startupDirectory; }

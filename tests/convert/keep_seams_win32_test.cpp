@@ -1,6 +1,6 @@
 // What a converted file keeps on Windows where Wine cannot show it: named
 // streams, extended attributes, encryption, compression, privileges and the
-// mandatory label. This program is linked so that the engine's calls of the
+// mandatory label; and a sparse file refused. This program is linked so that the engine's calls of the
 // system come here first (--wrap of the import pointers; what the engine
 // looks up with GetProcAddress is handed out from here), and the system is
 // made to report what Wine has not. The lookup also hides Wine, so that the
@@ -501,6 +501,33 @@ TEST_F(KeepSeams, EncryptionAndCompression) {
     if (!c.converted) {
       ASSERT_EQ(reporter_.reports.size(), 1u);
       EXPECT_EQ(reporter_.reports[0].second, kErrorAttributesNotKept);
+    }
+    EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
+  }
+}
+
+// A sparse file is refused, untouched and with nothing made beside it, unless
+// its holes may be filled.
+TEST_F(KeepSeams, SparseFile) {
+  for (bool fill : {false, true}) {
+    SCOPED_TRACE(fill ? "filled" : "refused");
+    ResetSeams();
+    reporter_.reports.clear();
+    ScratchDir scratch;
+    const std::string path = scratch / "f.txt";
+    WriteBytes(path, "a\n");
+    g_sourceAttributes = FILE_ATTRIBUTE_SPARSE_FILE;
+    ConvertOptions options;
+    options.reporter = &reporter_;
+    options.mode = ModeLfToCrLf;
+    options.fillSparse = fill;
+    EXPECT_EQ(ConvertFile(path, options), fill);
+    g_sourceAttributes = 0;
+    EXPECT_EQ(ReadBytes(path), fill ? "a\r\n" : "a\n");
+    EXPECT_EQ(TempCreations().size(), fill ? 1u : 0u);
+    if (!fill) {
+      ASSERT_EQ(reporter_.reports.size(), 1u);
+      EXPECT_EQ(reporter_.reports[0], std::make_pair(path, kErrorSparse));
     }
     EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
   }
