@@ -335,6 +335,16 @@ class KeepSeams : public ::testing::Test {
   void SetUp() override { ResetSeams(); }
   void TearDown() override { ResetSeams(); }
 
+  // A case of its own: the seams reset, no report, and the file f.txt in
+  // scratch holding "a\n"; its path.
+  std::string FreshCase(const ScratchDir& scratch) {
+    ResetSeams();
+    reporter_.reports.clear();
+    const std::string path = scratch / "f.txt";
+    WriteBytes(path, "a\n");
+    return path;
+  }
+
   // The CreateFileW calls that created a temporary file's content.
   std::vector<Open> TempCreations() const {
     std::vector<Open> found;
@@ -404,11 +414,8 @@ TEST_F(KeepSeams, NamedStreams) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    ResetSeams();
-    reporter_.reports.clear();
     ScratchDir scratch;
-    const std::string path = scratch / "f.txt";
-    WriteBytes(path, "a\n");
+    const std::string path = FreshCase(scratch);
     // Wine keeps a stream's name as a file of its own.
     WriteBytes(path + ":Zone.Identifier:$DATA", "[ZoneTransfer]\r\nZoneId=3\r\n");
     WriteBytes(path + ":notes:$DATA", "n");
@@ -444,11 +451,8 @@ TEST_F(KeepSeams, ExtendedAttributes) {
   const char kEntry[] = {0, 0, 0, 0, 0, 5, 4, 0, 'L', 'X', 'M', 'O', 'D', 0, '\xA4', 1, 0, 0};
   for (LONG status : {0L, static_cast<LONG>(0xC0000022) /* access denied */}) {
     SCOPED_TRACE(status);
-    ResetSeams();
-    reporter_.reports.clear();
     ScratchDir scratch;
-    const std::string path = scratch / "f.txt";
-    WriteBytes(path, "a\n");
+    const std::string path = FreshCase(scratch);
     g_eaList.assign(kEntry, kEntry + sizeof kEntry);
     g_setEaStatus = status;
     EXPECT_EQ(ConvertWithMode(path, ModeLfToCrLf, reporter_), status == 0);
@@ -482,11 +486,8 @@ TEST_F(KeepSeams, EncryptionAndCompression) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    ResetSeams();
-    reporter_.reports.clear();
     ScratchDir scratch;
-    const std::string path = scratch / "f.txt";
-    WriteBytes(path, "a\n");
+    const std::string path = FreshCase(scratch);
     g_sourceAttributes = c.source;
     g_tempAttributes = c.temp;
     g_compressionResult = c.compressionResult;
@@ -511,11 +512,8 @@ TEST_F(KeepSeams, EncryptionAndCompression) {
 TEST_F(KeepSeams, SparseFile) {
   for (bool fill : {false, true}) {
     SCOPED_TRACE(fill ? "filled" : "refused");
-    ResetSeams();
-    reporter_.reports.clear();
     ScratchDir scratch;
-    const std::string path = scratch / "f.txt";
-    WriteBytes(path, "a\n");
+    const std::string path = FreshCase(scratch);
     g_sourceAttributes = FILE_ATTRIBUTE_SPARSE_FILE;
     ConvertOptions options;
     options.reporter = &reporter_;
@@ -540,10 +538,8 @@ TEST_F(KeepSeams, SparseFile) {
 TEST_F(KeepSeams, OwnerGroupAndLabelBeforeTheDacl) {
   for (bool ownerRefused : {false, true}) {
     SCOPED_TRACE(ownerRefused ? "owner refused" : "owner kept");
-    ResetSeams();
     ScratchDir scratch;
-    const std::string path = scratch / "f.txt";
-    WriteBytes(path, "a\n");
+    const std::string path = FreshCase(scratch);
     g_labelReported = true;
     if (ownerRefused) g_failTempCreation = ERROR_INVALID_OWNER;
     EXPECT_TRUE(ConvertWithMode(path, ModeLfToCrLf, reporter_));
