@@ -104,17 +104,9 @@ bool RenameMeetsAViolation() {
   return true;
 }
 
-extern "C" BOOL WINAPI MoveThatMayMeetAViolation(LPCWSTR from, LPCWSTR to, DWORD flags);
-extern "C" BOOL(WINAPI* const g_realMove)(LPCWSTR, LPCWSTR, DWORD) __asm__(QUENLAT_REAL_MOVE);
-extern "C" BOOL(WINAPI* const g_wrappedMove)(LPCWSTR, LPCWSTR, DWORD) __asm__(QUENLAT_WRAPPED_MOVE);
-BOOL(WINAPI* const g_wrappedMove)(LPCWSTR, LPCWSTR, DWORD) = MoveThatMayMeetAViolation;
-
-extern "C" BOOL WINAPI MoveThatMayMeetAViolation(LPCWSTR from, LPCWSTR to, DWORD flags) {
-  return RenameMeetsAViolation() ? FALSE : g_realMove(from, to, flags);
-}
-
-// The rename by handle (FileRenameInfo, FileRenameInfoEx) is looked up by
-// name; the lookup hands out this one in its place.
+// The replace renames through the new content's handle (FileRenameInfoEx,
+// then FileRenameInfo), a call looked up by name; the lookup hands out this
+// one in its place.
 typedef BOOL(WINAPI* SetInformationCall)(HANDLE, int, void*, DWORD);
 SetInformationCall g_realSetInformation = nullptr;
 
