@@ -302,6 +302,14 @@ class ProgressLine {
   Clock::time_point lastDrawn_;
 };
 
+const char kBinarySentence[] = "binary file skipped; --force converts it";
+
+// What the console says for an error of the engine's: a binary file found
+// late is a skip.
+const char* ConsoleReason(int error) {
+  return error == kErrorBinaryFound ? kBinarySentence : ErrorReason(error);
+}
+
 // Prints "quenlat-cli: PATH: SENTENCE" on standard error. While files wait in
 // a batch, whose failures are known only once it is committed, reports are
 // held and then printed in the order of the files they are about.
@@ -314,7 +322,15 @@ class ConsoleReporter : public ErrorReporter {
   void SetCurrent(size_t index) { current_ = index; }
 
   void ReportFileError(const std::string& path, int error) override {
-    Report(path, ErrorReason(error));
+    lastError_ = error;
+    Report(path, ConsoleReason(error));
+  }
+
+  // The error of the last ReportFileError, then forgets it.
+  int TakeLastError() {
+    const int error = lastError_;
+    lastError_ = 0;
+    return error;
   }
 
   void Report(const std::string& path, const std::string& sentence) {
@@ -360,6 +376,7 @@ class ConsoleReporter : public ErrorReporter {
 
   ProgressLine* progress_;
   size_t current_ = 0;
+  int lastError_ = 0;
   bool holding_ = false;
   std::vector<HeldReport> held_;
 };
@@ -370,19 +387,21 @@ class FileReporter : public ErrorReporter {
  public:
   FileReporter(ConsoleReporter* to, size_t index) : to_(to), index_(index) {}
   void ReportFileError(const std::string& path, int error) override {
-    to_->ReportAt(index_, path, ErrorReason(error));
+    binary_ = binary_ || error == kErrorBinaryFound;
+    to_->ReportAt(index_, path, ConsoleReason(error));
   }
+  // Whether the engine found the file binary and skipped it.
+  bool Binary() const { return binary_; }
 
  private:
   ConsoleReporter* to_;
   size_t index_;
+  bool binary_ = false;
 };
 
 const char kProbeSentence[] = "This file cannot be opened for writing";
 const char kFolderSentence[] = "This is a folder; --recursive converts the files in it";
 const char kNotFileSentence[] = "This is not a regular file";
-const char kBinarySentence[] = "binary file skipped; --force converts it";
-
 // Why the write probe failed: the error's sentence where the error says
 // something, the probe's own sentence where it does not.
 const char* ProbeSentence(int error) {
@@ -601,26 +620,23 @@ struct Scan {
   LinebreakCounts counts;  // when full
 };
 
-// Whether the file at path, of size bytes, begins as UTF-16 text does: a
-// binary file's NUL bytes alone do not make it one.
-bool IsBinaryFile(const std::string& path, uint64_t size) {
-  unsigned char first[2] = {0, 0};
-  size_t got = 0;
-  if (std::FILE* f = OpenForReading(ResolvePath(path))) {
-    got = std::fread(first, 1, sizeof first, f);
-    std::fclose(f);
-  }
-  return IsBinaryContent(true, first, got, size);
+// Whether the open file, whose scan has met a NUL byte, is binary: UTF-16
+// text with its byte-order mark is not.
+bool IsBinaryFile(const SourceFile& file, uint64_t size) {
+  size_t n = 0;
+  const unsigned char* first = file.First(&n);
+  return IsBinaryContent(true, first, n, size);
 }
 
-// Opens the file at path into file and reads it. With full, reads it all
-// and fills the counts. Otherwise stops once the file proves binary (unless
-// forced: it is skipped then), or once the mode proves to change it and
-// settles the direction and, but for force, its end shows that it holds no
-// NUL byte. 0 or the error number.
+// Opens the file at path (resolved) into file and reads it. With full,
+// reads it all and fills the counts. Otherwise stops once the file proves
+// binary (unless forced: it is skipped then), or once the mode proves to
+// change it and settles the direction: the conversion then reads on from
+// there, and (but for force) skips the file if the rest holds a NUL byte.
+// 0 or the error number.
 int ScanFile(const std::string& path, const CliOptions& options, bool full, SourceFile& file,
              Scan* scan) {
-  if (int error = file.Open(path)) return error;
+  if (int error = file.Open(path, true)) return error;
   scan->size = file.Size();
   const TranslationMode mode = options.mode;
   const auto settled = [mode](const LinebreakScanner& s) {
@@ -634,9 +650,10 @@ int ScanFile(const std::string& path, const CliOptions& options, bool full, Sour
   } else if (options.force) {
     error = file.Scan(scanner, settled);
   } else {
-    error = file.Scan(scanner, [](const LinebreakScanner& s) { return s.HasNul(); });
+    const auto stop = [&settled](const LinebreakScanner& s) { return s.HasNul() || settled(s); };
+    error = file.Scan(scanner, stop);
     if (error == 0 && scanner.HasNul()) {
-      scan->binary = IsBinaryFile(path, scan->size);
+      scan->binary = IsBinaryFile(file, scan->size);
       if (scan->binary) return 0;  // skipped whatever else it holds
       error = file.Scan(scanner, settled);
     }
@@ -648,7 +665,7 @@ int ScanFile(const std::string& path, const CliOptions& options, bool full, Sour
     return 0;
   }
   scan->counts = scanner.Finish();
-  if (full && scan->counts.hasNul) scan->binary = IsBinaryFile(path, scan->size);
+  if (full && scan->counts.hasNul) scan->binary = IsBinaryFile(file, scan->size);
   scan->changes = EffectOf(scan->counts, mode) != EffectUnchanged;
   scan->direction = ResolveDirection(mode, scan->counts.firstCrIsCrLf);
   return 0;
@@ -688,6 +705,9 @@ int ConvertFiles(CliOptions options) {
   convert.deferred = &folders;
   convert.fillSparse = options.force;
   convert.source = &file;
+  // The scan stops once it knows what to do: the conversion looks at the
+  // rest for a NUL byte.
+  convert.skipBinary = !options.force;
 
   // Small files wait in a batch whose new content is flushed to the disk at
   // once: flushing each file on its own would cost most of the run.
@@ -718,6 +738,8 @@ int ConvertFiles(CliOptions options) {
   const auto finished = [&](bool ok) {
     if (ok) {
       convertedFile(waiting.front().index, waiting.front().target, waiting.front().names);
+    } else if (waiting.front().reporter.Binary()) {
+      ++skipped;
     } else {
       ++failed;
     }
@@ -801,7 +823,7 @@ int ConvertFiles(CliOptions options) {
       ++skipped;
       continue;
     }
-    if (!ProbeWritable(target, &error)) {
+    if (!file.ProbeWritable(&error)) {
       file.Close();
       reporter.Report(path, ProbeSentence(error));
       ++failed;
@@ -823,8 +845,11 @@ int ConvertFiles(CliOptions options) {
     if (!batch.Takes(scan.size)) {
       commit();
       // Too large for a batch: converted alone, after the files before it.
+      reporter.TakeLastError();
       if (ConvertFile(path, convert)) {
         convertedFile(i, target, names);
+      } else if (reporter.TakeLastError() == kErrorBinaryFound) {
+        ++skipped;
       } else {
         ++failed;
       }
@@ -835,8 +860,12 @@ int ConvertFiles(CliOptions options) {
     batched.reporter = &waiting.back().reporter;
     reporter.Hold();
     if (!batch.Add(path, batched)) {
+      if (waiting.back().reporter.Binary()) {
+        ++skipped;
+      } else {
+        ++failed;
+      }
       waiting.pop_back();
-      ++failed;
     }
   }
   commit();

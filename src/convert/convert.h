@@ -55,6 +55,10 @@ const int kErrorInUse = 1005;
 // A sparse file (Windows), whose holes its new content would fill: refused,
 // untouched, unless ConvertOptions::fillSparse.
 const int kErrorSparse = 1007;
+// The file holds a NUL byte beyond what the caller read of it and the caller
+// asked for binary files to be skipped (ConvertOptions::skipBinary): it was
+// left untouched, and its new content, if any was made, deleted.
+const int kErrorBinaryFound = 1008;
 
 // The sentence that tells the user what an error number means: one of the
 // four the dialog shows.
@@ -99,7 +103,10 @@ class DeferredFolderSync {
 
 // A file opened for reading ahead of its conversion: the console tool reads
 // it to decide what to do, and ConvertFile then reads it through the same
-// open instead of opening it again. One object serves any number of files in
+// open instead of opening it again. The file's first block (a small file
+// whole, in one read of the size the open found) is read once and kept:
+// ConvertFile translates it from memory and reads on from where it ends,
+// unless Scan has read further. One object serves any number of files in
 // turn; its read buffer is made once.
 class SourceFile {
  public:
@@ -109,25 +116,34 @@ class SourceFile {
   SourceFile& operator=(const SourceFile&) = delete;
 
   // Opens the file at path (a relative path and a symbolic link taken as
-  // ConvertFile takes them), closing any file open before. 0 or the error;
-  // what is not a regular file is refused (kErrorNotRegularFile).
-  int Open(const std::string& path);
+  // ConvertFile takes them; resolved says path is ResolvePath's result
+  // already), closing any file open before. 0 or the error; what is not a
+  // regular file is refused (kErrorNotRegularFile).
+  int Open(const std::string& path, bool resolved = false);
   bool IsOpen() const;
   void Close();
-  // The file's size now, 0 when it cannot be had.
+  // The file's size when it was opened.
   uint64_t Size();
-  // How many names (hard links) the file has; 1 when that cannot be had.
+  // Whether the open file may be replaced by this process, as
+  // ProbeWritable tells, with less to look up: false with *error the error
+  // number when not.
+  bool ProbeWritable(int* error);
+  // How many names (hard links) the file had when it was opened.
   // ConvertFile gives the new content to the name it is given only: the
   // other names keep the old content.
   uint64_t Names();
+  // Its first bytes, up to two, once TextEncoding or Scan has read them:
+  // *n of them at the result.
+  const unsigned char* First(size_t* n) const;
   // The encoding ConvertFile converts the file in, as its first bytes and its
   // size give it (DetectEncoding). The first call after Open reads them: the
   // next Scan then starts at the file's start.
   Encoding TextEncoding();
 
-  // Reads from where the last read ended into scanner, block after block,
-  // until the end of the file or until enough (when given) is true for the
-  // scanner after a block. 0 or the error number.
+  // Reads from where the last read ended into scanner, block after block
+  // (the first one kept from TextEncoding's read), until the end of the file
+  // or until enough (when given) is true for the scanner after a block. 0 or
+  // the error number.
   int Scan(LinebreakScanner& scanner,
            const std::function<bool(const LinebreakScanner&)>& enough = nullptr);
 
@@ -137,9 +153,20 @@ class SourceFile {
   friend struct PendingFile;
   std::unique_ptr<File> file_;
   std::unique_ptr<FileStamp> opened_;  // the file's stamp when it was opened
+  // Reads the file's first block into buffer_, once after Open.
+  int ReadFirst();
+
   std::unique_ptr<unsigned char[]> buffer_;
   std::string target_;                // the file opened: path resolved
   std::optional<Encoding> encoding_;  // once TextEncoding has read it
+  uint64_t names_ = 1;
+  bool firstRead_ = false;  // the first block has been read
+  size_t first_ = 0;        // its size, while buffer_ still holds it
+  bool firstScanned_ = false;  // Scan has taken it
+  bool atEnd_ = false;      // the file's end has been read
+  uint64_t position_ = 0;   // the bytes read through file_ so far
+  unsigned char start_[2] = {0, 0};
+  size_t started_ = 0;      // how many of start_ the file has
 };
 
 // How ConvertFile converts a file and where its failure goes.
@@ -162,12 +189,16 @@ struct ConvertOptions {
   // conversion reads through it and closes it before the file is replaced,
   // and in every case before it returns.
   SourceFile* source = nullptr;
+  // The caller has read source's first block and found no NUL byte in it:
+  // a NUL byte in the rest of a file read in bytes makes the conversion
+  // stop, delete the new content and fail with kErrorBinaryFound.
+  bool skipBinary = false;
 };
 
 // Converts the file at path in place. A relative path is taken relative to
 // the directory that was current when the program started (and names nothing
-// when that directory is gone); the current directory is then made the file's
-// folder. Only a regular file is converted. The file is replaced atomically
+// when that directory is gone); on Windows the current directory is then made
+// the file's folder. Only a regular file is converted. The file is replaced atomically
 // and durably: at every moment its name holds either its old or its new
 // content, whole. A file that another program changes while it is converted
 // is not replaced but converted again from its start, up to two more times
@@ -191,6 +222,7 @@ bool ConvertFile(const std::string& path, const ConvertOptions& options);
 // and folders are deleted.
 class ConversionBatch {
  public:
+  class Pool;
   static constexpr size_t kMaxFiles = 128;
   static constexpr uint64_t kMaxBytes = uint64_t(32) << 20;
   // A larger file is better converted alone: its flush costs more than the
@@ -230,6 +262,7 @@ class ConversionBatch {
   std::unique_ptr<Group> filling_;  // added, not yet sent
   uint64_t bytes_ = 0;              // their size
   std::unique_ptr<Group> sent_;     // being flushed
+  std::unique_ptr<Pool> pool_;      // the flushing threads, made once
 };
 
 // From now on, SIGINT, SIGTERM and SIGHUP first delete the temporary files

@@ -1,6 +1,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -90,17 +93,27 @@ bool ProbeWritable(const std::string& path, int* error) {
 
 // --- SourceFile
 
+#ifdef _WIN32
+int CheckOpenWritable(const std::string& path, File&) { return CheckWritable(path); }
+
+int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names) {
+  int error = file.OpenRead(path);
+  if (error == 0) error = file.Stamp(stamp);
+  if (error == 0 && file.Names(names) != 0) *names = 1;
+  if (error != 0) file.Close();
+  return error;
+}
+#endif
+
 SourceFile::SourceFile() : file_(new File), opened_(new FileStamp) {}
 
 SourceFile::~SourceFile() {}
 
-int SourceFile::Open(const std::string& path) {
-  target_ = ResolveTarget(path);
-  encoding_.reset();
+int SourceFile::Open(const std::string& path, bool resolved) {
+  Close();
+  target_ = resolved ? path : ResolveTarget(path);
   // Stamped before the first read: whatever is written from now on shows.
-  int error = file_->OpenRead(target_);
-  if (error == 0 && (error = file_->Stamp(opened_.get())) != 0) file_->Close();
-  return error;
+  return OpenStamped(*file_, target_, opened_.get(), &names_);
 }
 
 bool SourceFile::IsOpen() const { return file_->IsOpen(); }
@@ -108,23 +121,59 @@ bool SourceFile::IsOpen() const { return file_->IsOpen(); }
 void SourceFile::Close() {
   file_->Close();
   encoding_.reset();
+  names_ = 1;
+  firstRead_ = firstScanned_ = atEnd_ = false;
+  first_ = started_ = 0;
+  position_ = 0;
 }
 
-uint64_t SourceFile::Size() {
-  uint64_t size = 0;
-  return file_->Size(&size) == 0 ? size : 0;
+uint64_t SourceFile::Size() { return file_->IsOpen() ? opened_->size : 0; }
+
+const unsigned char* SourceFile::First(size_t* n) const {
+  *n = started_;
+  return start_;
+}
+
+int SourceFile::ReadFirst() {
+  if (firstRead_) return 0;
+  if (!buffer_) buffer_.reset(new unsigned char[kFileBlockSize]);
+  // One byte more than the open found: a file that has not grown since is
+  // then read to its end by this one call.
+  const size_t wanted = static_cast<size_t>(std::min<uint64_t>(opened_->size + 1, kFileBlockSize));
+  size_t got = 0;
+  if (int error = file_->Read(buffer_.get(), wanted, &got)) return error;
+  firstRead_ = true;
+  first_ = got;
+  position_ = got;
+  // A short read that ends at the size found is the end; anything else is
+  // read on (and the stamps show a change).
+  atEnd_ = got < wanted && got == opened_->size;
+  started_ = std::min<size_t>(got, 2);
+  std::copy(buffer_.get(), buffer_.get() + started_, start_);
+  return 0;
 }
 
 int SourceFile::Scan(LinebreakScanner& scanner,
                      const std::function<bool(const LinebreakScanner&)>& enough) {
-  if (!buffer_) buffer_.reset(new unsigned char[kFileBlockSize]);
-  for (;;) {
+  if (int error = ReadFirst()) return error;
+  if (!firstScanned_) {
+    firstScanned_ = true;
+    scanner.Scan(buffer_.get(), first_);
+    if (enough && enough(scanner)) return 0;
+  }
+  while (!atEnd_) {
     size_t got = 0;
     if (int error = file_->Read(buffer_.get(), kFileBlockSize, &got)) return error;
-    if (got == 0) return 0;
+    first_ = 0;  // the first block is gone: a conversion reads the file again
+    if (got == 0) {
+      atEnd_ = true;
+      break;
+    }
+    position_ += got;
     scanner.Scan(buffer_.get(), got);
     if (enough && enough(scanner)) return 0;
   }
+  return 0;
 }
 
 namespace {
@@ -221,38 +270,72 @@ class BackgroundFlusher {
 // The smallest block CopyBlocks reads in, however small the file says it is.
 const size_t kSmallestBlock = 16 * 1024;
 
+// The start of a file that has been read already: size bytes at data, and
+// whether they are the whole file.
+struct ReadAhead {
+  const unsigned char* data = nullptr;
+  size_t size = 0;
+  bool whole = false;
+};
+
 // CopyStream, telling flusher (when given) of every block written, and
-// counting in *read (when given) the bytes read.
+// counting in *read (when given) the bytes read. The file's size (fileSize)
+// is a hint for the size of the blocks; a file that grows meanwhile is still
+// copied whole. With ahead, its bytes come first and the file is read on
+// from where they end. With stopAtNul, a NUL byte read ends the copy with
+// kErrorBinaryFound.
 int CopyBlocks(File& destination, File& source, Direction direction, Encoding encoding,
-               BackgroundFlusher* flusher, uint64_t* read = nullptr) {
+               BackgroundFlusher* flusher, uint64_t* read, uint64_t fileSize,
+               const ReadAhead* ahead = nullptr, bool stopAtNul = false) {
   LinebreakTranslator translator(direction, encoding);
   // A small file gets blocks of its own size: large ones would cost more to
-  // get from the system than the file costs to copy. The size is only a
-  // hint; a file that grows meanwhile is still copied whole.
+  // get from the system than the file costs to copy.
   size_t blockSize = kFileBlockSize;
-  uint64_t fileSize = 0;
-  if (source.Size(&fileSize) == 0 && fileSize < blockSize)
+  if (fileSize < blockSize)
     blockSize = std::max<size_t>(static_cast<size_t>(fileSize) + 1, kSmallestBlock);
-  const size_t outSize = LinebreakTranslator::OutputCapacity(blockSize);
-  std::unique_ptr<unsigned char[]> in(new unsigned char[blockSize]);
+  const size_t outSize =
+      LinebreakTranslator::OutputCapacity(std::max(blockSize, ahead ? ahead->size : 0));
+  std::unique_ptr<unsigned char[]> in;
   // While the writer takes one output buffer, the next block goes to the other.
   std::unique_ptr<unsigned char[]> out[2] = {
-      std::unique_ptr<unsigned char[]>(new unsigned char[outSize]),
-      std::unique_ptr<unsigned char[]>(new unsigned char[outSize])};
+      std::unique_ptr<unsigned char[]>(new unsigned char[outSize]), nullptr};
   BlockWriter writer(destination);
+  bool end = false;
   for (int k = 0;; k ^= 1) {
+    if (!out[k]) out[k].reset(new unsigned char[outSize]);
+    const unsigned char* block = nullptr;
     size_t got = 0;
-    if (int error = source.Read(in.get(), blockSize, &got)) return FirstError(error, writer.Close());
-    if (got == 0) {
+    if (ahead) {
+      block = ahead->data;
+      got = ahead->size;
+      end = ahead->whole;
+      ahead = nullptr;
+    } else if (!end) {
+      if (!in) in.reset(new unsigned char[blockSize]);
+      if (int error = source.Read(in.get(), blockSize, &got))
+        return FirstError(error, writer.Close());
+      block = in.get();
+      end = got == 0;
+      if (stopAtNul && FindEither(block, block + got, 0, 0) != block + got) {
+        writer.Close();
+        return kErrorBinaryFound;
+      }
+    }
+    if (got > 0) {
+      if (read) *read += got;
+      size_t produced = translator.Translate(block, got, out[k].get());
+      if (int error = writer.Submit(out[k].get(), produced)) return error;
+      if (flusher) flusher->Wrote(produced);
+      if (!end) continue;
+      k ^= 1;
+      if (!out[k]) out[k].reset(new unsigned char[outSize]);
+    }
+    if (end) {
       // What the translator held back goes last, after every block.
       size_t produced = translator.Finish(out[k].get());
       if (int error = writer.Close()) return error;
       return destination.Write(out[k].get(), produced);
     }
-    if (read) *read += got;
-    size_t produced = translator.Translate(in.get(), got, out[k].get());
-    if (int error = writer.Submit(out[k].get(), produced)) return error;
-    if (flusher) flusher->Wrote(produced);
   }
 }
 
@@ -295,8 +378,20 @@ struct PendingFile {
       target = given->target_;
       encoding = given->encoding_;
       opened = *given->opened_;
+      if (given->firstRead_) {
+        // Where the caller's reads left the file: its first block still in
+        // memory and the file read up to its end, or read further.
+        if (given->first_ == given->position_) {
+          ahead.data = given->buffer_.get();
+          ahead.size = given->first_;
+          ahead.whole = given->atEnd_;
+          hasAhead = true;
+        } else {
+          rewind = true;
+        }
+      }
       source.Adopt(given->file_->Detach());
-      given->encoding_.reset();
+      given->Close();
     } else {
       target = ResolveTarget(path);
     }
@@ -308,6 +403,7 @@ struct PendingFile {
     temp.Discard();
     source.Close();
     encoding.reset();
+    hasAhead = rewind = false;
     target = ResolveTarget(path);
   }
 
@@ -318,6 +414,10 @@ struct PendingFile {
   std::optional<Encoding> encoding;  // as the caller found it, if it did
   File source;
   FileStamp opened;  // source's, taken when it was opened
+  // The caller's read of the file's start, valid until Prepare returns.
+  ReadAhead ahead;
+  bool hasAhead = false;
+  bool rewind = false;  // the caller read the file, but not into ahead
   NewContent temp;
 };
 
@@ -326,8 +426,8 @@ namespace {
 // Opens p's file, unless it is open, and takes its stamp.
 int OpenSource(PendingFile& p) {
   if (p.source.IsOpen()) return 0;
-  if (int error = p.source.OpenRead(p.target)) return error;
-  return p.source.Stamp(&p.opened);
+  uint64_t names = 1;
+  return OpenStamped(p.source, p.target, &p.opened, &names);
 }
 
 // Decides the direction of p's conversion, reading the file in automatic mode.
@@ -337,6 +437,8 @@ void DecideDirection(PendingFile& p) {
     p.direction = *options.direction;
   } else if (options.mode == ModeAutomatic) {
     p.direction = DetectDirection(p.source, EncodingOf(p.source));
+    p.hasAhead = false;
+    p.rewind = true;
   } else {
     p.direction = ResolveDirection(options.mode, false);
   }
@@ -353,17 +455,31 @@ int Prepare(PendingFile& p, const std::string** culprit,
   if (int error = OpenSource(p)) return error;
   if (!p.options.fillSparse && p.source.IsSparse()) return kErrorSparse;
   DecideDirection(p);
-  const Encoding encoding = p.encoding ? *p.encoding : EncodingOf(p.source);
+  if (!p.encoding) {
+    p.encoding = EncodingOf(p.source);
+    p.hasAhead = false;
+    p.rewind = true;
+  }
+  const Encoding encoding = *p.encoding;
   // From here to the replace, a writer's open is seen where the system
   // tells of it; before, the stamp shows what was written.
   if (int error = p.source.WatchWriters()) return error;
+#ifdef _WIN32
   ChangeDirectory(FolderOf(p.target));
+#endif
   if (int error = p.temp.Create(p.target, p.source, tempFolder)) return error;
-  if (int error = p.source.Seek(0)) return error;
+  // The caller's read of the start is used once: a second try reads anew.
+  const ReadAhead* ahead = p.hasAhead ? &p.ahead : nullptr;
+  if (p.rewind) {
+    if (int error = p.source.Seek(0)) return error;
+  }
+  p.hasAhead = false;
+  p.rewind = true;
   BackgroundFlusher flusher(p.temp.file());
   uint64_t bytes = 0;
   int error = CopyBlocks(p.temp.file(), p.source, p.direction, encoding,
-                         kFlushInBackground ? &flusher : nullptr, &bytes);
+                         kFlushInBackground ? &flusher : nullptr, &bytes, p.opened.size, ahead,
+                         p.options.skipBinary && encoding == EncodingBytes);
   // Every flush ends before the last one, which finds the file complete.
   if ((error = FirstError(error, flusher.Stop())) != 0) return error;
   // Read to its end as it was when opened: a same-size rewrite or a
@@ -403,17 +519,24 @@ int Convert(PendingFile& p, int tries, const std::string** culprit) {
 }  // namespace
 
 Encoding SourceFile::TextEncoding() {
-  if (!encoding_) encoding_ = EncodingOf(*file_);
+  if (!encoding_) {
+    // A failed read is the scan's to report.
+    encoding_ = ReadFirst() == 0 ? DetectEncoding(start_, started_, opened_->size) : EncodingBytes;
+  }
   return *encoding_;
 }
 
-uint64_t SourceFile::Names() {
-  uint64_t names = 1;
-  return file_->Names(&names) == 0 ? names : 1;
+uint64_t SourceFile::Names() { return names_; }
+
+bool SourceFile::ProbeWritable(int* error) {
+  *error = CheckOpenWritable(target_, *file_);
+  return *error == 0;
 }
 
 int CopyStream(File& destination, File& source, Direction direction) {
-  return CopyBlocks(destination, source, direction, EncodingBytes, nullptr);
+  uint64_t size = 0;
+  if (source.Size(&size) != 0) size = kFileBlockSize;
+  return CopyBlocks(destination, source, direction, EncodingBytes, nullptr, nullptr, size);
 }
 
 bool ConvertFile(const std::string& path, const ConvertOptions& options) {
@@ -425,6 +548,78 @@ bool ConvertFile(const std::string& path, const ConvertOptions& options) {
 }
 
 // --- ConversionBatch
+
+// Threads that run a job together, made the first time they are asked for
+// and kept until the batch goes: a run of many batches starts its threads
+// once. The job is run by every thread taken and by the caller of Wait; it
+// must share its work out itself.
+class ConversionBatch::Pool {
+ public:
+  Pool() {}
+  ~Pool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+
+  // Starts job on up to threads threads, which are made where there are
+  // fewer. Without threads it runs in Wait only.
+  void Start(std::function<void()> job, size_t threads) {
+    try {
+      while (threads_.size() < threads) threads_.emplace_back([this] { Loop(); });
+    } catch (const std::system_error&) {
+      // Fewer threads, or none: what they do not do, Wait does.
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job_ = std::move(job);
+      seats_ = std::min(threads, threads_.size());
+    }
+    wake_.notify_all();
+  }
+
+  // Runs the job on this thread too, then waits until no thread runs it.
+  void Wait() {
+    std::function<void()> job;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job = job_;
+    }
+    if (job) job();
+    std::unique_lock<std::mutex> lock(mutex_);
+    seats_ = 0;  // a thread not yet woken is not needed any more
+    idle_.wait(lock, [this] { return running_ == 0; });
+    job_ = nullptr;
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return closing_ || seats_ > 0; });
+      if (closing_) return;
+      --seats_;
+      ++running_;
+      std::function<void()> job = job_;
+      lock.unlock();
+      job();
+      lock.lock();
+      if (--running_ == 0) idle_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;  // a job to take, or closing
+  std::condition_variable idle_;  // running_ fell to 0
+  std::function<void()> job_;
+  size_t seats_ = 0;    // how many more threads may take the job
+  size_t running_ = 0;  // threads running it now
+  bool closing_ = false;
+  std::vector<std::thread> threads_;
+};
 
 // Files on their way to their new content together: their temporary files
 // are written, then flushed to the disk at once, from up to kFlushThreads
@@ -438,7 +633,7 @@ class ConversionBatch::Group {
   Group() {}
   // Drops the files: they keep their old content.
   ~Group() {
-    for (std::thread& t : pool_) t.join();
+    if (pool_) pool_->Wait();
     files_.clear();
     RemoveTempFolders();
   }
@@ -464,20 +659,17 @@ class ConversionBatch::Group {
     flushed_.push_back(0);
   }
 
-  // Starts the flushes. Without threads they are made in Wait.
-  void Start() {
-    const size_t wanted = std::min<size_t>(kFlushThreads, files_.size());
-    try {
-      while (pool_.size() < wanted) pool_.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
-      // Fewer threads, or none: what they do not flush, Wait does.
-    }
+  // Starts the flushes on pool's threads. Without threads they are made in
+  // Wait.
+  void Start(Pool* pool) {
+    pool_ = pool;
+    pool_->Start([this] { Work(); }, std::min<size_t>(kFlushThreads, files_.size()));
   }
 
   // Waits until every file's flush has ended.
   void Wait() {
-    for (std::thread& t : pool_) t.join();
-    pool_.clear();
+    if (pool_) pool_->Wait();
+    pool_ = nullptr;
     Work();
   }
 
@@ -518,13 +710,17 @@ class ConversionBatch::Group {
   std::vector<std::unique_ptr<PendingFile>> files_;
   std::vector<int> flushed_;  // each file's flush: 0 or its error
   std::atomic<size_t> next_{0};
-  std::vector<std::thread> pool_;
+  Pool* pool_ = nullptr;  // while its threads flush these files
   std::map<std::string, std::string> tempFolders_;  // by the folder they are in
 };
 
-ConversionBatch::ConversionBatch() : filling_(new Group) {}
+ConversionBatch::ConversionBatch() : filling_(new Group), pool_(new Pool) {}
 
-ConversionBatch::~ConversionBatch() {}
+// The groups go before the pool whose threads flush them.
+ConversionBatch::~ConversionBatch() {
+  sent_.reset();
+  filling_.reset();
+}
 
 bool ConversionBatch::Takes(uint64_t size) const {
   // Each file added or sent holds itself, its temporary file and (on POSIX)
@@ -558,7 +754,7 @@ void ConversionBatch::Send(const std::function<void(bool)>& finished) {
   sent_ = std::move(filling_);
   filling_.reset(new Group);
   bytes_ = 0;
-  sent_->Start();
+  sent_->Start(pool_.get());
 }
 
 void ConversionBatch::Commit(const std::function<void(bool)>& finished) {

@@ -162,7 +162,17 @@ class File {
  private:
   OwnedHandle handle_;
   bool watched_ = false;
+#ifndef _WIN32
+  friend int OpenStamped(File&, const std::string&, FileStamp*, uint64_t*);
+  friend class NewContent;
+  // What the open or the last Stamp saw of the file's owner, group and mode.
+  unsigned owner_ = 0, group_ = 0, mode_ = 0;
+#endif
 };
+
+// Opens the file at path for reading, as File::OpenRead does, and gives its
+// stamp and its number of names (hard links) at the open.
+int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names);
 
 // Copies source to its end into destination, translating in the direction.
 int CopyStream(File& destination, File& source, Direction direction);
@@ -281,6 +291,7 @@ class NewContent {
   std::string name_;
   OwnedHandle folder_;  // POSIX: target's folder, as checked at Create
   int slot_ = -1;       // POSIX: its entry among the names removed on an interrupt
+  FileStamp made_;      // POSIX: its identity, once CarryBeforeFlush has looked
 };
 
 // 0 when the regular file at path may be written and replaced by this
@@ -288,6 +299,9 @@ class NewContent {
 // file). On POSIX nothing is opened: the access of the file and of its
 // folder is asked for. On Windows the file is opened for writing and closed.
 int CheckWritable(const std::string& path);
+
+// CheckWritable for path, which names the regular file open in file.
+int CheckOpenWritable(const std::string& path, File& file);
 
 // Flushes a folder's entries (new names, renames) to the disk; an empty
 // folder is the current directory. On Windows where the system lets the

@@ -43,6 +43,13 @@ int MapError(int error) {
 // The program's error number for the call that just failed.
 int LastError() { return MapError(errno); }
 
+// After a read or write of fd failed with EAGAIN: whether fd could be made
+// blocking, so that the call is worth making again.
+bool MadeBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && (flags & O_NONBLOCK) != 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
 // Asks the system to start writing the file's changed pages to the disk now,
 // without waiting for it: the copy and the disk then work at the same time,
 // and the final Sync finds most of the data already written. Linux has this.
@@ -91,8 +98,11 @@ void StampFrom(const struct stat& st, FileStamp* stamp) {
 
 // Opens the regular file at path with flags. Its type is known before the
 // open, which never waits (a pipe that was put in its place meanwhile is
-// refused by the second look, not waited for). The descriptor or -error.
-int OpenRegular(const std::string& path, int flags) {
+// refused by the second look, not waited for). The descriptor or -error;
+// *seen (when given) gets what the second look saw. The descriptor stays
+// non-blocking, which reads and writes of a regular file do not heed (Read
+// and Write take it off where they do).
+int OpenRegular(const std::string& path, int flags, struct stat* seen = nullptr) {
   struct stat named;
   if (stat(path.c_str(), &named) != 0) return -LastError();
   if (S_ISDIR(named.st_mode)) return -EACCES;  // as Windows, which opens no folder
@@ -107,10 +117,11 @@ int OpenRegular(const std::string& path, int flags) {
     error = S_ISDIR(opened.st_mode) ? EACCES : kErrorNotRegularFile;
   } else if (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
     error = kErrorChangedMeanwhile;
-  } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    error = LastError();
   }
-  if (error == 0) return fd;
+  if (error == 0) {
+    if (seen) *seen = opened;
+    return fd;
+  }
   close(fd);
   return -error;
 }
@@ -135,12 +146,26 @@ File::File() {}
 File::~File() { Close(); }
 
 int File::OpenRead(const std::string& path) {
-  Close();
-  int fd = OpenRegular(path, O_RDONLY);
+  FileStamp stamp;
+  uint64_t names = 0;
+  return OpenStamped(*this, path, &stamp, &names);
+}
+
+int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names) {
+  file.Close();
+  struct stat st {};
+  int fd = OpenRegular(path, O_RDONLY, &st);
   if (fd < 0) return -fd;
-  handle_.Reset(fd);
+  file.handle_.Reset(fd);
+  StampFrom(st, stamp);
+  *names = static_cast<uint64_t>(st.st_nlink);
+  file.owner_ = st.st_uid;
+  file.group_ = st.st_gid;
+  file.mode_ = st.st_mode;
 #ifdef POSIX_FADV_SEQUENTIAL
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // A file read in one block is not worth the call.
+  if (static_cast<uint64_t>(st.st_size) >= kFileBlockSize)
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
   return 0;
 }
@@ -168,6 +193,7 @@ int File::Read(void* buf, size_t n, size_t* got) {
       *got = static_cast<size_t>(r);
       return 0;
     }
+    if (errno == EAGAIN && MadeBlocking(handle_.Get())) continue;
     if (errno != EINTR) return LastError();
   }
 }
@@ -178,7 +204,7 @@ int File::Write(const void* buf, size_t n) {
   while (n > 0) {
     ssize_t w = write(handle_.Get(), p, n);
     if (w < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR || (errno == EAGAIN && MadeBlocking(handle_.Get()))) continue;
       return LastError();
     }
     if (w == 0) return ENOSPC;
@@ -200,6 +226,9 @@ int File::Stamp(FileStamp* stamp) {
   struct stat st;
   if (fstat(handle_.Get(), &st) != 0) return LastError();
   StampFrom(st, stamp);
+  owner_ = st.st_uid;
+  group_ = st.st_gid;
+  mode_ = st.st_mode;
   return 0;
 }
 
@@ -223,19 +252,49 @@ int File::Seek(uint64_t pos) {
 
 int File::Sync() { return fsync(handle_.Get()) == 0 ? 0 : LastError(); }
 
-int File::Close() {
-  watched_ = false;
-  return handle_.Close();
+namespace {
+
+// The descriptors that hold a lease, in a fixed table that the signal
+// handler can read: a free slot holds -1.
+const size_t kLeases = 1024;
+std::atomic<int> g_leases[kLeases];
+std::atomic<size_t> g_leasesUsed{0};  // slots at or past it were never used
+
+bool RegisterLease(int fd) {
+  for (size_t i = 0; i < kLeases; ++i) {
+    if (i >= g_leasesUsed.load()) {
+      // A slot never used: claimed by moving the mark past it.
+      size_t used = i;
+      if (!g_leasesUsed.compare_exchange_strong(used, i + 1)) continue;
+      g_leases[i].store(fd);
+      return true;
+    }
+    int free = -1;
+    if (g_leases[i].compare_exchange_strong(free, fd)) return true;
+  }
+  return false;
 }
 
-namespace {
+void ForgetLease(int fd) {
+  const size_t used = g_leasesUsed.load();
+  for (size_t i = 0; i < used; ++i) {
+    int held = fd;
+    if (g_leases[i].compare_exchange_strong(held, -1)) return;
+  }
+}
 
 // A writer's open waits until the lease is let go (or for the system's
 // lease-break-time, 45 s by default): it is let go at once, from the signal
-// that tells of it, and F_GETLEASE tells the conversion afterwards.
-void LetLeaseGo(int, siginfo_t* info, void*) {
+// that tells of it, and F_GETLEASE tells the conversion afterwards. The
+// signal does not say which lease breaks (that would cost a call per file):
+// each lease being broken reads as F_UNLCK.
+void LetLeaseGo(int, siginfo_t*, void*) {
   const int saved = errno;
-  if (info && info->si_fd >= 0) fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
+  const size_t used = g_leasesUsed.load();
+  for (size_t i = 0; i < used; ++i) {
+    const int fd = g_leases[i].load();
+    if (fd >= 0 && fcntl(fd, F_GETLEASE) == F_UNLCK) fcntl(fd, F_SETLEASE, F_UNLCK);
+  }
   errno = saved;
 }
 
@@ -258,9 +317,18 @@ bool LeaseSignalReady() {
 
 }  // namespace
 
-int File::WatchWriters() {
+int File::Close() {
+  if (watched_) ForgetLease(handle_.Get());
   watched_ = false;
-  if (!LeaseSignalReady() || fcntl(handle_.Get(), F_SETSIG, SIGIO) != 0) return 0;
+  return handle_.Close();
+}
+
+int File::WatchWriters() {
+  if (watched_) ForgetLease(handle_.Get());
+  watched_ = false;
+  // The lease's signal is SIGIO, whose handler lets go of every lease being
+  // broken: it must know of the descriptor before the lease is taken.
+  if (!LeaseSignalReady() || !RegisterLease(handle_.Get())) return 0;
   // A program that writes a line and closes the file holds it open for a
   // moment: it is given half a second.
   for (int wait = 0;; ++wait) {
@@ -271,8 +339,10 @@ int File::WatchWriters() {
     // EAGAIN: some program has it open for writing. Anything else (another
     // user's file, a filesystem without leases, leases switched off): no
     // watch, the stamps alone tell.
-    if (errno != EAGAIN) return 0;
-    if (wait == 25) return kErrorInUse;
+    if (errno != EAGAIN || wait == 25) {
+      ForgetLease(handle_.Get());
+      return errno == EAGAIN ? kErrorInUse : 0;
+    }
     usleep(20 * 1000);
   }
 }
@@ -340,6 +410,10 @@ int ReadSized(std::vector<char>* out, Call call) {
   for (;;) {
     ssize_t size = call(nullptr, 0);
     if (size < 0) return errno;
+    if (size == 0) {
+      out->clear();
+      return 0;
+    }
     out->resize(static_cast<size_t>(size) + 1);
     ssize_t got = call(out->data(), out->size());
     if (got >= 0) {
@@ -419,9 +493,10 @@ int CarryFlags(int fd, int source) {
 // file capabilities and the file flags, while the file is still this
 // process's to change; the owner last, which drops the set-ID bits and the
 // capabilities, so they are given again after it.
-int CarryOnto(int fd, int source) {
-  struct stat st, own;
-  if (fstat(source, &st) != 0 || fstat(fd, &own) != 0) return LastError();
+// st holds the source's owner, group and mode as its last stamp saw them
+// (any change since shows in its change time, which the replace checks), own
+// what the temporary file has.
+int CarryOnto(int fd, int source, const struct stat& st, const struct stat& own) {
   std::vector<Attribute> attributes;
   if (int error = ReadAttributes(source, &attributes)) return error;
   if (own.st_gid != st.st_gid && fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0)
@@ -441,7 +516,10 @@ int CarryOnto(int fd, int source) {
   if (error == 0 && !hasAccessAcl && fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA &&
       errno != ENOTSUP)
     error = kErrorAccessNotKept;
-  if (error == 0 && fchmod(fd, st.st_mode & 07777) != 0) error = kErrorAccessNotKept;
+  // An ACL set or taken off may have moved the group bits.
+  if (error == 0 && (attributes.size() > 0 || (own.st_mode & 07777) != (st.st_mode & 07777)) &&
+      fchmod(fd, st.st_mode & 07777) != 0)
+    error = kErrorAccessNotKept;
   const auto capabilities = [&] {
     for (const Attribute& a : attributes) {
       if (error == 0 && a.name == kCapabilities) error = SetAttribute(fd, a);
@@ -588,11 +666,15 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
   if (int error = NamesFile(folder_.Get(), BaseName(target), read)) return error;
   // Without a name, no one else can reach it; it gets one at the replace.
   // Only for this process's own files: once the file is given to another
-  // user, the system may refuse to link it (protected hard links).
-  struct stat st;
-  if (fstat(source.Native(), &st) != 0) return LastError();
-  if (CanLinkUnnamed() && st.st_uid == geteuid()) {
-    int fd = openat(folder_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  // user, the system may refuse to link it (protected hard links). A file
+  // of this process's group is made with its permission bits at once (no
+  // one can open it before it has a name anyway); another group's gets them
+  // once its group is right.
+  static const uid_t euid = geteuid();
+  static const gid_t egid = getegid();
+  if (CanLinkUnnamed() && source.owner_ == euid) {
+    const mode_t mode = source.group_ == egid ? (source.mode_ & 0777) : 0600;
+    int fd = openat(folder_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd >= 0) {
       file_.Adopt(OwnedHandle(fd));
       return 0;
@@ -617,15 +699,27 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
   }
 }
 
-int NewContent::CarryBeforeFlush(File& source) { return CarryOnto(file_.Native(), source.Native()); }
+int NewContent::CarryBeforeFlush(File& source) {
+  struct stat st, own;
+  if (fstat(file_.Native(), &own) != 0) return LastError();
+  StampFrom(own, &made_);
+  st.st_uid = source.owner_;
+  st.st_gid = source.group_;
+  st.st_mode = source.mode_;
+  return CarryOnto(file_.Native(), source.Native(), st, own);
+}
 
 int NewContent::CarryAfterFlush() { return 0; }
 
 int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred) {
   const int folder = folder_.Get();
   const std::string base = BaseName(target_);
-  if (int error = Unchanged(source, opened)) return error;
-  if (int error = NamesFile(folder, base, opened)) return error;
+  // Checked before the new content gets a name, unless it has one: the
+  // exchange checks again after it, and a rename over the file only before.
+  if (!name_.empty()) {
+    if (int error = Unchanged(source, opened)) return error;
+    if (int error = NamesFile(folder, base, opened)) return error;
+  }
   std::string name = BaseName(name_);
   if (name_.empty()) {
     // The unnamed file gets a fresh name, right before the replace.
@@ -641,10 +735,13 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
     name_ = FolderOf(target_) + name;
   }
   // Whoever may write the folder may have put something else under the
-  // temporary name: only this file is ever given the file's name.
-  FileStamp mine;
-  if (int error = file_.Stamp(&mine)) return error;
-  if (int error = NamesFile(folder, name, mine)) return error;
+  // temporary name: only this file is ever given the file's name. The
+  // exchange is checked after it (and undone if need be); a rename over the
+  // file is checked before.
+  FileStamp mine = made_;
+  if (mine.index == 0) {
+    if (int error = file_.Stamp(&mine)) return error;
+  }
   // While the names are exchanged, the old content has the temporary name:
   // an interrupt must not delete it.
   ForgetTempName(&slot_);
@@ -668,13 +765,22 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
     }
     unlinkat(folder, name.c_str(), 0);
   } else if (!NoExchange(errno)) {
-    int error = LastError();
+    // The file's name gone: it was renamed or deleted meanwhile.
+    int error = errno == ENOENT ? kErrorChangedMeanwhile : LastError();
     slot_ = RegisterTempName(folder, name);
     return error;
-  } else if (renameat(folder, name.c_str(), folder, base.c_str()) != 0) {
-    int error = LastError();
+  } else {
     slot_ = RegisterTempName(folder, name);
-    return error;
+    int error = Unchanged(source, opened);
+    if (error == 0) error = NamesFile(folder, base, opened);
+    if (error == 0) error = NamesFile(folder, name, mine);
+    if (error != 0) return error;
+    ForgetTempName(&slot_);
+    if (renameat(folder, name.c_str(), folder, base.c_str()) != 0) {
+      error = LastError();
+      slot_ = RegisterTempName(folder, name);
+      return error;
+    }
   }
   name_.clear();
   file_.Close();
@@ -693,6 +799,7 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
 }
 
 void NewContent::Discard() {
+  made_ = FileStamp();
   // Taken back first: in a folder with the sticky bit, a file given to
   // another user may not be ours to delete.
   if (!name_.empty() && file_.IsOpen()) (void)!fchown(file_.Native(), geteuid(), getegid());
@@ -708,6 +815,15 @@ int CheckWritable(const std::string& path) {
   if (stat(path.c_str(), &st) != 0) return LastError();
   if (S_ISDIR(st.st_mode)) return EACCES;  // as Windows, which opens no folder for writing
   if (!S_ISREG(st.st_mode)) return kErrorNotRegularFile;
+  if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return LastError();
+  const std::string folder = FolderOf(path);
+  if (faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    return LastError();
+  return 0;
+}
+
+int CheckOpenWritable(const std::string& path, File&) {
+  // A regular file: only the access is asked for.
   if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return LastError();
   const std::string folder = FolderOf(path);
   if (faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
