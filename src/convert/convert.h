@@ -116,9 +116,10 @@ class SourceFile {
   SourceFile& operator=(const SourceFile&) = delete;
 
   // Opens the file at path (a relative path and a symbolic link taken as
-  // ConvertFile takes them; resolved says path is ResolvePath's result
-  // already), closing any file open before. 0 or the error; what is not a
-  // regular file is refused (kErrorNotRegularFile).
+  // ConvertFile takes them), closing any file open before. With resolved,
+  // path is ResolvePath's result and the caller has just found a regular
+  // file there, which is then opened without another look. 0 or the error;
+  // what is not a regular file is refused (kErrorNotRegularFile).
   int Open(const std::string& path, bool resolved = false);
   bool IsOpen() const;
   void Close();

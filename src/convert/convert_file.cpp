@@ -96,7 +96,7 @@ bool ProbeWritable(const std::string& path, int* error) {
 #ifdef _WIN32
 int CheckOpenWritable(const std::string& path, File&) { return CheckWritable(path); }
 
-int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names) {
+int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names, bool) {
   int error = file.OpenRead(path);
   if (error == 0) error = file.Stamp(stamp);
   if (error == 0 && file.Names(names) != 0) *names = 1;
@@ -113,7 +113,7 @@ int SourceFile::Open(const std::string& path, bool resolved) {
   Close();
   target_ = resolved ? path : ResolveTarget(path);
   // Stamped before the first read: whatever is written from now on shows.
-  return OpenStamped(*file_, target_, opened_.get(), &names_);
+  return OpenStamped(*file_, target_, opened_.get(), &names_, resolved);
 }
 
 bool SourceFile::IsOpen() const { return file_->IsOpen(); }
@@ -390,7 +390,7 @@ struct PendingFile {
           rewind = true;
         }
       }
-      source.Adopt(given->file_->Detach());
+      source.TakeOver(*given->file_);
       given->Close();
     } else {
       target = ResolveTarget(path);
@@ -485,9 +485,9 @@ int Prepare(PendingFile& p, const std::string** culprit,
   // Read to its end as it was when opened: a same-size rewrite or a
   // truncation during the read shows here.
   FileStamp now;
+  // (A writer's open that the watch saw is looked for at the replace.)
   if ((error = p.source.Stamp(&now)) != 0) return error;
-  if (now != p.opened || bytes != p.opened.size || p.source.WrittenSinceWatched())
-    return kErrorChangedMeanwhile;
+  if (now != p.opened || bytes != p.opened.size) return kErrorChangedMeanwhile;
   return p.temp.CarryBeforeFlush(p.source);
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -153,6 +154,17 @@ class File {
     handle_ = std::move(handle);
     watched_ = false;
   }
+  // Takes over other's open file, with what other has seen of it.
+  void TakeOver(File& other) {
+    Adopt(other.Detach());
+#ifndef _WIN32
+    volume_ = other.volume_;
+    index_ = other.index_;
+    owner_ = other.owner_;
+    group_ = other.group_;
+    mode_ = other.mode_;
+#endif
+  }
   // Gives up the open file, which this object no longer closes.
   OwnedHandle Detach() {
     watched_ = false;
@@ -163,16 +175,21 @@ class File {
   OwnedHandle handle_;
   bool watched_ = false;
 #ifndef _WIN32
-  friend int OpenStamped(File&, const std::string&, FileStamp*, uint64_t*);
+  friend int OpenStamped(File&, const std::string&, FileStamp*, uint64_t*, bool);
   friend class NewContent;
-  // What the open or the last Stamp saw of the file's owner, group and mode.
+  // What the open or the last Stamp saw of the file's identity, owner, group
+  // and mode.
+  uint64_t volume_ = 0, index_ = 0;
   unsigned owner_ = 0, group_ = 0, mode_ = 0;
 #endif
 };
 
 // Opens the file at path for reading, as File::OpenRead does, and gives its
-// stamp and its number of names (hard links) at the open.
-int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names);
+// stamp and its number of names (hard links) at the open. With looked, the
+// caller has just found a regular file at path: on POSIX it is opened
+// without a look of its own, and refused after the open if it is none.
+int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names,
+                bool looked = false);
 
 // Copies source to its end into destination, translating in the direction.
 int CopyStream(File& destination, File& source, Direction direction);
@@ -289,7 +306,9 @@ class NewContent {
   File file_;
   std::string target_;
   std::string name_;
-  OwnedHandle folder_;  // POSIX: target's folder, as checked at Create
+  // POSIX: target's folder, as checked at Create; shared with the new
+  // content of the files before and after it in the same folder.
+  std::shared_ptr<struct TempFolder> folder_;
   int slot_ = -1;       // POSIX: its entry among the names removed on an interrupt
   FileStamp made_;      // POSIX: its identity, once CarryBeforeFlush has looked
 };

@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "file.h"
@@ -80,9 +82,15 @@ const int g_startupFolder = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
 // holds no file), or empty when there is no descriptor.
 std::string StartupBase() {
   if (g_startupFolder < 0) return std::string();
-  struct stat named, kept;
-  if (!g_startupDirectory.empty() && stat(g_startupDirectory.c_str(), &named) == 0 &&
-      fstat(g_startupFolder, &kept) == 0 && named.st_dev == kept.st_dev &&
+  // The folder kept is looked at once: only its name is looked up each time.
+  static const struct stat kept = [] {
+    struct stat st {};
+    if (fstat(g_startupFolder, &st) != 0) st.st_ino = 0;
+    return st;
+  }();
+  struct stat named;
+  if (!g_startupDirectory.empty() && kept.st_ino != 0 &&
+      stat(g_startupDirectory.c_str(), &named) == 0 && named.st_dev == kept.st_dev &&
       named.st_ino == kept.st_ino)
     return g_startupDirectory;
   return "/proc/self/fd/" + std::to_string(g_startupFolder);
@@ -102,11 +110,15 @@ void StampFrom(const struct stat& st, FileStamp* stamp) {
 // *seen (when given) gets what the second look saw. The descriptor stays
 // non-blocking, which reads and writes of a regular file do not heed (Read
 // and Write take it off where they do).
-int OpenRegular(const std::string& path, int flags, struct stat* seen = nullptr) {
+// With looked, the caller has just had the first look.
+int OpenRegular(const std::string& path, int flags, struct stat* seen = nullptr,
+                bool looked = false) {
   struct stat named;
-  if (stat(path.c_str(), &named) != 0) return -LastError();
-  if (S_ISDIR(named.st_mode)) return -EACCES;  // as Windows, which opens no folder
-  if (!S_ISREG(named.st_mode)) return -kErrorNotRegularFile;
+  if (!looked) {
+    if (stat(path.c_str(), &named) != 0) return -LastError();
+    if (S_ISDIR(named.st_mode)) return -EACCES;  // as Windows, which opens no folder
+    if (!S_ISREG(named.st_mode)) return -kErrorNotRegularFile;
+  }
   int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -LastError();
   struct stat opened;
@@ -115,7 +127,7 @@ int OpenRegular(const std::string& path, int flags, struct stat* seen = nullptr)
     error = LastError();
   } else if (!S_ISREG(opened.st_mode)) {
     error = S_ISDIR(opened.st_mode) ? EACCES : kErrorNotRegularFile;
-  } else if (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+  } else if (!looked && (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)) {
     error = kErrorChangedMeanwhile;
   }
   if (error == 0) {
@@ -151,14 +163,17 @@ int File::OpenRead(const std::string& path) {
   return OpenStamped(*this, path, &stamp, &names);
 }
 
-int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names) {
+int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names,
+                bool looked) {
   file.Close();
   struct stat st {};
-  int fd = OpenRegular(path, O_RDONLY, &st);
+  int fd = OpenRegular(path, O_RDONLY, &st, looked);
   if (fd < 0) return -fd;
   file.handle_.Reset(fd);
   StampFrom(st, stamp);
   *names = static_cast<uint64_t>(st.st_nlink);
+  file.volume_ = stamp->volume;
+  file.index_ = stamp->index;
   file.owner_ = st.st_uid;
   file.group_ = st.st_gid;
   file.mode_ = st.st_mode;
@@ -226,6 +241,8 @@ int File::Stamp(FileStamp* stamp) {
   struct stat st;
   if (fstat(handle_.Get(), &st) != 0) return LastError();
   StampFrom(st, stamp);
+  volume_ = stamp->volume;
+  index_ = stamp->index;
   owner_ = st.st_uid;
   group_ = st.st_gid;
   mode_ = st.st_mode;
@@ -397,6 +414,19 @@ size_t OpenFilesAllowed() {
 
 int RemoveFolder(const std::string& folder) { return rmdir(folder.c_str()) == 0 ? 0 : LastError(); }
 
+// A folder that new content is made in, open once for the files made in it
+// one after another, with what a file made in it gets from it.
+struct TempFolder {
+  OwnedHandle fd;
+  std::string path;  // as it was opened
+  // Learnt from the first file made in it: whether a new file gets an ACL
+  // (from the folder's default ACL), and its file flags.
+  bool knowsAcl = false;
+  bool givesAcl = true;
+  bool knowsFlags = false;
+  int givenFlags = 0;
+};
+
 namespace {
 
 const char kAccessAcl[] = "system.posix_acl_access";
@@ -469,13 +499,20 @@ const int kCarriedFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | 
                           FS_NOATIME_FL | FS_JOURNAL_DATA_FL | FS_NOTAIL_FL | FS_NOCOW_FL |
                           FS_NOCOMP_FL;
 
-// Gives fd the carried flags of the file open in source. 0, or
-// kErrorAttributesNotKept when one of them does not hold.
-int CarryFlags(int fd, int source) {
+// Gives fd, made in folder, the carried flags of the file open in source. 0,
+// or kErrorAttributesNotKept when one of them does not hold.
+int CarryFlags(int fd, int source, TempFolder* folder) {
   int wanted = 0, got = 0;
   // No flags on this filesystem: nothing to keep.
   if (ioctl(source, FS_IOC_GETFLAGS, &wanted) != 0) return 0;
-  if (ioctl(fd, FS_IOC_GETFLAGS, &got) != 0) return (wanted & kCarriedFlags) != 0 ? kErrorAttributesNotKept : 0;
+  if (folder->knowsFlags) {
+    got = folder->givenFlags;
+  } else if (ioctl(fd, FS_IOC_GETFLAGS, &got) != 0) {
+    return (wanted & kCarriedFlags) != 0 ? kErrorAttributesNotKept : 0;
+  } else {
+    folder->knowsFlags = true;
+    folder->givenFlags = got;
+  }
   const int flags = (got & ~kCarriedFlags) | (wanted & kCarriedFlags);
   if (flags == got) return 0;
   int set = flags;
@@ -495,8 +532,12 @@ int CarryFlags(int fd, int source) {
 // capabilities, so they are given again after it.
 // st holds the source's owner, group and mode as its last stamp saw them
 // (any change since shows in its change time, which the replace checks), own
-// what the temporary file has.
-int CarryOnto(int fd, int source, const struct stat& st, const struct stat& own) {
+// what the temporary file, made in folder, has. What the folder gives every
+// file made in it is learnt from the first: a folder whose default ACL or
+// flags another program changes during the run may leave them on the files
+// made after that.
+int CarryOnto(int fd, int source, const struct stat& st, const struct stat& own,
+              TempFolder* folder) {
   std::vector<Attribute> attributes;
   if (int error = ReadAttributes(source, &attributes)) return error;
   if (own.st_gid != st.st_gid && fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0)
@@ -513,9 +554,16 @@ int CarryOnto(int fd, int source, const struct stat& st, const struct stat& own)
       if (a.name == kAccessAcl) hasAccessAcl = true;
     }
   }
-  if (error == 0 && !hasAccessAcl && fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA &&
-      errno != ENOTSUP)
-    error = kErrorAccessNotKept;
+  if (error == 0 && !hasAccessAcl && (!folder->knowsAcl || folder->givesAcl)) {
+    if (fremovexattr(fd, kAccessAcl) == 0) {
+      folder->knowsAcl = folder->givesAcl = true;
+    } else if (errno == ENODATA || errno == ENOTSUP) {
+      folder->knowsAcl = true;
+      folder->givesAcl = false;
+    } else {
+      error = kErrorAccessNotKept;
+    }
+  }
   // An ACL set or taken off may have moved the group bits.
   if (error == 0 && (attributes.size() > 0 || (own.st_mode & 07777) != (st.st_mode & 07777)) &&
       fchmod(fd, st.st_mode & 07777) != 0)
@@ -526,7 +574,7 @@ int CarryOnto(int fd, int source, const struct stat& st, const struct stat& own)
     }
   };
   capabilities();
-  if (error == 0) error = CarryFlags(fd, source);
+  if (error == 0) error = CarryFlags(fd, source, folder);
   if (error == 0 && own.st_uid != st.st_uid) {
     if (fchown(fd, st.st_uid, static_cast<gid_t>(-1)) != 0) {
       error = kErrorOwnerNotKept;
@@ -582,18 +630,25 @@ void RemoveTempNamesAndDie(int signal) {
   raise(signal);  // delivered once the handler returns
 }
 
-// A fresh name for a temporary file: "tmp" and six letters or digits.
+// A fresh name for a temporary file: "tmp" and six letters or digits. The
+// names follow from one seed taken from the system once: a name someone
+// else took already is never used (the file is made, or linked, only where
+// no name is), so they need not be secret.
 std::string FreshTempName() {
   static const char kDigits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  unsigned char random[6];
-  if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
-    static std::atomic<unsigned> count{0};
-    unsigned long mix = static_cast<unsigned long>(getpid()) * 2654435761u + count++ +
-                        static_cast<unsigned long>(time(nullptr));
-    for (unsigned char& r : random) r = static_cast<unsigned char>(mix >>= 5);
-  }
+  static std::atomic<uint64_t> state{[] {
+    uint64_t seed = 0;
+    if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed))
+      seed = static_cast<uint64_t>(getpid()) * 2654435761u + static_cast<uint64_t>(time(nullptr));
+    return seed;
+  }()};
+  // splitmix64: each name from its own step of the sequence.
+  uint64_t z = state.fetch_add(0x9E3779B97F4A7C15ull) + 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
   std::string name = "tmp";
-  for (unsigned char r : random) name += kDigits[r % (sizeof kDigits - 1)];
+  for (int i = 0; i < 6; ++i, z >>= 8) name += kDigits[(z & 0xFF) % (sizeof kDigits - 1)];
   return name;
 }
 
@@ -654,16 +709,46 @@ NewContent::NewContent() {}
 
 NewContent::~NewContent() { Discard(); }
 
+namespace {
+
+// The folder the last new content was made in, for the next one while some
+// new content still holds it (a batch's files do): it is closed with the last.
+std::mutex g_lastFolderLock;
+std::weak_ptr<TempFolder> g_lastFolder;
+
+}  // namespace
+
 int NewContent::Create(const std::string& target, File& source, const std::string& folder) {
   Discard();
   target_ = target;
   const std::string where = folder.empty() ? FolderOf(target) : folder;
-  folder_.Reset(open(where.empty() ? "." : where.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!folder_.Valid()) return LastError();
-  // The folder opened is the one that holds the file read, under its name.
+  // The folder opened is the one that holds the file read, under its name:
+  // the last one, if it still does, or the folder opened anew.
   FileStamp read;
-  if (int error = source.Stamp(&read)) return error;
-  if (int error = NamesFile(folder_.Get(), BaseName(target), read)) return error;
+  read.volume = source.volume_;
+  read.index = source.index_;
+  if (read.index == 0) {
+    if (int error = source.Stamp(&read)) return error;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_lastFolderLock);
+    std::shared_ptr<TempFolder> last = g_lastFolder.lock();
+    if (last && last->path == where) folder_ = std::move(last);
+  }
+  if (folder_ && NamesFile(folder_->fd.Get(), BaseName(target), read) != 0) folder_.reset();
+  if (!folder_) {
+    folder_ = std::make_shared<TempFolder>();
+    folder_->path = where;
+    folder_->fd.Reset(open(where.empty() ? "." : where.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folder_->fd.Valid()) {
+      int error = LastError();
+      folder_.reset();
+      return error;
+    }
+    if (int error = NamesFile(folder_->fd.Get(), BaseName(target), read)) return error;
+    std::lock_guard<std::mutex> lock(g_lastFolderLock);
+    g_lastFolder = folder_;
+  }
   // Without a name, no one else can reach it; it gets one at the replace.
   // Only for this process's own files: once the file is given to another
   // user, the system may refuse to link it (protected hard links). A file
@@ -674,7 +759,7 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
   static const gid_t egid = getegid();
   if (CanLinkUnnamed() && source.owner_ == euid) {
     const mode_t mode = source.group_ == egid ? (source.mode_ & 0777) : 0600;
-    int fd = openat(folder_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    int fd = openat(folder_->fd.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd >= 0) {
       file_.Adopt(OwnedHandle(fd));
       return 0;
@@ -685,8 +770,8 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
   for (int attempt = 0;; ++attempt) {
     std::string name = FreshTempName();
     // Before the file exists, so that an interrupt in between leaves nothing.
-    slot_ = RegisterTempName(folder_.Get(), name);
-    int fd = openat(folder_.Get(), name.c_str(),
+    slot_ = RegisterTempName(folder_->fd.Get(), name);
+    int fd = openat(folder_->fd.Get(), name.c_str(),
                     O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0600);
     if (fd >= 0) {
       file_.Adopt(OwnedHandle(fd));
@@ -706,20 +791,19 @@ int NewContent::CarryBeforeFlush(File& source) {
   st.st_uid = source.owner_;
   st.st_gid = source.group_;
   st.st_mode = source.mode_;
-  return CarryOnto(file_.Native(), source.Native(), st, own);
+  return CarryOnto(file_.Native(), source.Native(), st, own, folder_.get());
 }
 
 int NewContent::CarryAfterFlush() { return 0; }
 
 int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred) {
-  const int folder = folder_.Get();
+  const int folder = folder_->fd.Get();
   const std::string base = BaseName(target_);
-  // Checked before the new content gets a name, unless it has one: the
-  // exchange checks again after it, and a rename over the file only before.
-  if (!name_.empty()) {
-    if (int error = Unchanged(source, opened)) return error;
-    if (int error = NamesFile(folder, base, opened)) return error;
-  }
+  // Checked before the exchange too: a power loss between an exchange and
+  // its undoing would leave the file's name on content that misses another
+  // program's write.
+  if (int error = Unchanged(source, opened)) return error;
+  if (int error = NamesFile(folder, base, opened)) return error;
   std::string name = BaseName(name_);
   if (name_.empty()) {
     // The unnamed file gets a fresh name, right before the replace.
@@ -736,8 +820,9 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
   }
   // Whoever may write the folder may have put something else under the
   // temporary name: only this file is ever given the file's name. The
-  // exchange is checked after it (and undone if need be); a rename over the
-  // file is checked before.
+  // exchange is checked after it (and undone if need be), a rename over the
+  // file before: the name was made just now, and a look between would close
+  // no window.
   FileStamp mine = made_;
   if (mine.index == 0) {
     if (int error = file_.Stamp(&mine)) return error;
@@ -771,13 +856,10 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
     return error;
   } else {
     slot_ = RegisterTempName(folder, name);
-    int error = Unchanged(source, opened);
-    if (error == 0) error = NamesFile(folder, base, opened);
-    if (error == 0) error = NamesFile(folder, name, mine);
-    if (error != 0) return error;
+    if (int error = NamesFile(folder, name, mine)) return error;
     ForgetTempName(&slot_);
     if (renameat(folder, name.c_str(), folder, base.c_str()) != 0) {
-      error = LastError();
+      int error = LastError();
       slot_ = RegisterTempName(folder, name);
       return error;
     }
@@ -794,7 +876,7 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
       close(dir);
     }
   }
-  folder_.Close();
+  folder_.reset();
   return 0;
 }
 
@@ -805,9 +887,9 @@ void NewContent::Discard() {
   if (!name_.empty() && file_.IsOpen()) (void)!fchown(file_.Native(), geteuid(), getegid());
   file_.Close();
   ForgetTempName(&slot_);
-  if (!name_.empty() && folder_.Valid()) unlinkat(folder_.Get(), BaseName(name_).c_str(), 0);
+  if (!name_.empty() && folder_) unlinkat(folder_->fd.Get(), BaseName(name_).c_str(), 0);
   name_.clear();
-  folder_.Close();
+  folder_.reset();
 }
 
 int CheckWritable(const std::string& path) {
