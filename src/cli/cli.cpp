@@ -719,25 +719,43 @@ int ConvertFiles(CliOptions options) {
     bool identified;
     uint64_t names;
     FileReporter reporter;  // the engine's reports about it
+    std::optional<FileIdentity> made;  // its new content's, once it has it
   };
   std::deque<Waiting> waiting;  // in the order added; a deque keeps each in place
   // A file converted: counted, and its new identity kept for the names that
   // follow (an older identity may go on naming the old content through a
   // hard link).
-  const auto convertedFile = [&](size_t index, const std::string& target, uint64_t names) {
+  // made is the new content's identity where the engine told it.
+  const auto convertedFile = [&](size_t index, const std::string& target, uint64_t names,
+                                 const std::optional<FileIdentity>& made) {
     if (names > 1) {
       reporter.ReportAt(index, paths[index],
                         "has " + std::to_string(names) + " names; only this one is converted");
     }
     FileIdentity identity;
     bool identified = false;
-    KindOf(target, &identity, &identified);
+    if (made) {
+      identity = *made;
+      identified = true;
+    } else {
+      KindOf(target, &identity, &identified);
+    }
     if (identified) done.emplace(identity, index);
     ++converted;
   };
+  // Where the engine tells the new content's identity.
+  const auto keepMade = [](std::optional<FileIdentity>* made) {
+    return [made](uint64_t volume, uint64_t index) {
+      FileIdentity identity;
+      identity.volume = volume;
+      identity.index = index;
+      *made = identity;
+    };
+  };
   const auto finished = [&](bool ok) {
     if (ok) {
-      convertedFile(waiting.front().index, waiting.front().target, waiting.front().names);
+      convertedFile(waiting.front().index, waiting.front().target, waiting.front().names,
+                    waiting.front().made);
     } else if (waiting.front().reporter.Binary()) {
       ++skipped;
     } else {
@@ -846,8 +864,11 @@ int ConvertFiles(CliOptions options) {
       commit();
       // Too large for a batch: converted alone, after the files before it.
       reporter.TakeLastError();
-      if (ConvertFile(path, convert)) {
-        convertedFile(i, target, names);
+      std::optional<FileIdentity> made;
+      ConvertOptions alone = convert;
+      alone.replaced = keepMade(&made);
+      if (ConvertFile(path, alone)) {
+        convertedFile(i, target, names, made);
       } else if (reporter.TakeLastError() == kErrorBinaryFound) {
         ++skipped;
       } else {
@@ -855,9 +876,10 @@ int ConvertFiles(CliOptions options) {
       }
       continue;
     }
-    waiting.push_back({i, target, identity, identified, names, FileReporter(&reporter, i)});
+    waiting.push_back({i, target, identity, identified, names, FileReporter(&reporter, i), {}});
     ConvertOptions batched = convert;
     batched.reporter = &waiting.back().reporter;
+    batched.replaced = keepMade(&waiting.back().made);
     reporter.Hold();
     if (!batch.Add(path, batched)) {
       if (waiting.back().reporter.Binary()) {

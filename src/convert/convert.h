@@ -194,6 +194,9 @@ struct ConvertOptions {
   // a NUL byte in the rest of a file read in bytes makes the conversion
   // stop, delete the new content and fail with kErrorBinaryFound.
   bool skipBinary = false;
+  // Told, where the system numbers files so (POSIX), the device and inode
+  // of the file's new content once the file has it.
+  std::function<void(uint64_t volume, uint64_t index)> replaced;
 };
 
 // Converts the file at path in place. A relative path is taken relative to

@@ -482,12 +482,15 @@ int Prepare(PendingFile& p, const std::string** culprit,
                          p.options.skipBinary && encoding == EncodingBytes);
   // Every flush ends before the last one, which finds the file complete.
   if ((error = FirstError(error, flusher.Stop())) != 0) return error;
-  // Read to its end as it was when opened: a same-size rewrite or a
-  // truncation during the read shows here.
+  // Read to its end as it was when opened. A growth or a truncation during
+  // the read shows in the bytes read; a same-size rewrite in the stamp,
+  // which the replace compares (on Windows here too).
+  if (bytes != p.opened.size) return kErrorChangedMeanwhile;
+#ifdef _WIN32
   FileStamp now;
-  // (A writer's open that the watch saw is looked for at the replace.)
   if ((error = p.source.Stamp(&now)) != 0) return error;
-  if (now != p.opened || bytes != p.opened.size) return kErrorChangedMeanwhile;
+  if (now != p.opened) return kErrorChangedMeanwhile;
+#endif
   return p.temp.CarryBeforeFlush(p.source);
 }
 
@@ -500,7 +503,11 @@ int Complete(PendingFile& p, bool flushed, const std::string** culprit) {
   int error = flushed ? 0 : p.temp.file().Sync();
   if (error == 0) error = p.temp.CarryAfterFlush();
   if (error == 0) error = p.temp.Replace(p.source, p.opened, p.options.deferred);
-  if (error == 0) p.source.Close();
+  if (error == 0) {
+    p.source.Close();
+    const FileStamp& made = p.temp.made();
+    if (p.options.replaced && made.index != 0) p.options.replaced(made.volume, made.index);
+  }
   return error;
 }
 

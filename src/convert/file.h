@@ -269,6 +269,9 @@ class NewContent {
   int Create(const std::string& target, File& source,
              const std::string& folder = std::string());
   File& file() { return file_; }
+  // Its device and inode once CarryBeforeFlush has looked (POSIX); zeros
+  // otherwise.
+  const FileStamp& made() const { return made_; }
   // Its name, once it has one; reports name the user's file instead.
   const std::string& name() const { return name_; }
 

@@ -425,6 +425,7 @@ struct TempFolder {
   bool givesAcl = true;
   bool knowsFlags = false;
   int givenFlags = 0;
+  bool writable = false;  // the write probe has found it writable
 };
 
 namespace {
@@ -554,16 +555,20 @@ int CarryOnto(int fd, int source, const struct stat& st, const struct stat& own,
       if (a.name == kAccessAcl) hasAccessAcl = true;
     }
   }
-  if (error == 0 && !hasAccessAcl && (!folder->knowsAcl || folder->givesAcl)) {
-    if (fremovexattr(fd, kAccessAcl) == 0) {
-      folder->knowsAcl = folder->givesAcl = true;
-    } else if (errno == ENODATA || errno == ENOTSUP) {
+  if (error == 0 && !hasAccessAcl && !folder->knowsAcl) {
+    // Whether the folder gives its files an ACL, from the first one's list.
+    std::vector<char> names;
+    const int listed = ReadSized(&names, [&](char* buf, size_t n) { return flistxattr(fd, buf, n); });
+    if (listed == 0 || listed == ENOTSUP) {
       folder->knowsAcl = true;
       folder->givesAcl = false;
-    } else {
-      error = kErrorAccessNotKept;
+      for (size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1)
+        folder->givesAcl = folder->givesAcl || kAccessAcl == std::string(&names[at]);
     }
   }
+  if (error == 0 && !hasAccessAcl && (!folder->knowsAcl || folder->givesAcl) &&
+      fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP)
+    error = kErrorAccessNotKept;
   // An ACL set or taken off may have moved the group bits.
   if (error == 0 && (attributes.size() > 0 || (own.st_mode & 07777) != (st.st_mode & 07777)) &&
       fchmod(fd, st.st_mode & 07777) != 0)
@@ -905,11 +910,20 @@ int CheckWritable(const std::string& path) {
 }
 
 int CheckOpenWritable(const std::string& path, File&) {
-  // A regular file: only the access is asked for.
+  // A regular file: only the access is asked for; the folder's once for the
+  // files made in it one after another (a folder that stops being writable
+  // meanwhile refuses the new content with the same error).
   if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return LastError();
   const std::string folder = FolderOf(path);
+  std::shared_ptr<TempFolder> last;
+  {
+    std::lock_guard<std::mutex> lock(g_lastFolderLock);
+    last = g_lastFolder.lock();
+  }
+  if (last && last->path == folder && last->writable) return 0;
   if (faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
     return LastError();
+  if (last && last->path == folder) last->writable = true;
   return 0;
 }
 
