@@ -47,6 +47,14 @@ const std::string kSkipped = "binary file skipped; --force converts it";
 // A PNG's first bytes: CR, LF, 0x1A and NUL bytes.
 const std::string kPng("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
 
+// A text file of about size bytes whose only NUL byte is its last, well
+// past the first block the tool reads to decide what to do.
+std::string NulAtTheEnd(size_t size) {
+  std::string text = "x\r\n";
+  while (text.size() < size) text += "a line of text\r\n";
+  return text + std::string(1, '\0');
+}
+
 const CliCase kCases[] = {
     {"automatic_toggles_each_file",
      {{"lf.txt", "a\nb\n"}, {"crlf.txt", "a\r\nb\r\n"}},
@@ -108,6 +116,13 @@ const CliCase kCases[] = {
      {"--to-lf", "late"}, 0, "0 files converted. 1 skipped.\n",
      "quenlat-cli: late: " + kSkipped + "\n",
      {{"late", std::string(300000, 'a') + "\r\n" + std::string(1, '\0')}}},
+    // Found while the new content is written: it is dropped, in a batch and
+    // alone (a file too large for a batch).
+    {"a_nul_after_the_first_block_makes_a_file_binary",
+     {{"late", NulAtTheEnd(3 << 19)}, {"big", NulAtTheEnd(9 << 20)}, {"t", "a\r\n"}},
+     {"--to-lf", "late", "big", "t"}, 0, "1 files converted. 2 skipped.\n",
+     "quenlat-cli: late: " + kSkipped + "\nquenlat-cli: big: " + kSkipped + "\n",
+     {{"late", NulAtTheEnd(3 << 19)}, {"big", NulAtTheEnd(9 << 20)}, {"t", "a\n"}}},
     {"binary_file_that_would_not_change_is_skipped_too",
      {{"z", std::string("a\0b", 3)}}, {"z"}, 0, "0 files converted. 1 skipped.\n",
      "quenlat-cli: z: " + kSkipped + "\n", {}},
