@@ -671,6 +671,15 @@ int ScanFile(const std::string& path, const CliOptions& options, bool full, Sour
   return 0;
 }
 
+// Whether the rest of the open file, after what ScanFile read of it, holds
+// a NUL byte that makes it binary. A read error counts as none.
+bool RestHoldsNul(SourceFile& file, const Scan& scan) {
+  if (scan.encoding != EncodingBytes) return false;  // UTF-16 text is never binary
+  LinebreakScanner rest;
+  return file.Scan(rest, [](const LinebreakScanner& s) { return s.HasNul(); }) == 0 &&
+         rest.HasNul();
+}
+
 const char* EffectText(ModeEffect effect) {
   switch (effect) {
     case EffectToCrLf: return "to CR-LF";
@@ -842,9 +851,17 @@ int ConvertFiles(CliOptions options) {
       continue;
     }
     if (!file.ProbeWritable(&error)) {
+      // A binary file is skipped before its probe is looked at, as one
+      // whose NUL byte the scan met: the rest of it is read for one.
+      const bool binary = !options.force && RestHoldsNul(file, scan);
       file.Close();
-      reporter.Report(path, ProbeSentence(error));
-      ++failed;
+      if (binary) {
+        reporter.Report(path, kBinarySentence);
+        ++skipped;
+      } else {
+        reporter.Report(path, ProbeSentence(error));
+        ++failed;
+      }
       continue;
     }
     bytes += scan.size;

@@ -4,6 +4,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -287,6 +288,36 @@ TEST_F(CliTest, UnchangedFileKeepsItsTime) {
 }
 
 #ifndef _WIN32
+// A binary file that may not be written is skipped, not refused, also when
+// its NUL byte comes after the first block the tool reads: the rest is read
+// for one before the refusal is reported.
+TEST_F(CliTest, ABinaryFileThatMayNotBeWrittenIsSkipped) {
+  const std::string content = NulAtTheEnd(3 << 19);
+  Put("late", content);
+  const std::string path = scratch_ / "late";
+  // Read-only for a user; immutable for root, whom the bits do not stop.
+  int flags = 0;
+  bool immutable = false;
+  if (!MakeReadOnly(path)) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    immutable = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                ioctl(fd, FS_IOC_SETFLAGS, &(flags |= FS_IMMUTABLE_FL)) == 0;
+    close(fd);
+    if (!immutable) GTEST_SKIP() << "cannot make a file that may not be written here";
+  }
+  Outcome outcome = Run({"--to-lf", "late"});
+  if (immutable) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    flags &= ~FS_IMMUTABLE_FL;
+    if (fd >= 0) (void)ioctl(fd, FS_IOC_SETFLAGS, &flags), close(fd);
+  }
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "0 files converted. 1 skipped.\n");
+  EXPECT_EQ(outcome.err, "quenlat-cli: late: " + kSkipped + "\n");
+  EXPECT_TRUE(ReadBytes(path) == content);
+}
+
 // A file that keeps its content is never opened for writing, not even to see
 // whether it could be: programs that watch files would take that for a save.
 TEST_F(CliTest, NothingThatStaysIsOpenedForWriting) {
