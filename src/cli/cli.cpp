@@ -428,6 +428,9 @@ struct Worklist {
   // folder (its path resolved). Checked again when its file's turn comes, as
   // the link may have been changed meanwhile.
   std::map<size_t, std::string> linksInto;
+  // By index in paths: a walk's file whose name begins as a temporary
+  // file's, looked at again when its turn comes: another run's is left out.
+  std::set<size_t> tempNamed;
 
   void AddError(const std::string& path, int error) {
     errors[paths.size()] = error;
@@ -478,6 +481,12 @@ void Walk(const WalkFolder& folder, const std::string& path, WalkState* walk) {
     // A .git file stands for a repository kept elsewhere (a worktree, a
     // submodule): left out as a .git folder is.
     if (e.name == ".git") continue;
+    // Another run's temporary file, or one that was and is gone: not a
+    // user's file, and not missing.
+    const bool tempNamed = e.name.compare(0, 3, "tmp") == 0;
+    if (tempNamed && (e.error != 0 || e.kind == PathFile) &&
+        folder.HoldsTempFileOfAConversion(e.name))
+      continue;
     if (e.error != 0) {
       work->AddError(JoinPath(path, e.name), e.error);
     } else if (e.kind == PathFile) {
@@ -488,6 +497,7 @@ void Walk(const WalkFolder& folder, const std::string& path, WalkState* walk) {
         }
         work->linksInto[work->paths.size()] = walk->rootPath;
       }
+      if (tempNamed) work->tempNamed.insert(work->paths.size());
       work->paths.push_back(JoinPath(path, e.name));
     }
   }
@@ -508,6 +518,12 @@ void Walk(const WalkFolder& folder, const std::string& path, WalkState* walk) {
 bool LinkLeftItsFolder(const Worklist& work, size_t index, const std::string& target) {
   const auto link = work.linksInto.find(index);
   return link != work.linksInto.end() && !PathLiesIn(target, link->second);
+}
+
+// Whether the index-th name, found by a walk, has become another run's
+// temporary file or gone as one does since: it is left out without a word.
+bool TempFileMeanwhile(const Worklist& work, size_t index, const std::string& target) {
+  return work.tempNamed.count(index) != 0 && IsTempFileOfAConversion(target);
 }
 
 // Reports what gathering found about the index-th name, if anything: true
@@ -794,6 +810,7 @@ int ConvertFiles(CliOptions options) {
     if (outputError != 0) break;
     if (ReportGathered(work, i, &reporter, &failed)) continue;
     const std::string target = ResolvePath(path);
+    if (TempFileMeanwhile(work, i, target)) continue;
     if (LinkLeftItsFolder(work, i, target)) {
       reporter.Report(path, kLinkSentence);
       continue;
@@ -967,6 +984,7 @@ int CheckFiles(CliOptions options) {
     progress.Update(i, bytes, path);
     if (ReportGathered(work, i, &reporter, &failed)) continue;
     const std::string target = ResolvePath(path);
+    if (TempFileMeanwhile(work, i, target)) continue;
     if (LinkLeftItsFolder(work, i, target)) {
       reporter.Report(path, kLinkSentence);
       continue;

@@ -119,11 +119,19 @@ class WalkFolder {
   // The folder's path with every link resolved, as the system knows it now;
   // empty when it does not tell.
   std::string ResolvedPath() const;
+  // Whether the entry name is the temporary file of a conversion under way
+  // (another run's), or was one a moment ago: no user's file. Never on
+  // Windows, where temporary files live in folders of their own.
+  bool HoldsTempFileOfAConversion(const std::string& name) const;
 
  private:
   struct State;
   State* state_;
 };
+
+// Whether the file at path is the temporary file of a conversion under way,
+// or was one a moment ago (see WalkFolder::HoldsTempFileOfAConversion).
+bool IsTempFileOfAConversion(const std::string& path);
 
 // Name order: bytes on POSIX; on Windows letters compare without case, as the
 // system's names do.

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "convert/convert.h"
 #include "platform.h"
 #include "version.h"
 
@@ -227,6 +228,14 @@ bool WalkFolder::LinkLeadsInto(const std::string& name, const WalkFolder& root) 
 }
 
 std::string WalkFolder::ResolvedPath() const { return PathOfDescriptor(state_->fd); }
+
+bool WalkFolder::HoldsTempFileOfAConversion(const std::string& name) const {
+  return ::IsTempFileOfAConversion(state_->fd, name);
+}
+
+bool IsTempFileOfAConversion(const std::string& path) {
+  return IsTempFileOfAConversion(AT_FDCWD, path);
+}
 
 bool PathLiesIn(const std::string& path, const std::string& folder) {
   if (folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;

@@ -39,3 +39,8 @@ std::string WalkFolder::ResolvedPath() const { return state_->path; }
 
 // Only a walk's links, which there are none of here, are checked with it.
 bool PathLiesIn(const std::string&, const std::string&) { return true; }
+
+// The engine marks no temporary file here: none is told apart.
+bool WalkFolder::HoldsTempFileOfAConversion(const std::string&) const { return false; }
+
+bool IsTempFileOfAConversion(const std::string&) { return false; }

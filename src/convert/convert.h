@@ -275,6 +275,17 @@ class ConversionBatch {
 // files until it is stopped: the console tool. Nothing on Windows.
 void RemoveTempFilesOnInterrupt();
 
+#ifndef _WIN32
+// Whether name, in the folder open on folder (or a path, with AT_FDCWD), is
+// the temporary file of a conversion under way, in this process or another,
+// or was one a moment ago: a name of the form of theirs ("tmp" and six
+// letters or digits) that is gone by now, or whose file a conversion holds
+// locked, as it does from before the file has a name until it replaces the
+// user's file or is deleted. A walk leaves such names out: they are no
+// user's files, and another run's may come and go at any moment.
+bool IsTempFileOfAConversion(int folder, const std::string& name);
+#endif
+
 // The file that ConvertFile, SourceFile and ProbeWritable take path to name:
 // path made absolute against the directory that was current when the program
 // started, and on POSIX a symbolic link followed. A caller that looks at the

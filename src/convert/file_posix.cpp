@@ -2,6 +2,7 @@
 #include <linux/fs.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/resource.h>
@@ -657,6 +658,22 @@ std::string FreshTempName() {
   return name;
 }
 
+// Whether name is of the form FreshTempName gives.
+bool HasTempNameForm(const std::string& name) {
+  if (name.size() != 9 || name.compare(0, 3, "tmp") != 0) return false;
+  for (size_t i = 3; i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
+// Marks a new temporary file, open on fd, as a conversion's own until it is
+// closed: another run's walk, which may list its name, leaves it out (see
+// IsTempFileOfAConversion). Where the system has no such locks, that run
+// may report the name as a file that went missing.
+void HoldAsTemp(int fd) { (void)flock(fd, LOCK_EX | LOCK_NB); }
+
 // Whether O_TMPFILE files can be given a name here: through /proc, as an
 // ordinary user may.
 bool CanLinkUnnamed() {
@@ -766,6 +783,7 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
     const mode_t mode = source.group_ == egid ? (source.mode_ & 0777) : 0600;
     int fd = openat(folder_->fd.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd >= 0) {
+      HoldAsTemp(fd);
       file_.Adopt(OwnedHandle(fd));
       return 0;
     }
@@ -779,6 +797,7 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
     int fd = openat(folder_->fd.Get(), name.c_str(),
                     O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0600);
     if (fd >= 0) {
+      HoldAsTemp(fd);
       file_.Adopt(OwnedHandle(fd));
       name_ = where + name;
       return 0;
@@ -936,3 +955,18 @@ int SyncFolder(const std::string& folder) {
 }
 
 int RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 : LastError(); }
+
+bool IsTempFileOfAConversion(int folder, const std::string& name) {
+  if (!HasTempNameForm(BaseName(name))) return false;
+  // Only a regular file is opened: opening a device may act on it.
+  struct stat named, opened;
+  if (fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (!S_ISREG(named.st_mode)) return false;
+  const int fd =
+      openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  const bool held = fstat(fd, &opened) == 0 && opened.st_ino == named.st_ino &&
+                    flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);
+  return held;
+}

@@ -18,6 +18,7 @@
 #endif
 
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -1277,6 +1278,64 @@ TEST_F(CliTest, FilesFromAFolder) {
   Outcome outcome = Run({"--files-from", "list"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "quenlat-cli: list: is a folder\n");
+}
+
+// Two runs over one tree at once, one making every file LF and the other
+// CR-LF, again and again: neither reports the other's temporary files (or
+// anything else), every file ends whole in one of its two forms, and no
+// temporary file is left. Also for another user's files, whose temporary
+// files have a name for the whole of their conversion.
+TEST_F(CliTest, TwoRunsOverOneTree) {
+  const struct {
+    const char* name;
+    uid_t owner;  // 0: the files are this process's
+  } kCases[] = {{"own_files", 0}, {"another_users_files", 65534}};
+  const int kFolders = 3, kFiles = 100, kRuns = 8;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    if (c.owner != 0 && geteuid() != 0) continue;  // only root gives files away
+    ScratchDir scratch;
+    std::vector<std::pair<std::string, std::string>> files;  // path, LF content
+    for (int f = 0; f < kFolders; ++f) {
+      MakeFolder(scratch / ("d" + std::to_string(f)));
+      for (int i = 0; i < kFiles; ++i) {
+        const std::string path = scratch / ("d" + std::to_string(f) + "/f" + std::to_string(i));
+        files.emplace_back(path, "line " + std::to_string(i) + "\nand one more\n");
+        WriteBytes(path, files.back().second);
+        if (c.owner != 0) {
+          ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+          ASSERT_EQ(chown(path.c_str(), c.owner, c.owner), 0);
+        }
+      }
+    }
+    std::vector<Outcome> outcomes[2];
+    const auto runs = [&](int which) {
+      for (int run = 0; run < kRuns; ++run) {
+        outcomes[which].push_back(
+            RunProgram(HostPath(QUENLAT_CLI), {which == 0 ? "--to-lf" : "--to-crlf", "-r", "."},
+                       scratch.path()));
+      }
+    };
+    std::thread lf(runs, 0), crlf(runs, 1);
+    lf.join();
+    crlf.join();
+    for (const auto& each : outcomes) {
+      for (const Outcome& outcome : each) {
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.err.substr(0, 500), "");  // the first few reports
+      }
+    }
+    for (const auto& file : files) {
+      std::string crlf;
+      for (char ch : file.second) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+      const std::string now = ReadBytes(file.first);
+      EXPECT_TRUE(now == file.second || now == crlf) << file.first << ": " << now;
+    }
+    for (int f = 0; f < kFolders; ++f) {
+      EXPECT_EQ(ListFolder(scratch / ("d" + std::to_string(f))).size(), size_t(kFiles))
+          << "a temporary file was left";
+    }
+  }
 }
 #endif
 
