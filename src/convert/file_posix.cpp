@@ -486,8 +486,9 @@ int ReadAttributes(int fd, std::vector<Attribute>* attributes) {
 int SetAttribute(int fd, const Attribute& a) {
   if (fsetxattr(fd, a.name.c_str(), a.value.data(), a.value.size(), 0) == 0) return 0;
   // Labels of security modules: the system gave the new file its own, and a
-  // refusal to set the old one stands.
-  if (a.name.compare(0, 9, "security.") == 0 &&
+  // refusal to set the old one stands. Not so the file's capabilities,
+  // which would be lost.
+  if (a.name.compare(0, 9, "security.") == 0 && a.name != kCapabilities &&
       (errno == EPERM || errno == EACCES || errno == ENOTSUP))
     return 0;
   return IsAccessRule(a.name) ? kErrorAccessNotKept : kErrorAttributesNotKept;

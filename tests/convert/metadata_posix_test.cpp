@@ -5,15 +5,18 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/capability.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -243,6 +246,100 @@ TEST(MetadataPosix, KeepsFileFlags) {
   ASSERT_TRUE(ConvertWithMode(path, ModeCrLfToLf, reporter));
   EXPECT_EQ(ReadBytes(path), "a\n");
   EXPECT_EQ(flagsOf(path) & kFlags, kFlags);
+}
+
+// Gives this thread CAP_FOWNER while it lives, as root has it: the test
+// programs run without it (support_posix.cpp), but keep it permitted.
+class WithOwnerOverride {
+ public:
+  WithOwnerOverride() { ok_ = Set(true); }
+  ~WithOwnerOverride() { Set(false); }
+  bool ok() const { return ok_; }
+
+ private:
+  static bool Set(bool on) {
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    if (on) {
+      data[0].effective |= 1u << CAP_FOWNER;
+    } else {
+      data[0].effective &= ~(1u << CAP_FOWNER);
+    }
+    return syscall(SYS_capset, &header, data) == 0;
+  }
+  bool ok_;
+};
+
+// File capabilities, as setcap stores them: revision 2, CAP_NET_RAW
+// permitted and effective.
+std::string CapabilityBytes() {
+  const uint32_t words[5] = {0x02000001u, 1u << CAP_NET_RAW, 0, 0, 0};
+  return std::string(reinterpret_cast<const char*>(words), sizeof words);
+}
+
+// A file's capabilities are kept, also on another user's file, whose change
+// of owner clears them and its set-ID bits (given again after it, which
+// takes CAP_FOWNER, as root has it). Its owner, who may not set
+// capabilities, replaces nothing rather than drop them.
+TEST(MetadataPosix, KeepsFileCapabilities) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to set capabilities";
+  const struct {
+    const char* name;
+    uid_t uid;
+    mode_t mode;
+    bool ownerOverride;  // the converter has CAP_FOWNER, as root has
+    bool byNobody;       // converted by the file's owner, nobody
+    bool converted;
+  } kCases[] = {
+      {"own_file", 0, 0755, false, false, true},
+      {"another_users_file", kNobody, 0755, false, false, true},
+      {"another_users_set_id_file", kNobody, 06755, true, false, true},
+      {"converted_by_an_owner_who_may_not_set_them", kNobody, 0755, false, true, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch;
+    const std::string path = scratch / "tool.sh";
+    WriteBytes(path, "echo hi\r\n");
+    ASSERT_EQ(chown(path.c_str(), c.uid, c.uid), 0);
+    {
+      WithOwnerOverride root;
+      ASSERT_TRUE(root.ok());
+      ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+    }
+    if (!SetAttribute(path, "security.capability", CapabilityBytes()))
+      GTEST_SKIP() << "no file capabilities here";
+    if (c.byNobody) {
+      ASSERT_EQ(chmod(scratch.path().c_str(), 0755), 0);
+      ASSERT_EQ(chown(scratch.path().c_str(), kNobody, kNobody), 0);
+    }
+    ASSERT_EQ(Stat(path).st_mode & 07777, c.mode);
+    // The conversion in a child: its exit status is 0 when it converted the
+    // file, 1 when it failed with one report naming it, 2 otherwise.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::unique_ptr<WithOwnerOverride> root;
+      if (c.ownerOverride) root.reset(new WithOwnerOverride);
+      if (c.byNobody &&
+          (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+        _exit(2);
+      CollectingReporter reporter;
+      if (ConvertWithMode(path, ModeCrLfToLf, reporter)) _exit(0);
+      _exit(reporter.reports.size() == 1 && reporter.reports[0].first == path ? 1 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.converted ? 0 : 1);
+    EXPECT_EQ(ReadBytes(path), c.converted ? "echo hi\n" : "echo hi\r\n");
+    EXPECT_EQ(Attribute(path, "security.capability"), CapabilityBytes());
+    const struct stat st = Stat(path);
+    EXPECT_EQ(st.st_uid, c.uid);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"tool.sh"});
+  }
 }
 
 }  // namespace
