@@ -9,6 +9,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -179,10 +182,56 @@ extern "C" int __wrap_renameat(int fromFolder, const char* from, int toFolder, c
   return __real_renameat(fromFolder, from, toFolder, to);
 }
 
+// While set, the system refuses what some filesystems lack, as they refuse
+// it: files made without a name (O_TMPFILE), read leases, the exchange of
+// two names.
+bool g_noUnnamedFiles = false;
+bool g_noLeases = false;
+bool g_noExchange = false;
+// How many files the engine made under a name.
+int g_namedFiles = 0;
+
 extern "C" int __wrap_renameat2(int fromFolder, const char* from, int toFolder, const char* to,
                                 unsigned flags) {
+  if (g_noExchange && (flags & RENAME_EXCHANGE) != 0) {
+    errno = EINVAL;
+    return -1;
+  }
   Renaming();
   return __real_renameat2(fromFolder, from, toFolder, to, flags);
+}
+
+extern "C" int __real_openat(int folder, const char* path, int flags, ...);
+
+extern "C" int __wrap_openat(int folder, const char* path, int flags, ...) {
+  const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || unnamed) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  if (unnamed && g_noUnnamedFiles) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  if ((flags & O_CREAT) != 0) ++g_namedFiles;
+  return __real_openat(folder, path, flags, mode);
+}
+
+extern "C" int __real_fcntl(int fd, int command, ...);
+
+extern "C" int __wrap_fcntl(int fd, int command, ...) {
+  va_list args;
+  va_start(args, command);
+  void* argument = va_arg(args, void*);  // as the C library reads it
+  va_end(args);
+  if (g_noLeases && command == F_SETLEASE && reinterpret_cast<intptr_t>(argument) == F_RDLCK) {
+    errno = EINVAL;  // as a filesystem without leases answers
+    return -1;
+  }
+  return __real_fcntl(fd, command, argument);
 }
 
 // Run once, after the first large block is read, while set: another
@@ -353,6 +402,76 @@ TEST(FlushFault, EveryFlushInItsOrder) {
   }
 }
 
+// A filesystem without files made without a name, without read leases,
+// without the exchange of two names, or without any of them: the replace
+// goes on without each. The file is converted, its group and mode set
+// before the one flush; a line another program appends before the flush is
+// found by the stamps alone and kept; a failed flush replaces nothing; no
+// temporary file is left.
+TEST(FlushFault, WithoutUnnamedFilesLeasesOrExchange) {
+  const struct {
+    const char* name;
+    bool noUnnamedFiles, noLeases, noExchange;
+  } kCases[] = {
+      {"no_unnamed_files", true, false, false},
+      {"no_leases", false, true, false},
+      {"no_exchange", false, false, true},
+      {"none_of_them", true, true, true},
+  };
+  const gid_t kGroup = 65534;
+  struct Lacking {  // for one case, whatever the case's end
+    Lacking(bool unnamed, bool leases, bool exchange) {
+      g_noUnnamedFiles = unnamed;
+      g_noLeases = leases;
+      g_noExchange = exchange;
+    }
+    ~Lacking() { g_noUnnamedFiles = g_noLeases = g_noExchange = false; }
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Lacking lacking(c.noUnnamedFiles, c.noLeases, c.noExchange);
+    g_namedFiles = 0;
+    ScratchDir scratch;
+    CollectingReporter reporter;
+    const std::string path = scratch / "f.txt";
+
+    WriteBytes(path, "a\nb\n");
+    const bool grouped = chown(path.c_str(), static_cast<uid_t>(-1), kGroup) == 0;
+    chmod(path.c_str(), 0640);
+    g_steps.clear();
+    EXPECT_TRUE(ConvertWithMode(path, ModeLfToCrLf, reporter));
+    EXPECT_EQ(ReadBytes(path), "a\r\nb\r\n");
+    const std::vector<std::string> kSteps = {"group", "mode", "data flush", "rename",
+                                             "folder flush"};
+    EXPECT_EQ(g_steps,
+              grouped ? kSteps : std::vector<std::string>(kSteps.begin() + 1, kSteps.end()));
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (grouped) {
+      EXPECT_EQ(st.st_gid, kGroup);
+    }
+    EXPECT_EQ(g_namedFiles, c.noUnnamedFiles ? 1 : 0);
+
+    bool appended = false;
+    g_beforeFileFlush = [&] {
+      if (!appended) WriteAt(path, SizeOf(path), "more\r\n");
+      appended = true;
+    };
+    EXPECT_TRUE(ConvertWithMode(path, ModeCrLfToLf, reporter));
+    g_beforeFileFlush = nullptr;
+    EXPECT_EQ(ReadBytes(path), "a\nb\nmore\n");
+
+    {
+      FlushesFail fault(kFileFlush, EIO);
+      EXPECT_FALSE(ConvertWithMode(path, ModeLfToCrLf, reporter));
+    }
+    EXPECT_EQ(ReadBytes(path), "a\nb\nmore\n");
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_EQ(reporter.reports[0], std::make_pair(path, EIO));
+    EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
+  }
+}
 #endif
 
 // The deferred flush of a folder fails: the files already hold their new
