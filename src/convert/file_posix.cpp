@@ -532,7 +532,8 @@ int CarryFlags(int fd, int source, TempFolder* folder) {
 // attributes and ACLs, the permission bits (setting the ACL's mask), the
 // file capabilities and the file flags, while the file is still this
 // process's to change; the owner last, which drops the set-ID bits and the
-// capabilities, so they are given again after it.
+// capabilities, so they are given again after it (and for a file of another
+// owner, the set-user-ID bit and the capabilities only then).
 // st holds the source's owner, group and mode as its last stamp saw them
 // (any change since shows in its change time, which the replace checks), own
 // what the temporary file, made in folder, has. What the folder gives every
@@ -571,18 +572,22 @@ int CarryOnto(int fd, int source, const struct stat& st, const struct stat& own,
   if (error == 0 && !hasAccessAcl && (!folder->knowsAcl || folder->givesAcl) &&
       fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP)
     error = kErrorAccessNotKept;
+  // Until the owner is given, the file is this process's: a set-user-ID bit
+  // or capabilities would let it run with this process's rights.
+  const bool newOwner = own.st_uid != st.st_uid;
+  const mode_t mode = st.st_mode & (newOwner ? 07777 & ~S_ISUID : 07777);
   // An ACL set or taken off may have moved the group bits.
-  if (error == 0 && (attributes.size() > 0 || (own.st_mode & 07777) != (st.st_mode & 07777)) &&
-      fchmod(fd, st.st_mode & 07777) != 0)
+  if (error == 0 && (attributes.size() > 0 || (own.st_mode & 07777) != mode) &&
+      fchmod(fd, mode) != 0)
     error = kErrorAccessNotKept;
   const auto capabilities = [&] {
     for (const Attribute& a : attributes) {
       if (error == 0 && a.name == kCapabilities) error = SetAttribute(fd, a);
     }
   };
-  capabilities();
+  if (!newOwner) capabilities();
   if (error == 0) error = CarryFlags(fd, source, folder);
-  if (error == 0 && own.st_uid != st.st_uid) {
+  if (error == 0 && newOwner) {
     if (fchown(fd, st.st_uid, static_cast<gid_t>(-1)) != 0) {
       error = kErrorOwnerNotKept;
     } else {

@@ -250,6 +250,35 @@ extern "C" ssize_t __wrap_read(int fd, void* buf, size_t n) {
   return got;
 }
 
+// The owner, group and mode a file had after each change of them (or of an
+// attribute, which an ACL is) that was made through a descriptor.
+std::vector<struct stat> g_states;
+
+// Records the state of the file open on fd and passes result on.
+int Recorded(int fd, int result) {
+  struct stat st;
+  const int error = errno;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    std::lock_guard<std::mutex> lock(g_flushMutex);
+    g_states.push_back(st);
+  }
+  errno = error;
+  return result;
+}
+
+extern "C" int __real_fsetxattr(int fd, const char* name, const void* value, size_t size,
+                                int flags);
+extern "C" int __real_fremovexattr(int fd, const char* name);
+
+extern "C" int __wrap_fsetxattr(int fd, const char* name, const void* value, size_t size,
+                                int flags) {
+  return Recorded(fd, __real_fsetxattr(fd, name, value, size, flags));
+}
+
+extern "C" int __wrap_fremovexattr(int fd, const char* name) {
+  return Recorded(fd, __real_fremovexattr(fd, name));
+}
+
 // A change of owner or group, and of the permission bits, named by what it
 // changes.
 extern "C" int __wrap_fchown(int fd, uid_t uid, gid_t gid) {
@@ -258,7 +287,7 @@ extern "C" int __wrap_fchown(int fd, uid_t uid, gid_t gid) {
     if (uid != static_cast<uid_t>(-1)) g_steps.push_back("owner");
     if (gid != static_cast<gid_t>(-1)) g_steps.push_back("group");
   }
-  return __real_fchown(fd, uid, gid);
+  return Recorded(fd, __real_fchown(fd, uid, gid));
 }
 
 extern "C" int __wrap_fchmod(int fd, mode_t mode) {
@@ -266,7 +295,7 @@ extern "C" int __wrap_fchmod(int fd, mode_t mode) {
     std::lock_guard<std::mutex> lock(g_flushMutex);
     g_steps.push_back("mode");
   }
-  return __real_fchmod(fd, mode);
+  return Recorded(fd, __real_fchmod(fd, mode));
 }
 
 extern "C" int __wrap_fsync(int fd) {
@@ -372,33 +401,68 @@ TEST(FlushFault, HeldBackCrComesAfterASlowLastBlock) {
 
 // What a crash of the system could undo is flushed, in this order: the new
 // content with its group and mode (set before, so that one flush covers
-// them, the group first, so that the new content is never open to the
-// folder's group), then the rename, then the folder that holds the new name
-// (at once, or when the deferred flush is made).
+// them), then the rename, then the folder that holds the new name (at once,
+// or when the deferred flush is made). The group comes first and the owner
+// last: at no step does anyone but the converter have more access to the
+// new content than to the old file, nor a set-ID bit for another owner or
+// group than the old file's.
 TEST(FlushFault, EveryFlushInItsOrder) {
-  ScratchDir scratch;
-  CollectingReporter reporter;
-  const gid_t kGroup = 65534;  // another group than the one a new file gets
-  const std::vector<std::string> kAll = {"group", "mode", "data flush", "rename", "folder flush"};
-  for (bool defer : {false, true}) {
-    SCOPED_TRACE(defer ? "deferred" : "at once");
-    WriteBytes(scratch / "f.txt", "a\n");
-    if (chown((scratch / "f.txt").c_str(), static_cast<uid_t>(-1), kGroup) != 0)
-      GTEST_SKIP() << "cannot give a file another group here";
-    chmod((scratch / "f.txt").c_str(), 0640);
-    DeferredFolderSync deferred;
-    g_steps.clear();
-    ASSERT_TRUE(ConvertWithMode(scratch / "f.txt", ModeLfToCrLf, reporter,
-                                defer ? &deferred : nullptr));
-    if (defer) {
-      EXPECT_EQ(g_steps, std::vector<std::string>(kAll.begin(), kAll.end() - 1));
-      std::string failed;
-      EXPECT_EQ(deferred.Flush(&failed), 0);
+  const uid_t kNobody = 65534;  // another group than a new file gets, and another user
+  const struct {
+    const char* name;
+    uid_t uid;  // -1: this process's own file
+    mode_t mode;
+    std::vector<std::string> steps;  // up to the data flush
+  } kCases[] = {
+      {"own_file_of_another_group", static_cast<uid_t>(-1), 0640, {"group", "mode"}},
+      {"own_set_id_file", static_cast<uid_t>(-1), 06750, {"group", "mode"}},
+      // Open to others, so that the converter, who does not own it, may read and write it.
+      {"another_users_file", kNobody, 0666, {"group", "mode", "owner"}},
+      {"another_users_set_id_file", kNobody, 06766, {"group", "mode", "owner", "mode"}},
+  };
+  for (const auto& c : kCases) {
+    for (bool defer : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (defer ? ", deferred" : ", at once"));
+      ScratchDir scratch;
+      CollectingReporter reporter;
+      const std::string path = scratch / "f.txt";
+      WriteBytes(path, "a\n");
+      if (chown(path.c_str(), c.uid, kNobody) != 0)
+        GTEST_SKIP() << "cannot give a file away here";
+      WithOwnerOverride root;  // to give another user's file its set-ID bits, as root may
+      ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+      struct stat old;
+      ASSERT_EQ(stat(path.c_str(), &old), 0);
+      DeferredFolderSync deferred;
+      g_steps.clear();
+      g_states.clear();
+      ASSERT_TRUE(ConvertWithMode(path, ModeLfToCrLf, reporter, defer ? &deferred : nullptr));
+      std::vector<std::string> all = c.steps;
+      for (const char* step : {"data flush", "rename", "folder flush"}) all.push_back(step);
+      if (defer) {
+        EXPECT_EQ(g_steps, std::vector<std::string>(all.begin(), all.end() - 1));
+        std::string failed;
+        EXPECT_EQ(deferred.Flush(&failed), 0);
+      }
+      EXPECT_EQ(g_steps, all);
+      struct stat st;
+      ASSERT_EQ(stat(path.c_str(), &st), 0);
+      EXPECT_EQ(st.st_uid, old.st_uid);
+      EXPECT_EQ(st.st_gid, old.st_gid);
+      EXPECT_EQ(st.st_mode & 07777, c.mode);
+      ASSERT_FALSE(g_states.empty());
+      for (const struct stat& now : g_states) {
+        const bool oldOwner = now.st_uid == old.st_uid, oldGroup = now.st_gid == old.st_gid;
+        const std::string state = std::to_string(now.st_uid) + ":" + std::to_string(now.st_gid) +
+                                  " " + std::to_string(now.st_mode & 07777);
+        EXPECT_TRUE(now.st_uid == geteuid() || (oldOwner && (now.st_mode & ~old.st_mode & 0700) == 0))
+            << state;
+        EXPECT_EQ(now.st_mode & 070 & ~(oldGroup ? old.st_mode : 0), 0u) << state;
+        EXPECT_EQ(now.st_mode & 07 & ~old.st_mode, 0u) << state;
+        EXPECT_TRUE(oldOwner || (now.st_mode & S_ISUID) == 0) << state;
+        EXPECT_TRUE(oldGroup || (now.st_mode & S_ISGID) == 0) << state;
+      }
     }
-    EXPECT_EQ(g_steps, kAll);
-    struct stat st;
-    ASSERT_EQ(stat((scratch / "f.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_gid, kGroup);
   }
 }
 

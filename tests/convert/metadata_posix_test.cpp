@@ -9,7 +9,6 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -247,29 +246,6 @@ TEST(MetadataPosix, KeepsFileFlags) {
   EXPECT_EQ(ReadBytes(path), "a\n");
   EXPECT_EQ(flagsOf(path) & kFlags, kFlags);
 }
-
-// Gives this thread CAP_FOWNER while it lives, as root has it: the test
-// programs run without it (support_posix.cpp), but keep it permitted.
-class WithOwnerOverride {
- public:
-  WithOwnerOverride() { ok_ = Set(true); }
-  ~WithOwnerOverride() { Set(false); }
-  bool ok() const { return ok_; }
-
- private:
-  static bool Set(bool on) {
-    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2] = {};
-    if (syscall(SYS_capget, &header, data) != 0) return false;
-    if (on) {
-      data[0].effective |= 1u << CAP_FOWNER;
-    } else {
-      data[0].effective &= ~(1u << CAP_FOWNER);
-    }
-    return syscall(SYS_capset, &header, data) == 0;
-  }
-  bool ok_;
-};
 
 // File capabilities, as setcap stores them: revision 2, CAP_NET_RAW
 // permitted and effective.

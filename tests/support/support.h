@@ -153,6 +153,23 @@ bool MakeReadOnly(const std::string& path);
 // setup mounted). Empty when there is none.
 std::string FileInReadOnlyFolder(const ScratchDir& scratch);
 
+#ifndef _WIN32
+// Gives this thread back the right to change files it does not own
+// (CAP_FOWNER), which root has and the test programs drop, while it lives;
+// ok() is false where the process never had it.
+class WithOwnerOverride {
+ public:
+  WithOwnerOverride();
+  ~WithOwnerOverride();
+  WithOwnerOverride(const WithOwnerOverride&) = delete;
+  WithOwnerOverride& operator=(const WithOwnerOverride&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_;
+};
+#endif
+
 // The root folder of a small filesystem (16 MiB) that the test setup
 // mounted, or empty. One test program at a time uses it.
 std::string SmallFilesystem();

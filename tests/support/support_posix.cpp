@@ -147,6 +147,20 @@ struct DropFileAccessOverride {
 
 const uid_t kOtherUser = 65534;  // nobody
 
+// Puts CAP_FOWNER in or out of this thread's effective set; false when the
+// system refuses.
+bool SetOwnerOverride(bool on) {
+  __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  if (on) {
+    data[0].effective |= 1u << CAP_FOWNER;
+  } else {
+    data[0].effective &= ~(1u << CAP_FOWNER);
+  }
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
 std::string Parent(const std::string& path) {
   std::string s = path;
   while (!s.empty() && s.back() == '/') s.pop_back();
@@ -307,3 +321,7 @@ unsigned FileTypeOf(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0 ? st.st_mode & S_IFMT : 0;
 }
+
+WithOwnerOverride::WithOwnerOverride() : ok_(SetOwnerOverride(true)) {}
+
+WithOwnerOverride::~WithOwnerOverride() { SetOwnerOverride(false); }
