@@ -1072,6 +1072,34 @@ TEST_F(CliTest, WildcardsOnWindows) {
   EXPECT_EQ(ReadBytes(scratch_ / "sub/s.txt"), "s\r\n");
   EXPECT_EQ(ReadBytes(scratch_ / "a.txt"), "a\n");
 }
+
+// A walk does not go into a junction or a link to a folder, at any depth,
+// without a word; named on the command line, one is walked. The tool's copy
+// run here is told by its listing that folders named link... are reparse
+// points (Wine makes neither kind).
+TEST_F(CliTest, WalkLeavesOutFolderLinks) {
+  for (const char* folder : {"top", "top/link", "top/sub", "top/sub/linked", "top/sub/linked/deeper"})
+    MakeFolder(scratch_ / folder);
+  Put("top/a.txt", "a\n");
+  Put("top/link/b.txt", "b\n");
+  Put("top/sub/c.txt", "c\n");
+  Put("top/sub/linked/d.txt", "d\n");
+  Put("top/sub/linked/deeper/e.txt", "e\n");
+  const std::string tool = HostPath(QUENLAT_CLI_FOLDER_LINKS);
+  Outcome outcome = RunProgram(tool, {"--to-crlf", "-r", "top"}, scratch_.path());
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "2 files converted.\r\n");
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(ReadBytes(scratch_ / "top/a.txt"), "a\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "top/sub/c.txt"), "c\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "top/link/b.txt"), "b\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "top/sub/linked/d.txt"), "d\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "top/sub/linked/deeper/e.txt"), "e\n");
+
+  outcome = RunProgram(tool, {"--to-crlf", "-r", "top\\link"}, scratch_.path());
+  EXPECT_EQ(outcome.out, "1 files converted.\r\n");
+  EXPECT_EQ(ReadBytes(scratch_ / "top/link/b.txt"), "b\r\n");
+}
 #else
 // Natively the shell expands patterns; the tool takes '*' as part of a name.
 TEST_F(CliTest, NoWildcardsOfItsOwn) {
