@@ -1,5 +1,6 @@
 #include "dialogs/drop_dlg.h"
 
+#include "app/profile_app.h"
 #include "dialogs/about_dlg.h"
 #include "dialogs/translate_dlg.h"
 #include "framework/gdi.h"
@@ -9,6 +10,13 @@
 #include "win32/wide_text.h"
 
 #include <string>
+
+namespace {
+
+// The option lives in the program's profile, on its application object.
+CProfileApp* ProfileApp() { return dynamic_cast<CProfileApp*>(AfxGetApp()); }
+
+}  // namespace
 
 BEGIN_MESSAGE_MAP(CDropDlg, CDialog)
   ON_WM_PAINT()
@@ -38,10 +46,10 @@ BOOL CDropDlg::OnInitDialog() {
   CenterWindow();
   SetIcon(m_hIcon, TRUE);
   DragAcceptFiles(TRUE);
-  // Without an application object the option keeps its default.
-  CWinApp* pApp = AfxGetApp();
-  BOOL bAutoMinimize = pApp != NULL ? GetProfileBool(*pApp, kAutoMinimizeEntry.lpszSection,
-                                                     kAutoMinimizeEntry.lpszEntry, TRUE)
+  // Without the program's application object the option keeps its default.
+  CProfileApp* pApp = ProfileApp();
+  BOOL bAutoMinimize = pApp != NULL ? pApp->GetProfileBool(kAutoMinimizeEntry.lpszSection,
+                                                           kAutoMinimizeEntry.lpszEntry, TRUE)
                                     : TRUE;
   m_btnAutoMinimize.SetCheck(bAutoMinimize);
   if (bAutoMinimize) {
@@ -83,10 +91,10 @@ void CDropDlg::MinimizeIfChosen() {
 }
 
 void CDropDlg::OnAutoMinimize() {
-  CWinApp* pApp = AfxGetApp();
+  CProfileApp* pApp = ProfileApp();
   if (pApp != NULL) {
-    WriteProfileBool(*pApp, kAutoMinimizeEntry.lpszSection, kAutoMinimizeEntry.lpszEntry,
-                     m_btnAutoMinimize.GetCheck() != BST_UNCHECKED);
+    pApp->WriteProfileBool(kAutoMinimizeEntry.lpszSection, kAutoMinimizeEntry.lpszEntry,
+                           m_btnAutoMinimize.GetCheck() != BST_UNCHECKED);
   }
 }
 

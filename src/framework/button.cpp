@@ -1,10 +1,5 @@
 #include "framework/button.h"
 
-BOOL CButton::Create(LPCSTR lpszCaption, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd,
-                     UINT nID) {
-  return CWnd::Create("BUTTON", lpszCaption, dwStyle, rect, pParentWnd, nID);
-}
-
 int CButton::GetCheck() const {
   return static_cast<int>(::SendMessageA(m_hWnd, BM_GETCHECK, 0, 0));
 }

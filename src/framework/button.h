@@ -10,9 +10,6 @@ class CButton : public CWnd {
  public:
   CButton() {}
 
-  BOOL Create(LPCSTR lpszCaption, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
-  using CWnd::Create;
-
   // BST_UNCHECKED, BST_CHECKED or BST_INDETERMINATE (BM_GETCHECK).
   int GetCheck() const;
   void SetCheck(int nCheck);

@@ -64,15 +64,20 @@ CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
 
 CDialog::~CDialog() {}
 
-INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM) {
-  // The dialog's messages reach the object through the common window
-  // procedure; what reaches this procedure is default processing. Only a
-  // dialog that could not be attached to its object gets WM_INITDIALOG here:
-  // nothing could ever end it, so it ends at once.
-  if (message == WM_INITDIALOG && CWnd::FromHandlePermanent(hWnd) == NULL) {
+INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The dialog's object comes as the creation parameter and takes over the
+  // window on WM_INITDIALOG; from then on its messages reach the object
+  // through the common window procedure, and what reaches this procedure is
+  // default processing. The messages before WM_INITDIALOG (the font, the
+  // controls' creation) are the dialog manager's own.
+  if (message != WM_INITDIALOG || CWnd::FromHandlePermanent(hWnd) != NULL) return FALSE;
+  CDialog* pDlg = reinterpret_cast<CDialog*>(lParam);
+  if (pDlg == NULL || !pDlg->SubclassWindow(hWnd)) {
+    // Nothing could ever end a dialog without its object.
     ::EndDialog(hWnd, -1);
+    return FALSE;
   }
-  return FALSE;
+  return static_cast<INT_PTR>(AfxWndProc(hWnd, message, wParam, lParam));
 }
 
 INT_PTR CDialog::DoModal() {
@@ -86,10 +91,8 @@ INT_PTR CDialog::DoModal() {
       hWndOwner = pMainWnd->m_hWnd;
     }
   }
-  AfxHookWindowCreate(this, "#32770");
   INT_PTR nResult = ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate),
-                                      hWndOwner, DialogProc, 0);
-  AfxUnhookWindowCreate();
+                                      hWndOwner, DialogProc, reinterpret_cast<LPARAM>(this));
   AfxPurgeTemporaryWindows();
   return nResult;
 }
@@ -189,15 +192,13 @@ END_MESSAGE_MAP()
 
 int AfxShowMessageBox(HWND hWndOwner, LPCSTR lpszText, LPCSTR lpszCaption, UINT nType) {
   CWinApp* pApp = AfxGetApp();
-  // Not while a window of the framework's is being made: the hook serves
-  // one window at a time.
-  if (pApp == NULL || pApp->m_hDlgBkBrush == NULL || AfxIsWindowCreatePending()) {
+  if (pApp == NULL || pApp->m_hDlgBkBrush == NULL) {
     return ::MessageBoxA(hWndOwner, lpszText, lpszCaption, nType);
   }
-  // The box is gone when MessageBoxA returns, and the object with it.
+  // The box is gone when MessageBoxA returns, and the object with it. The
+  // system makes the box, so only the creation hook can reach it before its
+  // first message.
   CMessageBoxLook look;
-  AfxHookWindowCreate(&look, "#32770");
-  int nResult = ::MessageBoxA(hWndOwner, lpszText, lpszCaption, nType);
-  AfxUnhookWindowCreate();
-  return nResult;
+  CWindowCreationHook hook(&look, "#32770");
+  return ::MessageBoxA(hWndOwner, lpszText, lpszCaption, nType);
 }

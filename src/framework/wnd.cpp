@@ -28,12 +28,6 @@ struct CurrentMessage {
 };
 CurrentMessage g_current = {NULL, 0, 0, 0};
 
-// Window creation in progress (AfxHookWindowCreate).
-HHOOK g_hCreateHook = NULL;
-CWnd* g_pWndInit = NULL;
-CString g_strInitClass;
-bool g_bInitClassKnown = false;
-
 const char kDefaultClassName[] = "QuenlatWnd";
 
 LPCSTR RegisterDefaultClass() {
@@ -108,56 +102,55 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
   return result;
 }
 
-LRESULT CALLBACK CWnd::CbtCreateHook(int nCode, WPARAM wParam, LPARAM lParam) {
-  HHOOK hHook = g_hCreateHook;
-  if (nCode == HCBT_CREATEWND && g_pWndInit != NULL) {
-    HWND hWnd = reinterpret_cast<HWND>(wParam);
+// --- CWindowCreationHook
+
+thread_local CWindowCreationHook* CWindowCreationHook::t_pInnermost = NULL;
+
+CWindowCreationHook::CWindowCreationHook(CWnd* pWnd, LPCSTR lpszClass)
+    : m_pWnd(pWnd),
+      m_bClassKnown(lpszClass != NULL && !IS_INTRESOURCE(lpszClass)),
+      m_strClass(m_bClassKnown ? lpszClass : ""),
+      m_hHook(::SetWindowsHookExA(WH_CBT, CbtProc, NULL, ::GetCurrentThreadId())),
+      m_pOuter(t_pInnermost) {
+  t_pInnermost = this;
+}
+
+CWindowCreationHook::~CWindowCreationHook() {
+  if (m_hHook != NULL) ::UnhookWindowsHookEx(m_hHook);
+  t_pInnermost = m_pOuter;
+}
+
+LRESULT CALLBACK CWindowCreationHook::CbtProc(int nCode, WPARAM wParam, LPARAM lParam) {
+  // Only the innermost waiting hook can be the one this window is for: an
+  // outer one's window was made before the code that set the inner one ran.
+  CWindowCreationHook* pHook = t_pInnermost;
+  while (pHook != NULL && pHook->m_pWnd == NULL) pHook = pHook->m_pOuter;
+  if (nCode != HCBT_CREATEWND || pHook == NULL) return ::CallNextHookEx(NULL, nCode, wParam, lParam);
+
+  HWND hWnd = reinterpret_cast<HWND>(wParam);
+  if (pHook->m_bClassKnown) {
     char szClass[256];
-    bool match = true;
-    if (g_bInitClassKnown) {
-      match = ::GetClassNameA(hWnd, szClass, sizeof szClass) > 0 &&
-              ::lstrcmpiA(szClass, g_strInitClass) == 0;
-    }
-    if (match) {
-      CWnd* pWnd = g_pWndInit;
-      g_pWndInit = NULL;
-      try {
-        if (pWnd->Attach(hWnd)) pWnd->m_pfnSuper = RouteToCommonProc(hWnd);
-      } catch (...) {
-        // Out of memory: the window stays without its object, which the
-        // creating code notices.
-      }
-      LRESULT result = ::CallNextHookEx(hHook, nCode, wParam, lParam);
-      ::UnhookWindowsHookEx(hHook);
-      g_hCreateHook = NULL;
-      return result;
+    if (::GetClassNameA(hWnd, szClass, sizeof szClass) == 0 ||
+        ::lstrcmpiA(szClass, pHook->m_strClass) != 0) {
+      return ::CallNextHookEx(NULL, nCode, wParam, lParam);
     }
   }
-  return ::CallNextHookEx(hHook, nCode, wParam, lParam);
-}
-
-void AfxHookWindowCreate(CWnd* pWnd, LPCSTR lpszClass) {
-  if (g_hCreateHook == NULL) {
-    g_hCreateHook = ::SetWindowsHookExA(WH_CBT, CWnd::CbtCreateHook, NULL, ::GetCurrentThreadId());
+  CWnd* pWnd = pHook->m_pWnd;
+  pHook->m_pWnd = NULL;
+  try {
+    if (pWnd->Attach(hWnd)) pWnd->m_pfnSuper = RouteToCommonProc(hWnd);
+  } catch (...) {
+    // Out of memory: the window stays without its object, which the
+    // creating code notices.
   }
-  g_pWndInit = pWnd;
-  g_bInitClassKnown = lpszClass != NULL && !IS_INTRESOURCE(lpszClass);
-  g_strInitClass = g_bInitClassKnown ? lpszClass : "";
-}
-
-BOOL AfxUnhookWindowCreate() {
-  if (g_hCreateHook != NULL) {
-    ::UnhookWindowsHookEx(g_hCreateHook);
-    g_hCreateHook = NULL;
+  LRESULT result = ::CallNextHookEx(NULL, nCode, wParam, lParam);
+  // Served: the windows made while this one lives are none of its business.
+  if (pHook->m_hHook != NULL) {
+    ::UnhookWindowsHookEx(pHook->m_hHook);
+    pHook->m_hHook = NULL;
   }
-  if (g_pWndInit != NULL) {
-    g_pWndInit = NULL;
-    return FALSE;
-  }
-  return TRUE;
+  return result;
 }
-
-BOOL AfxIsWindowCreatePending() { return g_pWndInit != NULL; }
 
 void AfxPurgeTemporaryWindows() {
   auto& map = TemporaryMap();
@@ -265,10 +258,14 @@ BOOL CWnd::CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName
                     LPVOID lpParam) {
   if (m_hWnd != NULL) return FALSE;
   LPCSTR lpszClass = lpszClassName != NULL ? lpszClassName : RegisterDefaultClass();
-  AfxHookWindowCreate(this, lpszClass);
-  HWND hWnd = ::CreateWindowExA(dwExStyle, lpszClass, lpszWindowName, dwStyle, x, y, nWidth,
-                                nHeight, hWndParent, nIDorHMenu, AfxGetInstanceHandle(), lpParam);
-  AfxUnhookWindowCreate();
+  HWND hWnd;
+  {
+    // Any class may be asked for, so only the hook reaches every window
+    // before its first message.
+    CWindowCreationHook hook(this, lpszClass);
+    hWnd = ::CreateWindowExA(dwExStyle, lpszClass, lpszWindowName, dwStyle, x, y, nWidth, nHeight,
+                             hWndParent, nIDorHMenu, AfxGetInstanceHandle(), lpParam);
+  }
   if (hWnd != NULL && m_hWnd != hWnd) {
     ::DestroyWindow(hWnd);  // made, but not attached to this object
     return FALSE;

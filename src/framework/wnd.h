@@ -165,8 +165,7 @@ class CWnd : public CCmdTarget {
 
  private:
   friend LRESULT CALLBACK AfxWndProc(HWND, UINT, WPARAM, LPARAM);
-  static LRESULT CALLBACK CbtCreateHook(int nCode, WPARAM wParam, LPARAM lParam);
-  friend void AfxHookWindowCreate(CWnd*, LPCSTR);
+  friend class CWindowCreationHook;
   BOOL DispatchEntry(const MessageMapEntry* pEntry, WPARAM wParam, LPARAM lParam,
                      LRESULT* pResult);
 };
@@ -174,15 +173,27 @@ class CWnd : public CCmdTarget {
 // Deletes the temporary wrappers of windows that no longer exist.
 void AfxPurgeTemporaryWindows();
 
-// The framework's side of window creation: until the next window of
-// lpszClass is created on this thread, the first such window is attached to
-// pWnd and subclassed as soon as it exists (before its first message).
-// Used by CreateEx and CDialog; call AfxUnhookWindowCreate afterwards. It
-// returns FALSE when no such window was created.
-void AfxHookWindowCreate(CWnd* pWnd, LPCSTR lpszClass);
-BOOL AfxUnhookWindowCreate();
-// TRUE between AfxHookWindowCreate and the creation of the window it waits for.
-BOOL AfxIsWindowCreatePending();
+// The framework's side of creating a window it cannot hand its object to:
+// while this lives, the first window of lpszClass (any class when NULL or an
+// atom) made on this thread is attached to pWnd and subclassed before its
+// first message. Hooks nest; the innermost one waiting is served first.
+class CWindowCreationHook {
+ public:
+  CWindowCreationHook(CWnd* pWnd, LPCSTR lpszClass);
+  ~CWindowCreationHook();
+  CWindowCreationHook(const CWindowCreationHook&) = delete;
+  CWindowCreationHook& operator=(const CWindowCreationHook&) = delete;
+
+ private:
+  static LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam);
+  static thread_local CWindowCreationHook* t_pInnermost;
+
+  CWnd* m_pWnd;  // NULL once served
+  bool m_bClassKnown;
+  CString m_strClass;
+  HHOOK m_hHook;
+  CWindowCreationHook* m_pOuter;
+};
 
 // A message box owned by hWndOwner (may be NULL), in the application's
 // dialog colours when they are set, like every dialog of the program.

@@ -128,7 +128,7 @@ TEST(IconButton, DrawsTheIconAtTwiceItsSizeInAFrameWithAShadow) {
   ASSERT_TRUE(parent.CreateEx(0, NULL, "parent", WS_POPUP, 0, 0, 200, 200, NULL, NULL));
   CIconButton button;
   RECT rc = {10, 10, 20, 20};
-  ASSERT_TRUE(button.Create("", WS_CHILD | BS_OWNERDRAW, rc, &parent, IDC_ABOUT_ICON));
+  ASSERT_TRUE(button.Create("BUTTON", "", WS_CHILD | BS_OWNERDRAW, rc, &parent, IDC_ABOUT_ICON));
   button.SizeToIcon();
   RECT rcClient, rcWindow;
   button.GetClientRect(&rcClient);
