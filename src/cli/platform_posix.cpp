@@ -102,7 +102,7 @@ PathKind KindOfMode(mode_t mode) {
 PathKind KindOf(const std::string& path, FileIdentity* identity, bool* identified) {
   if (identified) *identified = false;
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return PathMissing;
+  if (!TakeResolvedLook(path, &st) && stat(path.c_str(), &st) != 0) return PathMissing;
   if (identity) {
     identity->volume = static_cast<uint64_t>(st.st_dev);
     identity->index = static_cast<uint64_t>(st.st_ino);

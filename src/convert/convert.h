@@ -284,6 +284,13 @@ void RemoveTempFilesOnInterrupt();
 // user's file or is deleted. A walk leaves such names out: they are no
 // user's files, and another run's may come and go at any moment.
 bool IsTempFileOfAConversion(int folder, const std::string& name);
+
+struct stat;
+// What ResolvePath saw of path (a name that is no symbolic link, as it
+// returns it) when it resolved it a moment ago, given out once: the caller's
+// next look at the same name then costs no call. False when there is no
+// such look, or the engine opened or replaced a file since.
+bool TakeResolvedLook(const std::string& path, struct stat* st);
 #endif
 
 // The file that ConvertFile, SourceFile and ProbeWritable take path to name:

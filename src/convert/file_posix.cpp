@@ -97,6 +97,17 @@ std::string StartupBase() {
   return "/proc/self/fd/" + std::to_string(g_startupFolder);
 }
 
+// ResolveTarget's last look at a name that is no link, until it is taken or
+// the engine opens or replaces a file (see TakeResolvedLook).
+struct ResolvedLook {
+  std::string path;
+  struct stat st;
+  bool valid = false;
+};
+thread_local ResolvedLook g_resolvedLook;
+
+void ForgetResolvedLook() { g_resolvedLook.valid = false; }
+
 void StampFrom(const struct stat& st, FileStamp* stamp) {
   stamp->volume = static_cast<uint64_t>(st.st_dev);
   stamp->index = static_cast<uint64_t>(st.st_ino);
@@ -166,6 +177,7 @@ int File::OpenRead(const std::string& path) {
 
 int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names,
                 bool looked) {
+  ForgetResolvedLook();
   file.Close();
   struct stat st {};
   int fd = OpenRegular(path, O_RDONLY, &st, looked);
@@ -377,7 +389,15 @@ std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind
 
 const std::string& StartupDirectory() { return g_startupDirectory; }
 
+bool TakeResolvedLook(const std::string& path, struct stat* st) {
+  if (!g_resolvedLook.valid || g_resolvedLook.path != path) return false;
+  g_resolvedLook.valid = false;
+  *st = g_resolvedLook.st;
+  return true;
+}
+
 std::string ResolveTarget(const std::string& path) {
+  ForgetResolvedLook();
   std::string absolute = path;
   if (path.empty() || path[0] != '/') {
     absolute = StartupBase();
@@ -387,13 +407,19 @@ std::string ResolveTarget(const std::string& path) {
   }
   // Follow a symbolic link so that its target is converted and the link stays.
   struct stat st;
-  if (lstat(absolute.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+  if (lstat(absolute.c_str(), &st) != 0) return absolute;
+  if (S_ISLNK(st.st_mode)) {
     char* real = realpath(absolute.c_str(), nullptr);
     if (real) {
       absolute = real;
       free(real);
     }
+    return absolute;
   }
+  // The same as a look that follows links would see.
+  g_resolvedLook.path = absolute;
+  g_resolvedLook.st = st;
+  g_resolvedLook.valid = true;
   return absolute;
 }
 
@@ -747,6 +773,7 @@ std::weak_ptr<TempFolder> g_lastFolder;
 }  // namespace
 
 int NewContent::Create(const std::string& target, File& source, const std::string& folder) {
+  ForgetResolvedLook();
   Discard();
   target_ = target;
   const std::string where = folder.empty() ? FolderOf(target) : folder;
@@ -758,12 +785,20 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
   if (read.index == 0) {
     if (int error = source.Stamp(&read)) return error;
   }
+  static const uid_t euid = geteuid();
+  static const gid_t egid = getegid();
+  // Content made without a name is seen by no one until it gets one, right
+  // after the look before the exchange, which finds a folder that does not
+  // hold the file (and drops it, so that the next try opens it anew): for
+  // it, a look now would only repeat that one.
+  const bool unnamed = CanLinkUnnamed() && source.owner_ == euid;
   {
     std::lock_guard<std::mutex> lock(g_lastFolderLock);
     std::shared_ptr<TempFolder> last = g_lastFolder.lock();
     if (last && last->path == where) folder_ = std::move(last);
   }
-  if (folder_ && NamesFile(folder_->fd.Get(), BaseName(target), read) != 0) folder_.reset();
+  if (folder_ && !unnamed && NamesFile(folder_->fd.Get(), BaseName(target), read) != 0)
+    folder_.reset();
   if (!folder_) {
     folder_ = std::make_shared<TempFolder>();
     folder_->path = where;
@@ -773,7 +808,9 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
       folder_.reset();
       return error;
     }
-    if (int error = NamesFile(folder_->fd.Get(), BaseName(target), read)) return error;
+    if (!unnamed) {
+      if (int error = NamesFile(folder_->fd.Get(), BaseName(target), read)) return error;
+    }
     std::lock_guard<std::mutex> lock(g_lastFolderLock);
     g_lastFolder = folder_;
   }
@@ -783,9 +820,7 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
   // of this process's group is made with its permission bits at once (no
   // one can open it before it has a name anyway); another group's gets them
   // once its group is right.
-  static const uid_t euid = geteuid();
-  static const gid_t egid = getegid();
-  if (CanLinkUnnamed() && source.owner_ == euid) {
+  if (unnamed) {
     const mode_t mode = source.group_ == egid ? (source.mode_ & 0777) : 0600;
     int fd = openat(folder_->fd.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd >= 0) {
@@ -795,6 +830,8 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
       return LastError();
+    // A name is made after all: only where the file is.
+    if (int error = NamesFile(folder_->fd.Get(), BaseName(target), read)) return error;
   }
   for (int attempt = 0;; ++attempt) {
     std::string name = FreshTempName();
@@ -827,13 +864,19 @@ int NewContent::CarryBeforeFlush(File& source) {
 int NewContent::CarryAfterFlush() { return 0; }
 
 int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred) {
+  ForgetResolvedLook();
   const int folder = folder_->fd.Get();
   const std::string base = BaseName(target_);
   // Checked before the exchange too: a power loss between an exchange and
   // its undoing would leave the file's name on content that misses another
   // program's write.
   if (int error = Unchanged(source, opened)) return error;
-  if (int error = NamesFile(folder, base, opened)) return error;
+  if (int error = NamesFile(folder, base, opened)) {
+    // Not the folder that holds the file (any more): the next try opens it anew.
+    std::lock_guard<std::mutex> lock(g_lastFolderLock);
+    if (g_lastFolder.lock() == folder_) g_lastFolder.reset();
+    return error;
+  }
   std::string name = BaseName(name_);
   if (name_.empty()) {
     // The unnamed file gets a fresh name, right before the replace.

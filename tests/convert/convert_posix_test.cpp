@@ -81,6 +81,38 @@ TEST(ConvertPosix, FileSwappedForALinkWhileItWaits) {
   EXPECT_EQ(ListFolder(scratch.path()), (std::vector<std::string>{"f.txt", "other.txt"}));
 }
 
+// The folder of a batch's files is moved away and another takes its name:
+// the files read from the new one are converted in it, not left failing
+// against the folder that the files before them were made in, which a file
+// still waiting holds open; the one read before the move is converted where
+// it went.
+TEST(ConvertPosix, FolderReplacedWhileItsFilesWait) {
+  ScratchDir scratch;
+  CollectingReporter reporter;
+  MakeFolder(scratch / "d");
+  WriteBytes(scratch / "d/a.txt", "a\n");
+  ConversionBatch batch;
+  ConvertOptions options;
+  options.reporter = &reporter;
+  options.mode = ModeLfToCrLf;
+  ASSERT_TRUE(batch.Add(scratch / "d/a.txt", options));
+  ASSERT_EQ(rename((scratch / "d").c_str(), (scratch / "moved").c_str()), 0);
+  MakeFolder(scratch / "d");
+  for (const char* name : {"d/b.txt", "d/c.txt"}) {
+    WriteBytes(scratch / name, "b\n");
+    ASSERT_TRUE(batch.Add(scratch / name, options));
+  }
+  std::vector<bool> finished;
+  batch.Commit([&finished](bool converted) { finished.push_back(converted); });
+  EXPECT_EQ(finished, (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(ReadBytes(scratch / "moved/a.txt"), "a\r\n");
+  EXPECT_EQ(ReadBytes(scratch / "d/b.txt"), "b\r\n");
+  EXPECT_EQ(ReadBytes(scratch / "d/c.txt"), "b\r\n");
+  EXPECT_EQ(ListFolder(scratch / "moved"), std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(ListFolder(scratch / "d"), (std::vector<std::string>{"b.txt", "c.txt"}));
+  EXPECT_TRUE(reporter.reports.empty());
+}
+
 TEST(ConvertPosix, ReplacesTheFileInOneStep) {
   // Another program that has the old file open keeps seeing the old content
   // whole; the name moves to the new content at once.
