@@ -278,15 +278,22 @@ struct ReadAhead {
   bool whole = false;
 };
 
+// How often a copy that replaces its source lets the system drop what it
+// has read of it from the cache (File::Forget).
+const uint64_t kForgetEvery = 8 * 1024 * 1024;
+
 // CopyStream, telling flusher (when given) of every block written, and
 // counting in *read (when given) the bytes read. The file's size (fileSize)
 // is a hint for the size of the blocks; a file that grows meanwhile is still
 // copied whole. With ahead, its bytes come first and the file is read on
 // from where they end. With stopAtNul, a NUL byte read ends the copy with
-// kErrorBinaryFound.
+// kErrorBinaryFound. With forget, the source is read from its start and
+// will be replaced: what is read of it is let go from the system's cache
+// every kForgetEvery bytes, so that its deletion later has that much less
+// to do while the program waits for it.
 int CopyBlocks(File& destination, File& source, Direction direction, Encoding encoding,
                BackgroundFlusher* flusher, uint64_t* read, uint64_t fileSize,
-               const ReadAhead* ahead = nullptr, bool stopAtNul = false) {
+               const ReadAhead* ahead = nullptr, bool stopAtNul = false, bool forget = false) {
   LinebreakTranslator translator(direction, encoding);
   // A small file gets blocks of its own size: large ones would cost more to
   // get from the system than the file costs to copy.
@@ -301,6 +308,7 @@ int CopyBlocks(File& destination, File& source, Direction direction, Encoding en
       std::unique_ptr<unsigned char[]>(new unsigned char[outSize]), nullptr};
   BlockWriter writer(destination);
   bool end = false;
+  uint64_t at = 0, forgotten = 0;  // bytes read from the start; let go of
   for (int k = 0;; k ^= 1) {
     if (!out[k]) out[k].reset(new unsigned char[outSize]);
     const unsigned char* block = nullptr;
@@ -323,6 +331,11 @@ int CopyBlocks(File& destination, File& source, Direction direction, Encoding en
     }
     if (got > 0) {
       if (read) *read += got;
+      at += got;
+      if (forget && at - forgotten >= kForgetEvery) {
+        source.Forget(at);
+        forgotten = at;
+      }
       size_t produced = translator.Translate(block, got, out[k].get());
       if (int error = writer.Submit(out[k].get(), produced)) return error;
       if (flusher) flusher->Wrote(produced);
@@ -479,7 +492,7 @@ int Prepare(PendingFile& p, const std::string** culprit,
   uint64_t bytes = 0;
   int error = CopyBlocks(p.temp.file(), p.source, p.direction, encoding,
                          kFlushInBackground ? &flusher : nullptr, &bytes, p.opened.size, ahead,
-                         p.options.skipBinary && encoding == EncodingBytes);
+                         p.options.skipBinary && encoding == EncodingBytes, true);
   // Every flush ends before the last one, which finds the file complete.
   if ((error = FirstError(error, flusher.Stop())) != 0) return error;
   // Read to its end as it was when opened. A growth or a truncation during

@@ -130,6 +130,11 @@ class File {
   int Seek(uint64_t pos);
   // Flushes the file's data to the disk.
   int Sync();
+  // Tells the system that this program reads the file's content before end
+  // no more: it may drop it from its cache now, while the program waits for
+  // the disk anyway, rather than all at once when the file is deleted (POSIX;
+  // nothing on Windows). Only a hint: nothing fails.
+  void Forget(uint64_t end);
   // Closes the file; an error if the system reports a failure on closing.
   int Close();
 

@@ -282,6 +282,14 @@ int File::Seek(uint64_t pos) {
 
 int File::Sync() { return fsync(handle_.Get()) == 0 ? 0 : LastError(); }
 
+void File::Forget(uint64_t end) {
+#ifdef POSIX_FADV_DONTNEED
+  posix_fadvise(handle_.Get(), 0, static_cast<off_t>(end), POSIX_FADV_DONTNEED);
+#else
+  (void)end;
+#endif
+}
+
 namespace {
 
 // The descriptors that hold a lease, in a fixed table that the signal

@@ -383,6 +383,8 @@ int File::Seek(uint64_t pos) {
 
 int File::Sync() { return FlushFileBuffers(Handle(handle_)) ? 0 : LastError(); }
 
+void File::Forget(uint64_t) {}
+
 int File::Close() { return handle_.Close(); }
 
 // Writers are never refused here (every open shares writing), and nothing
