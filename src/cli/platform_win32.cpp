@@ -259,15 +259,19 @@ bool IdentityOfHandle(HANDLE h, bool full, FileIdentity* identity) {
   return identity->index != 0;
 }
 
-bool IdentityOfPath(const std::string& path, bool full, FileIdentity* identity) {
-  std::wstring wide;
-  if (!SystemPath(path, &wide)) return false;
+// The identity of the file or folder of the system's name wide.
+bool IdentityOfName(const std::wstring& wide, bool full, FileIdentity* identity) {
   HANDLE h = CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool ok = IdentityOfHandle(h, full, identity);
   CloseHandle(h);
   return ok;
+}
+
+bool IdentityOfPath(const std::string& path, bool full, FileIdentity* identity) {
+  std::wstring wide;
+  return SystemPath(path, &wide) && IdentityOfName(wide, full, identity);
 }
 
 }  // namespace
@@ -282,7 +286,7 @@ PathKind KindOf(const std::string& path, FileIdentity* identity, bool* identifie
     Fail();
     return PathMissing;
   }
-  if (identity && IdentityOfPath(path, false, identity) && identified) *identified = true;
+  if (identity && IdentityOfName(wide, false, identity) && identified) *identified = true;
   return attributes & FILE_ATTRIBUTE_DIRECTORY ? PathFolder : PathFile;
 }
 

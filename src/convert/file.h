@@ -274,7 +274,8 @@ class NewContent {
   int Create(const std::string& target, File& source,
              const std::string& folder = std::string());
   File& file() { return file_; }
-  // Its device and inode once CarryBeforeFlush has looked (POSIX); zeros
+  // Its device and inode once CarryBeforeFlush has looked (POSIX), its file
+  // index and no volume once it has replaced the file (Windows); zeros
   // otherwise.
   const FileStamp& made() const { return made_; }
   // Its name, once it has one; reports name the user's file instead.

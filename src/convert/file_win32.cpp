@@ -451,7 +451,21 @@ bool SameFileAs(HANDLE h, const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// The name ResolveTarget gave last, which leads to itself: until it is asked
+// for once more (the caller's next look at the file resolves the name that it
+// was just given), or another name is resolved.
+thread_local std::string g_lastResolved;
+
+}  // namespace
+
 std::string ResolveTarget(const std::string& path) {
+  if (!g_lastResolved.empty() && path == g_lastResolved) {
+    g_lastResolved.clear();
+    return path;
+  }
+  g_lastResolved.clear();
   const std::string absolute = AbsolutePath(path);
   if (absolute.empty() || NamesDevice(absolute)) return absolute;
   // The file the name leads to, through any symbolic link on the way: that
@@ -476,6 +490,7 @@ std::string ResolveTarget(const std::string& path) {
   // as it is: the name must lead to the very file that was opened.
   const bool same = usable && (final == absolute || SameFileAs(h, final));
   CloseHandle(h);
+  if (same) g_lastResolved = final;
   return same ? final : absolute;
 }
 
@@ -1222,13 +1237,13 @@ int NewContent::CarryBeforeFlush(File& source) {
 }
 
 int NewContent::CarryAfterFlush() {
-  // Not worth carrying anything over (and the new file would be read-only
-  // too, which no one could delete).
-  if (IsReadOnly(target_)) return EACCES;
   std::wstring targetName;
   if (int error = SystemName(target_, &targetName)) return error;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(targetName.c_str(), GetFileExInfoStandard, &data)) return LastError();
+  // Not worth carrying anything over (and the new file would be read-only
+  // too, which no one could delete).
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return EACCES;
   // The new content is new to a backup: it is marked for archiving, whatever
   // target's mark said. Read-only targets are never replaced.
   const DWORD carried =
@@ -1247,6 +1262,9 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
   if (int error = StampOf(target_, &now)) return error;
   if (now != opened) return kErrorChangedMeanwhile;
   if (int error = ReplaceByHandle(file_.Native(), target_)) return error;
+  // Its identity as the caller knows files by: the index alone, no volume.
+  uint64_t index = 0;
+  if (QueryFileIndex(file_.Native(), &index)) made_.index = index;
   name_.clear();
   file_.Close();
   // The rename is on the disk once its folder is flushed: now, or when
@@ -1260,6 +1278,7 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
 }
 
 void NewContent::Discard() {
+  made_ = FileStamp();
   // Deleted through its handle: its name is never used again.
   if (!name_.empty() && file_.IsOpen() && g_setFileInformation) {
     BOOLEAN remove = TRUE;
