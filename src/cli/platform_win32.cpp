@@ -259,8 +259,9 @@ bool IdentityOfHandle(HANDLE h, bool full, FileIdentity* identity) {
   return identity->index != 0;
 }
 
-// The identity of the file or folder of the system's name wide.
-bool IdentityOfName(const std::wstring& wide, bool full, FileIdentity* identity) {
+bool IdentityOfPath(const std::string& path, bool full, FileIdentity* identity) {
+  std::wstring wide;
+  if (!SystemPath(path, &wide)) return false;
   HANDLE h = CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -269,24 +270,35 @@ bool IdentityOfName(const std::wstring& wide, bool full, FileIdentity* identity)
   return ok;
 }
 
-bool IdentityOfPath(const std::string& path, bool full, FileIdentity* identity) {
-  std::wstring wide;
-  return SystemPath(path, &wide) && IdentityOfName(wide, full, identity);
-}
-
 }  // namespace
 
 PathKind KindOf(const std::string& path, FileIdentity* identity, bool* identified) {
   if (identified) *identified = false;
   if (NamesDevice(path)) return PathOther;
   std::wstring wide;
-  const DWORD attributes =
-      SystemPath(path, &wide) ? GetFileAttributesW(wide.c_str()) : INVALID_FILE_ATTRIBUTES;
+  if (!SystemPath(path, &wide)) {
+    Fail();
+    return PathMissing;
+  }
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  if (identity) {
+    // One open tells the kind and the identity: a lookup by name is the
+    // dearest part of a small file's conversion under Wine.
+    HANDLE h = CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      FileTimes times;
+      if (QueryFileTimes(h, &times)) attributes = times.attributes;
+      if (IdentityOfHandle(h, false, identity) && identified) *identified = true;
+      CloseHandle(h);
+    }
+  }
+  // What cannot be opened may still be looked at.
+  if (attributes == INVALID_FILE_ATTRIBUTES) attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     Fail();
     return PathMissing;
   }
-  if (identity && IdentityOfName(wide, false, identity) && identified) *identified = true;
   return attributes & FILE_ATTRIBUTE_DIRECTORY ? PathFolder : PathFile;
 }
 

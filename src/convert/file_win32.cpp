@@ -226,12 +226,16 @@ int64_t TimeValue(const FILETIME& t) {
 // The stamp without the volume (0): under Wine, asking for the volume is the
 // dearest part of a small file's conversion, and a stamp is only ever compared
 // with one of a file at the same path.
-int StampOfHandle(HANDLE h, FileStamp* stamp) {
+// With attributes, also the file's attribute flags where the same query tells
+// them (INVALID_FILE_ATTRIBUTES otherwise).
+int StampOfHandle(HANDLE h, FileStamp* stamp, DWORD* attributes = nullptr) {
   FileTimes times;
   FileSizes sizes;
   uint64_t index = 0;
   stamp->volume = 0;
+  if (attributes) *attributes = INVALID_FILE_ATTRIBUTES;
   if (QueryFileTimes(h, &times) && QueryFileSizes(h, &sizes) && QueryFileIndex(h, &index)) {
+    if (attributes) *attributes = times.attributes;
     stamp->index = index;
     stamp->size = static_cast<uint64_t>(sizes.endOfFile);
     stamp->modified = times.lastWrite;
@@ -366,13 +370,22 @@ int File::Names(uint64_t* names) {
   return 0;
 }
 
-int StampOf(const std::string& path, FileStamp* stamp) {
+namespace {
+
+// StampOf, and the file's attribute flags where the same query tells them.
+int StampAndAttributesOf(const std::string& path, FileStamp* stamp, DWORD* attributes) {
   int error = 0;
   HANDLE h = OpenPath(path, 0, OPEN_EXISTING, 0, &error);
   if (h == INVALID_HANDLE_VALUE) return error;
-  error = StampOfHandle(h, stamp);
+  error = StampOfHandle(h, stamp, attributes);
   CloseHandle(h);
   return error;
+}
+
+}  // namespace
+
+int StampOf(const std::string& path, FileStamp* stamp) {
+  return StampAndAttributesOf(path, stamp, nullptr);
 }
 
 int File::Seek(uint64_t pos) {
@@ -1146,9 +1159,11 @@ int WhyDenied(const std::wstring& target) {
 
 // Gives the file open as h the name target in one step, replacing target.
 // Retries briefly while another program holds target open. A read-only
-// target is never replaced (EACCES).
-int ReplaceByHandle(HANDLE h, const std::string& target) {
-  if (IsReadOnly(target)) return EACCES;
+// target is never replaced (EACCES): seen holds target's attribute flags as
+// the caller has just seen them, or INVALID_FILE_ATTRIBUTES to look here.
+int ReplaceByHandle(HANDLE h, const std::string& target, DWORD seen) {
+  if (seen == INVALID_FILE_ATTRIBUTES ? IsReadOnly(target) : (seen & FILE_ATTRIBUTE_READONLY) != 0)
+    return EACCES;
   std::wstring targetName;
   if (int error = SystemName(target, &targetName)) return error;
   if (PosixReplace(h, targetName)) return 0;
@@ -1259,9 +1274,10 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
   // No handle may be open on a file that is renamed over (Wine refuses).
   source.Close();
   FileStamp now;
-  if (int error = StampOf(target_, &now)) return error;
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  if (int error = StampAndAttributesOf(target_, &now, &attributes)) return error;
   if (now != opened) return kErrorChangedMeanwhile;
-  if (int error = ReplaceByHandle(file_.Native(), target_)) return error;
+  if (int error = ReplaceByHandle(file_.Native(), target_, attributes)) return error;
   // Its identity as the caller knows files by: the index alone, no volume.
   uint64_t index = 0;
   if (QueryFileIndex(file_.Native(), &index)) made_.index = index;
