@@ -52,6 +52,6 @@ int CheckFiles(CliOptions options) {
     return kExitFailure;
   }
   if (failed > 0) std::fprintf(stderr, "%lu failed.\n", failed);
-  return failed > 0 || changing > 0 ? kExitFailure : kExitSuccess;
+  return failed > 0 || changing > 0 || work.Failed() ? kExitFailure : kExitSuccess;
 }
 

@@ -8,13 +8,14 @@
 
 ConversionRun::Waiting::Waiting(size_t index, const std::string& path, const std::string& target,
                                 const FileIdentity& identity, bool identified, uint64_t names,
-                                ConsoleReporter* to)
+                                bool inWalkedFolder, ConsoleReporter* to)
     : index(index),
       path(path),
       target(target),
       identity(identity),
       identified(identified),
       names(names),
+      inWalkedFolder(inWalkedFolder),
       reporter(to, index) {}
 
 void ConversionRun::Waiting::Reporter::ReportFileError(const std::string& path, int error) {
@@ -35,7 +36,8 @@ ConversionRun::ConversionRun(const CliOptions& options)
 
 int ConversionRun::Run(WorkList& work) {
   WorkItem item;
-  for (size_t i = 0; work.Next(&item); ++i) {
+  const auto beforeRead = [this] { BeforeFolderRead(); };
+  for (size_t i = 0; work.Next(&item, beforeRead); ++i) {
     progress_.Update(i, work.Total(), bytes_, item.path);
     reporter_.SetCurrent(i);
     // The reports held for a batch stay few, however many files fail.
@@ -44,7 +46,7 @@ int ConversionRun::Run(WorkList& work) {
     ConvertName(i, item);
   }
   Commit();
-  return Finish();
+  return Finish(work.Failed());
 }
 
 void ConversionRun::ConvertName(size_t index, const WorkItem& item) {
@@ -106,7 +108,7 @@ void ConversionRun::ConvertName(size_t index, const WorkItem& item) {
   if (!batch_.Takes(scan.size)) {
     ConvertAlone(index, path, target, names);
   } else {
-    AddToBatch(index, path, target, identity, identified, names);
+    AddToBatch(index, item, target, identity, identified, names);
   }
 }
 
@@ -146,9 +148,11 @@ void ConversionRun::ConvertAlone(size_t index, const std::string& path, const st
   }
 }
 
-void ConversionRun::AddToBatch(size_t index, const std::string& path, const std::string& target,
+void ConversionRun::AddToBatch(size_t index, const WorkItem& item, const std::string& target,
                                const FileIdentity& identity, bool identified, uint64_t names) {
-  waiting_.emplace_back(index, path, target, identity, identified, names, &reporter_);
+  const std::string& path = item.path;
+  waiting_.emplace_back(index, path, target, identity, identified, names, item.inWalkedFolder,
+                        &reporter_);
   Waiting& w = waiting_.back();
   ConvertOptions batched = convert_;
   batched.reporter = &w.reporter;
@@ -161,6 +165,15 @@ void ConversionRun::AddToBatch(size_t index, const std::string& path, const std:
   if (!batch_.Add(path, batched)) {
     Count(Of(false, w.reporter.binary));
     waiting_.pop_back();
+  }
+}
+
+void ConversionRun::BeforeFolderRead() {
+  for (const Waiting& w : waiting_) {
+    if (!w.inWalkedFolder) {
+      Commit();
+      return;
+    }
   }
 }
 
@@ -222,7 +235,7 @@ void ConversionRun::ReleaseReports() {
   }
 }
 
-int ConversionRun::Finish() {
+int ConversionRun::Finish(bool listFailed) {
   bool unflushed = false;
   std::string folder;
   if (int flushError = folders_.Flush(&folder)) {
@@ -242,7 +255,7 @@ int ConversionRun::Finish() {
     return kExitFailure;
   }
   if (failed_ > 0) std::fprintf(stderr, "%lu failed.\n", failed_);
-  return failed_ > 0 || unflushed ? kExitFailure : kExitSuccess;
+  return failed_ > 0 || unflushed || listFailed ? kExitFailure : kExitSuccess;
 }
 
 int ConvertFiles(CliOptions options) {

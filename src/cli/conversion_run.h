@@ -37,13 +37,14 @@ class ConversionRun {
   struct Waiting {
     Waiting(size_t index, const std::string& path, const std::string& target,
             const FileIdentity& identity, bool identified, uint64_t names,
-            ConsoleReporter* reporter);
+            bool inWalkedFolder, ConsoleReporter* reporter);
     size_t index;
     std::string path;    // as given
     std::string target;  // resolved
     FileIdentity identity;  // the old content's, while it waits
     bool identified;
     uint64_t names;
+    bool inWalkedFolder;  // as its WorkItem says
     // The engine's reports about it, passed on with its index; notes
     // whether the engine found it binary.
     class Reporter : public ErrorReporter {
@@ -71,8 +72,12 @@ class ConversionRun {
   void ConvertAlone(size_t index, const std::string& path, const std::string& target,
                     uint64_t names);
   // Adds the scanned file to the batch.
-  void AddToBatch(size_t index, const std::string& path, const std::string& target,
+  void AddToBatch(size_t index, const WorkItem& item, const std::string& target,
                   const FileIdentity& identity, bool identified, uint64_t names);
+  // Before a walk reads a folder: the batch is finished first when one of
+  // its files may have left its temporary file (or, on Windows, a folder of
+  // them) in it, so that the walk never meets them.
+  void BeforeFolderRead();
   // A file converted: the note of its other names, and its new identity kept
   // for the names that follow (an older identity may go on naming the old
   // content through a hard link). made is that identity where the engine
@@ -92,8 +97,9 @@ class ConversionRun {
   void Commit();
   void ReleaseReports();
   // The end of the run: folders flushed, the summary and the count of
-  // failures printed. The exit status.
-  int Finish();
+  // failures printed. The exit status; a failure also when the list of
+  // names could not be read to its end (listFailed).
+  int Finish(bool listFailed);
 
   const CliOptions options_;
   ProgressLine progress_;

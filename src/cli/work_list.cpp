@@ -23,73 +23,85 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + kPathSeparator + name;
 }
 
-// Reads the names of a list file: lines (a CR before the LF dropped) or
-// NUL-terminated names; empty ones are left out. False with errno set.
-bool ReadNameList(const std::string& list, bool nullSeparated, std::vector<std::string>* names) {
-  std::FILE* f = nullptr;
-  if (list != "-") {
-    f = OpenForReading(list);
-    if (!f) return false;
-  }
-  std::string text;
-  std::vector<char> buf(64 * 1024);
-  bool ok = true;
-  for (;;) {
-    size_t got = 0;
-    if (f) {
-      got = std::fread(buf.data(), 1, buf.size(), f);
-      if (got == 0 && std::ferror(f)) ok = false;
-    } else if (!ReadStandardInput(buf.data(), buf.size(), &got)) {
-      ok = false;
+}  // namespace
+
+// A folder the walk is in: its entries, read once, its files handed out
+// first, then its folders walked in turn.
+struct WorkList::Frame {
+  WalkFolder folder;
+  std::string path;
+  bool read = false;
+  std::vector<FolderEntry> entries;
+  size_t nextFile = 0;
+  size_t nextFolder = 0;
+};
+
+WorkList::WorkList() = default;
+WorkList::~WorkList() = default;
+
+bool WorkList::Start(CliOptions& options) {
+  args_ = ExpandWildcards(std::move(options.files));
+  recursive_ = options.recursive;
+  followLinks_ = options.followLinks;
+  if (options.hasFilesFrom) {
+    listName_ = options.filesFrom == "-" ? "standard input" : options.filesFrom;
+    list_.reset(new NameList);
+    if (int error = list_->Open(options.filesFrom, options.nullSeparated)) {
+      ConsoleReporter().Report(listName_, error == EILSEQ
+                                              ? "a UTF-16 list that ends in half a character"
+                                              : ErrorReason(error));
+      return false;
     }
-    if (got == 0) break;
-    text.append(buf.data(), got);
-  }
-  const int error = errno;
-  if (f) std::fclose(f);
-  errno = error;
-  if (!ok || !ListText(&text)) return false;
-  const char end = nullSeparated ? '\0' : '\n';
-  for (size_t start = 0; start < text.size();) {
-    size_t stop = text.find(end, start);
-    if (stop == std::string::npos) stop = text.size();
-    size_t length = stop - start;
-    if (!nullSeparated && length > 0 && text[stop - 1] == '\r') --length;
-    if (length > 0) names->push_back(text.substr(start, length));
-    start = stop + 1;
+  } else if (!recursive_) {
+    total_ = args_.size();
   }
   return true;
 }
 
-}  // namespace
-
-// What a walk carries from folder to folder.
-struct WorkList::WalkState {
-  const WalkFolder* root;  // the folder named
-  std::string rootPath;    // its path resolved
-  bool followLinks;
-  std::set<FileIdentity> walked;
-};
-
-void WorkList::AddError(const std::string& path, int error) {
-  errors_[paths_.size()] = error;
-  paths_.push_back(path);
+bool WorkList::NextName(std::string* name) {
+  if (nextArg_ < args_.size()) {
+    *name = std::move(args_[nextArg_++]);
+    if (nextArg_ == args_.size()) std::vector<std::string>().swap(args_);
+    return true;
+  }
+  if (!list_) return false;
+  int error = 0;
+  if (list_->Next(name, &error)) return true;
+  if (error != 0) {
+    ConsoleReporter().Report(listName_, error == EILSEQ
+                                            ? "a UTF-16 list that ends in half a character"
+                                            : ErrorReason(error));
+    failed_ = true;
+  }
+  list_.reset();
+  return false;
 }
 
-// Adds the regular files of folder (at path) in name order, then those of
-// each of its folders in turn. A folder met again (a folder mounted inside
-// itself) is not walked twice. An entry that cannot be examined, or a folder
-// that cannot be opened or read, is added as an error; a link to a file
+// The walk goes as it did when a folder was walked whole before the run:
+// the regular files of a folder in name order, then those of each of its
+// folders in turn. A folder met again (a folder mounted inside itself) is
+// not walked twice. An entry that cannot be examined, or a folder that
+// cannot be opened or read, is handed out as an error; a link to a file
 // outside the folder named, unless links are followed, as a note.
-void WorkList::Walk(const WalkFolder& folder, const std::string& path, WalkState* walk) {
-  FileIdentity identity;
-  if (folder.Identity(&identity) && !walk->walked.insert(identity).second) return;
-  std::vector<FolderEntry> entries;
-  if (!folder.Read(&entries)) {
-    AddError(path, errno);
-    return;
+bool WorkList::NextOfWalk(WorkItem* item, const std::function<void()>& beforeRead) {
+  Frame& top = *walk_.back();
+  if (!top.read) {
+    top.read = true;
+    FileIdentity identity;
+    if (top.folder.Identity(&identity) && !walked_.insert(identity).second) {
+      walk_.pop_back();
+      return false;
+    }
+    if (beforeRead) beforeRead();
+    if (!top.folder.Read(&top.entries)) {
+      item->path = top.path;
+      item->error = errno;
+      walk_.pop_back();
+      return true;
+    }
   }
-  for (const FolderEntry& e : entries) {
+  while (top.nextFile < top.entries.size()) {
+    const FolderEntry& e = top.entries[top.nextFile++];
     // A .git file stands for a repository kept elsewhere (a worktree, a
     // submodule): left out as a .git folder is.
     if (e.name == ".git") continue;
@@ -97,80 +109,71 @@ void WorkList::Walk(const WalkFolder& folder, const std::string& path, WalkState
     // user's file, and not missing.
     const bool tempNamed = e.name.compare(0, 3, "tmp") == 0;
     if (tempNamed && (e.error != 0 || e.kind == PathFile) &&
-        folder.HoldsTempFileOfAConversion(e.name))
+        top.folder.HoldsTempFileOfAConversion(e.name))
       continue;
+    if (e.error == 0 && e.kind != PathFile) continue;
+    item->path = JoinPath(top.path, e.name);
     if (e.error != 0) {
-      AddError(JoinPath(path, e.name), e.error);
-    } else if (e.kind == PathFile) {
-      if (e.link && !walk->followLinks) {
-        if (!folder.LinkLeadsInto(e.name, *walk->root)) {
-          AddError(JoinPath(path, e.name), kLinkNotFollowed);
-          continue;
-        }
-        linksInto_[paths_.size()] = walk->rootPath;
+      item->error = e.error;
+      return true;
+    }
+    if (e.link && !followLinks_) {
+      if (!top.folder.LinkLeadsInto(e.name, walk_.front()->folder)) {
+        item->error = kLinkNotFollowed;
+        return true;
       }
-      if (tempNamed) tempNamed_.insert(paths_.size());
-      paths_.push_back(JoinPath(path, e.name));
+      item->mustLieIn = rootPath_;
     }
+    item->tempNamed = tempNamed;
+    item->inWalkedFolder = !e.link;
+    return true;
   }
-  for (const FolderEntry& e : entries) {
+  while (top.nextFolder < top.entries.size()) {
+    const FolderEntry& e = top.entries[top.nextFolder++];
     if (e.kind != PathFolder || IsVersionControlFolder(e.name)) continue;
-    const std::string sub = JoinPath(path, e.name);
-    WalkFolder child;
-    if (int error = child.OpenIn(folder, e.name, sub)) {
-      AddError(sub, error);
-      continue;
+    std::unique_ptr<Frame> child(new Frame);
+    child->path = JoinPath(top.path, e.name);
+    if (int error = child->folder.OpenIn(top.folder, e.name, child->path)) {
+      item->path = child->path;
+      item->error = error;
+      return true;
     }
-    Walk(child, sub, walk);
-  }
-}
-
-bool WorkList::Start(CliOptions& options) {
-  std::vector<std::string> names = ExpandWildcards(std::move(options.files));
-  if (options.hasFilesFrom && !ReadNameList(options.filesFrom, options.nullSeparated, &names)) {
-    ConsoleReporter().Report(options.filesFrom == "-" ? "standard input" : options.filesFrom,
-                             errno == EILSEQ ? "a UTF-16 list that ends in half a character"
-                                             : ErrorReason(errno));
+    walk_.push_back(std::move(child));  // top is not used after this
     return false;
   }
-  if (!options.recursive) {
-    paths_ = std::move(names);
-  } else {
-    WalkState walk{nullptr, std::string(), options.followLinks, {}};
-    for (std::string& name : names) {
-      if (KindOf(name) == PathFolder) {
-        WalkFolder root;
-        if (int error = root.Open(name)) {
-          AddError(name, error);
-          continue;
-        }
-        walk.root = &root;
-        walk.rootPath = root.ResolvedPath();
-        Walk(root, name, &walk);
-      } else {
-        paths_.push_back(std::move(name));
-      }
-    }
-  }
-  for (size_t i = 0; i < paths_.size(); ++i) {
-    if (HoldsWildcard(paths_[i])) errors_[i] = ENOENT;
-  }
-  return true;
+  walk_.pop_back();
+  return false;
 }
 
-bool WorkList::Next(WorkItem* item) {
-  if (next_ >= paths_.size()) return false;
-  const size_t i = next_++;
-  item->path = paths_[i];
-  const auto error = errors_.find(i);
-  item->error = error == errors_.end() ? 0 : error->second;
-  const auto link = linksInto_.find(i);
-  if (link == linksInto_.end()) {
-    item->mustLieIn.reset();
-  } else {
-    item->mustLieIn = link->second;
+bool WorkList::Next(WorkItem* item, const std::function<void()>& beforeRead) {
+  *item = WorkItem();
+  for (;;) {
+    if (!walk_.empty()) {
+      if (NextOfWalk(item, beforeRead)) break;
+      continue;
+    }
+    std::string name;
+    if (!NextName(&name)) {
+      total_ = handedOut_;
+      return false;
+    }
+    if (recursive_ && KindOf(name) == PathFolder) {
+      std::unique_ptr<Frame> root(new Frame);
+      root->path = name;
+      if (int error = root->folder.Open(name)) {
+        item->path = std::move(name);
+        item->error = error;
+        break;
+      }
+      rootPath_ = root->folder.ResolvedPath();
+      walk_.push_back(std::move(root));
+      continue;
+    }
+    item->path = std::move(name);
+    break;
   }
-  item->tempNamed = tempNamed_.count(i) != 0;
+  if (HoldsWildcard(item->path)) item->error = ENOENT;
+  ++handedOut_;
   return true;
 }
 

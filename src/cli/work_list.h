@@ -5,13 +5,15 @@
 #define QUENLAT_CLI_WORK_LIST_H
 
 #include <cstddef>
-#include <map>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "console.h"
+#include "name_list.h"
 #include "options.h"
 #include "platform.h"
 
@@ -28,37 +30,65 @@ struct WorkItem {
   // A walk's file whose name begins as a temporary file's: looked at again
   // when its turn comes, and another run's is left out.
   bool tempNamed = false;
+  // A file that a walk found in a folder it has read, not through a link:
+  // whatever its conversion leaves beside it lies in a folder the walk will
+  // not read again.
+  bool inWalkedFolder = false;
 };
 
 // In a WorkItem's error: a link that a walk found and did not follow. It is
 // named, and is no failure.
 const int kLinkNotFollowed = -1;
 
-// The names of a run, handed out one by one.
+// The names of a run, handed out one by one as the run asks for them: the
+// arguments, then the list's names read a block at a time, and a folder's
+// files (with recursive) read a folder at a time as the walk reaches it. So
+// the run holds only the arguments, a block of the list and the entries of
+// the folders the walk is in, however many names it works on.
 class WorkList {
  public:
-  // Takes the names of options.files and starts reading the list. False
-  // when the list cannot be read, which has been reported.
+  WorkList();
+  ~WorkList();
+  WorkList(const WorkList&) = delete;
+  WorkList& operator=(const WorkList&) = delete;
+
+  // Takes the names of options.files and opens the list, reading its first
+  // block. False when the list cannot be read, which has been reported.
   bool Start(CliOptions& options);
-  // The next name, in order; false after the last.
-  bool Next(WorkItem* item);
-  // How many names the run has, or 0 while that is not known.
-  size_t Total() const { return paths_.size(); }
+
+  // The next name, in order; false after the last, or when the list cannot
+  // be read on (reported; Failed tells). A walk calls beforeRead, when
+  // given, before it reads a folder: a run whose temporary files might lie
+  // in that folder is to finish them first.
+  bool Next(WorkItem* item, const std::function<void()>& beforeRead = nullptr);
+
+  // How many names the run has, once that is known (the arguments alone,
+  // or every name handed out); 0 before.
+  size_t Total() const { return total_; }
+
+  // Whether the list could not be read to its end.
+  bool Failed() const { return failed_; }
 
  private:
-  struct WalkState;
-  void AddError(const std::string& path, int error);
-  // Adds the files of folder (at path), as the walk goes.
-  void Walk(const WalkFolder& folder, const std::string& path, WalkState* walk);
+  struct Frame;
+  // The next name of the arguments or the list.
+  bool NextName(std::string* name);
+  // The next item of the walk under way, if it gives one now (it may have
+  // entered or left a folder instead).
+  bool NextOfWalk(WorkItem* item, const std::function<void()>& beforeRead);
 
-  std::vector<std::string> paths_;
-  // By index in paths_: what WorkItem's fields of that name hold when they
-  // are not empty. Kept lean: a run may be given hundreds of thousands of
-  // names.
-  std::map<size_t, int> errors_;
-  std::map<size_t, std::string> linksInto_;
-  std::set<size_t> tempNamed_;
-  size_t next_ = 0;
+  std::vector<std::string> args_;
+  size_t nextArg_ = 0;
+  std::unique_ptr<NameList> list_;
+  std::string listName_;  // as the reports name it
+  bool recursive_ = false;
+  bool followLinks_ = false;
+  std::vector<std::unique_ptr<Frame>> walk_;  // the folders the walk is in, its root first
+  std::string rootPath_;                      // the root's path resolved
+  std::set<FileIdentity> walked_;             // the folders walked, met again through a mount
+  size_t handedOut_ = 0;
+  size_t total_ = 0;
+  bool failed_ = false;
 };
 
 // What a run does first with a name, before it looks at its file: reports

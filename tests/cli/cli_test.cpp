@@ -105,6 +105,12 @@ const CliCase kCases[] = {
      "quenlat-cli: ./a.txt: already done (the same file as a.txt)\n"
      "quenlat-cli: d/../a.txt: already done (the same file as a.txt)\n",
      {{"a.txt", "x\r\n"}, {"d/b.txt", "y\n"}}},
+    // The walk reads the folder only once the file named before it is
+    // done: it meets no temporary file, nor a folder of them, of that file.
+    {"file_named_before_its_folder_is_walked",
+     {{"d/a", "1\n"}, {"d/b", "2\n"}}, {"--to-crlf", "d/a", "-r", "d/"}, 0,
+     "3 files converted.\n", "quenlat-cli: d/a: already done (the same file as d/a)\n",
+     {{"d/a", "1\r\n"}, {"d/b", "2\r\n"}}},
     {"same_name_in_two_folders",
      {{"d1/f", "1\n"}, {"d2/f", "2\n"}}, {"d1/f", "d2/f", "d1/f"}, 0, "3 files converted.\n",
      "quenlat-cli: d1/f: already done (the same file as d1/f)\n",

@@ -275,3 +275,35 @@ TEST(Load, TenThousandFilesWithFailuresInOneRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// A list is read as the run goes: a run over a list of 100,000 names (ten
+// files, each named 10,000 times) takes no more memory than one over a list
+// of 100 names of them, where a list held whole would cost its text and a
+// string for each name (about 4.5 MiB more).
+TEST(Load, LongListCostsNoMoreThanAShortOne) {
+  if (!kMemoryComparable) GTEST_SKIP() << "the sanitizers' bookkeeping swamps the figures";
+  ScratchDir top(CurrentFolder());
+  for (size_t f = 0; f < kFolders; ++f) MakeFolder(top / ("d" + std::to_string(f)));
+  for (size_t i = 0; i < 10; ++i) WriteBytes(top / GoodPath(i), GoodText(i, true));
+  long peakKiB[2] = {0, 0};
+  const size_t times[2] = {10, 10000};
+  for (int k = 0; k < 2; ++k) {
+    std::string list;
+    for (size_t t = 0; t < times[k]; ++t) {
+      for (size_t i = 0; i < 10; ++i) list += GoodPath(i) + "\n";
+    }
+    WriteBytes(top / "list", list);
+    const MeasuredRun run = RunMeasured(top, {"--auto", "--files-from", "list"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::to_string(10 * times[k]) + " files converted.\n");
+    ASSERT_GT(run.peakKiB, 0);
+    peakKiB[k] = run.peakKiB;
+  }
+  std::printf("peak resident set: %ld KiB over a list of 100,000 names, %ld KiB over 100\n",
+              peakKiB[1], peakKiB[0]);
+  EXPECT_LE(peakKiB[1] - peakKiB[0], 512);
+}
+
+}  // namespace
