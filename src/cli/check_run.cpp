@@ -28,10 +28,10 @@ int CheckFiles(CliOptions options) {
       continue;
     }
     Scan scan;
-    const int error = ScanFile(target, options, true, file, &scan);
+    const std::error_code error = ScanFile(target, options, true, file, &scan);
     file.Close();
-    if (error != 0) {
-      reporter.ReportFileError(path, error);
+    if (error) {
+      reporter.ReportFileError({path, error});
       ++failed;
       continue;
     }

@@ -16,7 +16,7 @@ namespace {
 int Printed(int status) {
   errno = 0;
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
-  PrintReport(std::string("standard output: ") + OutputReason(errno != 0 ? errno : EIO));
+  PrintReport(std::string("standard output: ") + OutputReason(Errno(errno != 0 ? errno : EIO)));
   return kExitFailure;
 }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "convert/folder.h"
 #include "platform.h"
 
 void PrintReport(const std::string& text) {
@@ -83,8 +84,9 @@ std::string PrintableName(const std::string& name) {
   return result;
 }
 
-const char* OutputReason(int error) {
-  switch (error) {
+const char* OutputReason(std::error_code error) {
+  if (error.category() != std::generic_category()) return ErrorReason(error);
+  switch (error.value()) {
     case EPIPE: return "its reader has gone (broken pipe)";
     case EBADF: return "not open for writing";
     default: return ErrorReason(error);
@@ -93,28 +95,29 @@ const char* OutputReason(int error) {
 
 namespace {
 
-int outputError = 0;
+std::error_code outputError;
 
 }  // namespace
 
-int OutputError() { return outputError; }
+std::error_code OutputError() { return outputError; }
 
-void NoteOutputFailure() {
-  if (outputError == 0) outputError = errno != 0 ? errno : EIO;
+void NoteOutputFailure(std::error_code why) {
+  if (!outputError) outputError = why ? why : Errno(errno != 0 ? errno : EIO);
 }
 
 bool PutOutput(const std::string& text) {
-  if (outputError != 0) return false;
+  if (outputError) return false;
   errno = 0;
-  if (!WriteText(stdout, text) || std::ferror(stdout)) NoteOutputFailure();
-  return outputError == 0;
+  const std::error_code error = WriteText(stdout, text);
+  if (error || std::ferror(stdout)) NoteOutputFailure(error);
+  return !outputError;
 }
 
 bool FlushOutput() {
-  if (outputError != 0) return false;
+  if (outputError) return false;
   errno = 0;
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) NoteOutputFailure();
-  return outputError == 0;
+  return !outputError;
 }
 
 namespace {
@@ -172,13 +175,13 @@ void ProgressLine::Clear() {
 
 const char kBinarySentence[] = "binary file skipped; --force converts it";
 
-const char* ConsoleReason(int error) {
+const char* ConsoleReason(std::error_code error) {
   return error == kErrorBinaryFound ? kBinarySentence : ErrorReason(error);
 }
 
-void ConsoleReporter::ReportFileError(const std::string& path, int error) {
-  lastError_ = error;
-  Report(path, ConsoleReason(error));
+void ConsoleReporter::ReportFileError(const FileError& error) {
+  lastError_ = error.code;
+  Report(error.path, ConsoleReason(error.code));
 }
 
 void ConsoleReporter::ReportAt(size_t index, const std::string& path,

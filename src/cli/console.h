@@ -22,7 +22,7 @@ void PrintReport(const std::string& text);
 std::string PrintableName(const std::string& name);
 
 // Why standard output could not be written (error), in words.
-const char* OutputReason(int error);
+const char* OutputReason(std::error_code error);
 
 // Writes text to standard output. False once standard output has failed;
 // after that nothing more is written.
@@ -31,12 +31,13 @@ bool PutOutput(const std::string& text);
 // Sends what standard output holds on. False once standard output has failed.
 bool FlushOutput();
 
-// Notes a failure of standard output (errno says why) unless one is known.
-void NoteOutputFailure();
+// Notes a failure of standard output unless one is known: why, or where
+// why is empty, errno (EIO where that is 0).
+void NoteOutputFailure(std::error_code why = std::error_code());
 
-// The first error met writing standard output, 0 while there is none. A run
-// ends once there is one: what it prints can no longer reach its reader.
-int OutputError();
+// The first error met writing standard output, empty while there is none. A
+// run ends once there is one: what it prints can no longer reach its reader.
+std::error_code OutputError();
 
 // One self-updating line on standard error that shows how a run goes, for a
 // person at a terminal: it appears once the run has taken half a second, and
@@ -69,7 +70,7 @@ extern const char kBinarySentence[];
 
 // What the console says for an error of the engine's: a binary file found
 // late is a skip.
-const char* ConsoleReason(int error);
+const char* ConsoleReason(std::error_code error);
 
 // Prints "quenlat-cli: PATH: SENTENCE" on standard error. While files wait in
 // a batch, whose failures are known only once it is committed, reports are
@@ -83,12 +84,12 @@ class ConsoleReporter : public ErrorReporter {
   // the run's names.
   void SetCurrent(size_t index) { current_ = index; }
 
-  void ReportFileError(const std::string& path, int error) override;
+  void ReportFileError(const FileError& error) override;
 
   // The error of the last ReportFileError, then forgets it.
-  int TakeLastError() {
-    const int error = lastError_;
-    lastError_ = 0;
+  std::error_code TakeLastError() {
+    const std::error_code error = lastError_;
+    lastError_.clear();
     return error;
   }
 
@@ -119,7 +120,7 @@ class ConsoleReporter : public ErrorReporter {
 
   ProgressLine* progress_;
   size_t current_ = 0;
-  int lastError_ = 0;
+  std::error_code lastError_;
   bool holding_ = false;
   std::vector<HeldReport> held_;
 };

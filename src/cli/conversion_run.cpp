@@ -18,9 +18,9 @@ ConversionRun::Waiting::Waiting(size_t index, const std::string& path, const std
       inWalkedFolder(inWalkedFolder),
       reporter(to, index) {}
 
-void ConversionRun::Waiting::Reporter::ReportFileError(const std::string& path, int error) {
-  binary = binary || error == kErrorBinaryFound;
-  to_->ReportAt(index_, path, ConsoleReason(error));
+void ConversionRun::Waiting::Reporter::ReportFileError(const FileError& error) {
+  binary = binary || error.code == kErrorBinaryFound;
+  to_->ReportAt(index_, error.path, ConsoleReason(error.code));
 }
 
 ConversionRun::ConversionRun(const CliOptions& options)
@@ -42,7 +42,7 @@ int ConversionRun::Run(WorkList& work) {
     reporter_.SetCurrent(i);
     // The reports held for a batch stay few, however many files fail.
     if (reporter_.Held() >= ConversionBatch::kMaxFiles) Commit();
-    if (OutputError() != 0) break;
+    if (OutputError()) break;
     ConvertName(i, item);
   }
   Commit();
@@ -62,7 +62,7 @@ void ConversionRun::ConvertName(size_t index, const WorkItem& item) {
     return;
   }
   if (identified && AlreadyDone(path, target, &identity, &identified)) return;
-  int error = 0;
+  std::error_code error;
   // The resolved path from here on: it resolves to itself.
   if (kind == PathMissing && !ProbeWritable(target, &error)) {
     reporter_.Report(path, ProbeSentence(error));
@@ -74,9 +74,9 @@ void ConversionRun::ConvertName(size_t index, const WorkItem& item) {
   // and one that the mode would not change is not rewritten (it keeps its
   // times, and nothing is written to the disk for it).
   Scan scan;
-  if ((error = ScanFile(target, options_, false, file_, &scan)) != 0) {
+  if ((error = ScanFile(target, options_, false, file_, &scan))) {
     file_.Close();
-    reporter_.ReportFileError(path, error);
+    reporter_.ReportFileError({path, error});
     Count(kFailed);
     return;
   }
@@ -103,7 +103,7 @@ void ConversionRun::ConvertName(size_t index, const WorkItem& item) {
     return;
   }
   convert_.direction = scan.direction;
-  const uint64_t names = file_.Names();
+  const uint64_t names = file_.LinkCount();
   if (!batch_.Takes(scan.size)) Send();
   if (!batch_.Takes(scan.size)) {
     ConvertAlone(index, path, target, names);
@@ -140,7 +140,7 @@ void ConversionRun::ConvertAlone(size_t index, const std::string& path, const st
     made->volume = volume;
     made->index = fileIndex;
   };
-  const bool converted = ConvertFile(path, alone);
+  const bool converted = ConvertFileInPlace(path, alone);
   if (converted) {
     Converted(index, path, target, names, made);
   } else {
@@ -237,13 +237,12 @@ void ConversionRun::ReleaseReports() {
 
 int ConversionRun::Finish(bool listFailed) {
   bool unflushed = false;
-  std::string folder;
-  if (int flushError = folders_.Flush(&folder)) {
-    reporter_.ReportFileError(folder, flushError);
+  if (const std::optional<FileError> unflushedFolder = folders_.Flush()) {
+    reporter_.ReportFileError(*unflushedFolder);
     unflushed = true;
   }
   progress_.Clear();
-  if (!options_.quiet && OutputError() == 0) {
+  if (!options_.quiet && !OutputError()) {
     errno = 0;
     const int printed =
         skipped_ > 0 ? std::printf("%lu files converted. %lu skipped.\n", converted_, skipped_)

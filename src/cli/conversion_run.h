@@ -12,6 +12,7 @@
 #include "convert/convert.h"
 #include "done_set.h"
 #include "options.h"
+#include "convert/folder.h"
 #include "platform.h"
 #include "work_list.h"
 
@@ -50,7 +51,7 @@ class ConversionRun {
     class Reporter : public ErrorReporter {
      public:
       Reporter(ConsoleReporter* to, size_t index) : to_(to), index_(index) {}
-      void ReportFileError(const std::string& path, int error) override;
+      void ReportFileError(const FileError& error) override;
       bool binary = false;
 
      private:

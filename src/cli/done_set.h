@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/folder.h"
 #include "platform.h"
 
 // Kept compact, for a run may deal with many files: the names in one block

@@ -31,12 +31,12 @@ const char* EncodingText(Encoding encoding) {
 
 }  // namespace
 
-const char* ProbeSentence(int error) {
+const char* ProbeSentence(std::error_code error) {
   if (error == kErrorNotRegularFile) return kNotFileSentence;
   // Where the system says exactly why, its reason; its general failure says
   // no more than the probe's own sentence.
   const char* reason = ErrorReason(error);
-  return std::strcmp(reason, ErrorSentence(0)) == 0 ? kProbeSentence : reason;
+  return std::strcmp(reason, ErrorSentence(std::error_code())) == 0 ? kProbeSentence : reason;
 }
 
 const char* RefusalOf(PathKind kind) {
@@ -47,9 +47,9 @@ const char* RefusalOf(PathKind kind) {
   }
 }
 
-int ScanFile(const std::string& path, const CliOptions& options, bool full, SourceFile& file,
-             Scan* scan) {
-  if (int error = file.Open(path, true)) return error;
+std::error_code ScanFile(const std::string& path, const CliOptions& options, bool full,
+                         SourceFile& file, Scan* scan) {
+  if (std::error_code error = file.Open(path, true)) return error;
   scan->size = file.Size();
   const TranslationMode mode = options.mode;
   const auto settled = [mode](const LinebreakScanner& s) {
@@ -57,37 +57,37 @@ int ScanFile(const std::string& path, const CliOptions& options, bool full, Sour
   };
   scan->encoding = file.TextEncoding();
   LinebreakScanner scanner(scan->encoding);
-  int error = 0;
+  std::error_code error;
   if (full) {
-    error = file.Scan(scanner);
+    error = file.ReadInto(scanner);
   } else if (options.force) {
-    error = file.Scan(scanner, settled);
+    error = file.ReadInto(scanner, settled);
   } else {
     const auto stop = [&settled](const LinebreakScanner& s) { return s.HasNul() || settled(s); };
-    error = file.Scan(scanner, stop);
-    if (error == 0 && scanner.HasNul()) {
+    error = file.ReadInto(scanner, stop);
+    if (!error && scanner.HasNul()) {
       scan->binary = IsBinaryFile(file, scan->size);
-      if (scan->binary) return 0;  // skipped whatever else it holds
-      error = file.Scan(scanner, settled);
+      if (scan->binary) return {};  // skipped whatever else it holds
+      error = file.ReadInto(scanner, settled);
     }
   }
-  if (error != 0) return error;
+  if (error) return error;
   if (!full && settled(scanner)) {
     scan->changes = true;
     scan->direction = scanner.DirectionFor(mode);
-    return 0;
+    return {};
   }
   scan->counts = scanner.Finish();
   if (full && scan->counts.hasNul) scan->binary = IsBinaryFile(file, scan->size);
   scan->changes = EffectOf(scan->counts, mode) != EffectUnchanged;
   scan->direction = ResolveDirection(mode, scan->counts.firstCrIsCrLf);
-  return 0;
+  return {};
 }
 
 bool RestHoldsNul(SourceFile& file, const Scan& scan) {
   if (scan.encoding != EncodingBytes) return false;  // UTF-16 text is never binary
   LinebreakScanner rest;
-  return file.Scan(rest, [](const LinebreakScanner& s) { return s.HasNul(); }) == 0 &&
+  return !file.ReadInto(rest, [](const LinebreakScanner& s) { return s.HasNul(); }) &&
          rest.HasNul();
 }
 

@@ -10,6 +10,7 @@
 #include "convert/scan.h"
 #include "convert/translate.h"
 #include "options.h"
+#include "convert/folder.h"
 #include "platform.h"
 
 // What reading a file found.
@@ -27,9 +28,9 @@ struct Scan {
 // binary (unless forced: it is skipped then), or once the mode proves to
 // change it and settles the direction: the conversion then reads on from
 // there, and (but for force) skips the file if the rest holds a NUL byte.
-// 0 or the error number.
-int ScanFile(const std::string& path, const CliOptions& options, bool full, SourceFile& file,
-             Scan* scan);
+// The error, if any.
+std::error_code ScanFile(const std::string& path, const CliOptions& options, bool full,
+                         SourceFile& file, Scan* scan);
 
 // Whether the rest of the open file, after what ScanFile read of it, holds
 // a NUL byte that makes it binary. A read error counts as none.
@@ -49,6 +50,6 @@ const char* RefusalOf(PathKind kind);
 
 // Why the write probe failed: the error's sentence where the error says
 // something, the probe's own sentence where it does not.
-const char* ProbeSentence(int error);
+const char* ProbeSentence(std::error_code error);
 
 #endif

@@ -16,8 +16,7 @@ int FilterStandardInput(const CliOptions& options) {
   ConsoleReporter reporter;
   const size_t kBlock = 64 * 1024;
   std::unique_ptr<unsigned char[]> buf(new unsigned char[kBlock]);
-  bool readFailed = false;
-  int readError = 0;
+  std::error_code readError;
 
   if (options.check) {
     // Read as bytes and, from a UTF-16 mark on, as units too: the length,
@@ -29,8 +28,8 @@ int FilterStandardInput(const CliOptions& options) {
     uint64_t size = 0;
     for (;;) {
       size_t got = 0;
-      if (!ReadStandardInput(buf.get(), kBlock, &got)) {
-        reporter.ReportFileError("standard input", errno);
+      if (std::error_code error = ReadStandardInput(buf.get(), kBlock, &got)) {
+        reporter.ReportFileError({"standard input", error});
         return kExitFailure;
       }
       if (got == 0) break;
@@ -41,12 +40,12 @@ int FilterStandardInput(const CliOptions& options) {
         const Encoding marked = DetectEncoding(first, 2, 2);
         if (marked != EncodingBytes) {
           units.emplace(marked);
-          units->Scan(first, 2);
+          units->Feed(first, 2);
         }
       }
-      if (units && size + firstTaken >= 2) units->Scan(buf.get() + firstTaken, got - firstTaken);
+      if (units && size + firstTaken >= 2) units->Feed(buf.get() + firstTaken, got - firstTaken);
       nul = nul || FindEither(buf.get(), buf.get() + got, 0, 0) != buf.get() + got;
-      bytes.Scan(buf.get(), got);
+      bytes.Feed(buf.get(), got);
       size += got;
     }
     const Encoding encoding = DetectEncoding(first, size < 2 ? size : 2, size);
@@ -61,21 +60,16 @@ int FilterStandardInput(const CliOptions& options) {
     return !binary && effect != EffectUnchanged ? kExitFailure : kExitSuccess;
   }
 
-  int writeError = 0;
+  std::error_code writeError;
   StreamFilter filter(options.mode, options.force,
                       [&writeError](const unsigned char* p, size_t n) {
-                        if (WriteStandardOutput(p, n)) return true;
-                        writeError = errno;
-                        return false;
+                        writeError = WriteStandardOutput(p, n);
+                        return !writeError;
                       });
   bool written = true;
   for (;;) {
     size_t got = 0;
-    if (!ReadStandardInput(buf.get(), kBlock, &got)) {
-      readFailed = true;
-      readError = errno;
-      break;
-    }
+    if ((readError = ReadStandardInput(buf.get(), kBlock, &got))) break;
     if (got == 0) break;
     if (!(written = filter.Feed(buf.get(), got))) break;
   }
@@ -86,8 +80,8 @@ int FilterStandardInput(const CliOptions& options) {
     reporter.Report("standard output", OutputReason(writeError));
     return kExitFailure;
   }
-  if (readFailed) {
-    reporter.ReportFileError("standard input", readError);
+  if (readError) {
+    reporter.ReportFileError({"standard input", readError});
     return kExitFailure;
   }
   if (filter.passedThrough()) {

@@ -9,6 +9,7 @@
 #include "win32/wide_text.h"
 #endif
 
+#include "convert/error.h"
 #include "platform.h"
 
 namespace {
@@ -21,42 +22,43 @@ NameList::~NameList() {
   if (file_) std::fclose(file_);
 }
 
-int NameList::Open(const std::string& path, bool nullSeparated) {
+std::error_code NameList::Open(const std::string& path, bool nullSeparated) {
   nullSeparated_ = nullSeparated;
   end_ = nullSeparated ? '\0' : '\n';
   if (path != "-") {
-    file_ = OpenForReading(path);
-    if (!file_) return errno;
+    std::error_code error;
+    file_ = OpenForReading(path, &error);
+    if (!file_) return error;
   }
-  const int error = Fill();
+  const std::error_code error = Fill();
 #ifdef _WIN32
   // Half a unit at the end: the last name would lose its last character and
   // might name another file. Where the list's size is known, nothing of it
   // is converted then.
   struct _stati64 st;
-  if (error == 0 && utf16_ && file_ && _fstati64(_fileno(file_), &st) == 0 &&
+  if (!error && utf16_ && file_ && _fstati64(_fileno(file_), &st) == 0 &&
       (st.st_mode & _S_IFREG) != 0 && st.st_size % 2 != 0)
-    return EILSEQ;
+    return Errno(EILSEQ);
 #endif
   return error;
 }
 
-int NameList::Fill() {
+std::error_code NameList::Fill() {
   // A whole block, however short the pipe's reads: a list is worked on a
   // block at a time, as it was whole once.
   std::vector<char> buf(kBlock);
   size_t got = 0;
-  int error = 0;
+  std::error_code error;
   while (got < buf.size()) {
     size_t n = 0;
     errno = 0;
     if (file_) {
       n = std::fread(buf.data() + got, 1, buf.size() - got, file_);
-      if (n == 0 && std::ferror(file_)) error = errno != 0 ? errno : EIO;
-    } else if (!ReadStandardInput(buf.data() + got, buf.size() - got, &n)) {
-      error = errno != 0 ? errno : EIO;
+      if (n == 0 && std::ferror(file_)) error = Errno(errno != 0 ? errno : EIO);
+    } else {
+      error = ReadStandardInput(buf.data() + got, buf.size() - got, &n);
     }
-    if (error != 0) break;
+    if (error) break;
     if (n == 0) {
       atEnd_ = true;
       break;
@@ -95,7 +97,7 @@ int NameList::Fill() {
     }
     pending_ = bytes.substr(i);
     text_ += Utf8FromWide(wide);
-    if (atEnd_ && !pending_.empty()) return EILSEQ;
+    if (atEnd_ && !pending_.empty()) return Errno(EILSEQ);
   }
 #else
   text_.append(buf.data(), got);
@@ -104,11 +106,11 @@ int NameList::Fill() {
   return error;
 }
 
-bool NameList::Next(std::string* name, int* error) {
-  *error = 0;
+bool NameList::Next(std::string* name, std::error_code* error) {
+  error->clear();
   for (;;) {
     size_t stop = text_.find(end_, start_);
-    while (stop == std::string::npos && !atEnd_ && error_ == 0) {
+    while (stop == std::string::npos && !atEnd_ && !error_) {
       // Only what is not yet handed out is kept.
       text_.erase(0, start_);
       start_ = 0;
@@ -116,7 +118,7 @@ bool NameList::Next(std::string* name, int* error) {
       stop = text_.find(end_, start_);
     }
     if (stop == std::string::npos) {
-      if (error_ != 0) {
+      if (error_) {
         *error = error_;  // and a name cut short by the failure is not handed out
         return false;
       }

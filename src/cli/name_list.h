@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <system_error>
 
 // The names of a list file or of standard input: lines (a CR before the LF
 // dropped) or NUL-terminated names; empty ones are left out. On Windows a
@@ -18,24 +19,24 @@ class NameList {
   NameList& operator=(const NameList&) = delete;
 
   // Opens the list at path ("-" for standard input) and reads its first
-  // block. 0, or the error number (EILSEQ: a UTF-16 list file of an odd
-  // size, which ends in half a character).
-  int Open(const std::string& path, bool nullSeparated);
+  // block. The error, if any (EILSEQ: a UTF-16 list file of an odd size,
+  // which ends in half a character).
+  std::error_code Open(const std::string& path, bool nullSeparated);
 
   // The next name; false after the last, or when the list cannot be read
   // on (then *error says why, EILSEQ for a UTF-16 list that ends in half a
-  // character; 0 otherwise).
-  bool Next(std::string* name, int* error);
+  // character; empty otherwise).
+  bool Next(std::string* name, std::error_code* error);
 
  private:
-  // Reads the next block into text_. 0 or the error number.
-  int Fill();
+  // Reads the next block into text_. The error, if any.
+  std::error_code Fill();
 
   std::FILE* file_ = nullptr;  // nullptr for standard input
   char end_ = '\n';
   bool nullSeparated_ = false;
   bool atEnd_ = false;   // the whole list has been read
-  int error_ = 0;        // what stopped the reading, once it stopped
+  std::error_code error_;  // what stopped the reading, once it stopped
   std::string text_;     // what has been read and not handed out
   size_t start_ = 0;     // where in text_ the next name starts
   bool first_ = true;    // the first block is yet to come

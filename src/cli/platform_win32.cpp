@@ -5,54 +5,20 @@
 #include <cstdio>
 #include <vector>
 
-#include "convert/convert.h"
+#include "convert/file.h"
+#include "convert/file_win32.h"
+#include "convert/folder.h"
 #include "platform.h"
 #include "win32/file_query.h"
 #include "win32/version_data.h"
 #include "win32/wide_text.h"
 
-const char kPathSeparator = '\\';
-
 namespace {
-
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Sets errno from the last Windows error, with the numbers of the file layer.
-bool Fail() {
-  switch (GetLastError()) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-      errno = ENOENT;
-      break;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-      errno = EACCES;
-      break;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      errno = ENOSPC;
-      break;
-    case ERROR_BROKEN_PIPE:
-    case ERROR_NO_DATA:
-      errno = EPIPE;
-      break;
-    default:
-      errno = EIO;
-  }
-  return false;
-}
 
 bool IsConsole(DWORD which) {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(which), &mode) != 0;
 }
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Where the last part of a path starts: after its drive and its last separator.
 size_t LastPartStart(const std::string& path) {
@@ -61,118 +27,10 @@ size_t LastPartStart(const std::string& path) {
   return slash != std::string::npos && slash + 1 > start ? slash + 1 : start;
 }
 
-// The length of a \\?\ or \??\ prefix that path begins with, or 0. What
-// follows one is taken by the system as it is.
-size_t VerbatimPrefix(const std::string& path) {
-  if (path.size() >= 4 && path[0] == '\\' && (path[1] == '\\' || path[1] == '?') &&
-      path[2] == '?' && path[3] == '\\')
-    return 4;
-  return 0;
-}
-
-// The parts of path from start on, each '.' dropped and each ".." taking the
-// part before it (never one before keep), appended to *out with '\\' between
-// them. A part that ends in a dot or a space keeps it.
-void AppendParts(const std::string& path, size_t start, size_t keep, std::string* out) {
-  size_t i = start;
-  while (i < path.size()) {
-    size_t end = i;
-    while (end < path.size() && !IsSeparator(path[end])) ++end;
-    const std::string part = path.substr(i, end - i);
-    if (part == "..") {
-      size_t cut = out->find_last_of('\\');
-      out->resize(cut != std::string::npos && cut >= keep ? cut : keep);
-    } else if (!part.empty() && part != ".") {
-      if (!out->empty() && out->back() != '\\') *out += '\\';
-      *out += part;
-    }
-    i = end + 1;
-  }
-}
-
-// The name the system is given for path: made absolute against the start-up
-// folder, in UTF-16, and after \\?\ where it is a drive path or a share, so
-// that a long path and a name that ends in a dot or a space are taken as they
-// are, never as another file. False (the last error set) when path names
-// nothing: the start-up folder is gone, or path is no UTF-8.
-bool SystemPath(const std::string& path, std::wstring* wide) {
-  std::string full = VerbatimPrefix(path) ? path : ResolvePath(path);
-  if (full.empty()) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return false;
-  }
-  if (!VerbatimPrefix(full)) {
-    std::string clean;
-    if (full.size() >= 3 && full[1] == ':' && IsSeparator(full[2])) {
-      clean = "\\\\?\\" + full.substr(0, 2);
-      AppendParts(full, 3, clean.size(), &clean);
-      if (clean.size() == 6) clean += '\\';  // the drive's root
-      full = clean;
-    } else if (full.size() >= 3 && IsSeparator(full[0]) && IsSeparator(full[1]) &&
-               full[2] != '.' && full[2] != '?') {
-      // \\server\share\...: the share is the root.
-      const size_t server = full.find_first_of("\\/", 2);
-      size_t share = server == std::string::npos ? server : full.find_first_of("\\/", server + 1);
-      if (share == std::string::npos) share = full.size();
-      clean = "\\\\?\\UNC\\" + full.substr(2, share - 2);
-      std::replace(clean.begin(), clean.end(), '/', '\\');
-      AppendParts(full, share + 1, clean.size(), &clean);
-      full = clean;
-    }
-  }
-  if (!WideFromUtf8(full, wide)) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return false;
-  }
-  return true;
-}
-
-// Whether path names one of the system's devices or volumes rather than a
-// file in a folder: a \\.\ path, or a \\?\ or \??\ path that names no drive
-// path (X:\...) or share (UNC\...). Even opening one may act on the device.
-bool NamesDevice(const std::string& path) {
-  if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] == '.' &&
-      IsSeparator(path[3]))
-    return true;
-  const size_t prefix = VerbatimPrefix(path);
-  if (!prefix) return false;
-  const std::string rest = path.substr(prefix);
-  const bool drive = rest.size() >= 3 && rest[1] == ':' && IsSeparator(rest[2]);
-  const bool share = rest.size() >= 4 && (rest[0] | 0x20) == 'u' && (rest[1] | 0x20) == 'n' &&
-                     (rest[2] | 0x20) == 'c' && IsSeparator(rest[3]);
-  return !drive && !share;
-}
-
-// True when a name the system listed holds a separator: joined to its folder
-// it would name another file.
-bool HoldsSeparator(const wchar_t* name) { return wcspbrk(name, L"\\/") != nullptr; }
-
-// Lists the entries of the folder that wide names (\\?\ form), long names
-// only, calling take for each; false (the last error set) when the folder
-// cannot be read.
-template <typename Take>
-bool ListFolder(std::wstring wide, Take take) {
-  // "X:" is drive X's current folder, not its root.
-  if (wide.empty() || (wide.back() != L'\\' && wide.back() != L':')) wide += L'\\';
-  wide += L'*';
-  WIN32_FIND_DATAW data;
-  // The basic level leaves out short names, which are never matched anyway;
-  // systems before Windows 7 know only the standard one.
-  HANDLE find = FindFirstFileExW(wide.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
-                                 nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
-    find = FindFirstFileExW(wide.c_str(), FindExInfoStandard, &data, FindExSearchNameMatch,
-                            nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  do {
-    if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
-    if (HoldsSeparator(data.cFileName)) continue;
-    take(data);
-  } while (FindNextFileW(find, &data));
-  const DWORD error = GetLastError();
-  FindClose(find);
-  SetLastError(error);
-  return error == ERROR_NO_MORE_FILES;
+// The name the system is given for path, made absolute against the start-up
+// folder as the engine makes it.
+std::error_code SystemPath(const std::string& path, std::wstring* wide) {
+  return SystemName(IsVerbatim(path) ? path : ResolvePath(path), wide);
 }
 
 }  // namespace
@@ -211,133 +69,12 @@ bool ReadProgramVersion(std::string* name, std::string* version, std::string* co
          entry("LegalCopyright", copyright);
 }
 
-bool ReadStandardInput(void* buf, size_t n, size_t* got) {
-  DWORD read = 0;
-  if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buf, static_cast<DWORD>(n), &read, nullptr)) {
-    if (GetLastError() != ERROR_BROKEN_PIPE) return Fail();
-    read = 0;  // the writing end of a pipe was closed: the end of the input
-  }
-  *got = read;
-  return true;
+std::error_code ReadStandardInput(void* buf, size_t n, size_t* got) {
+  return ReadSome(GetStdHandle(STD_INPUT_HANDLE), buf, n, got);
 }
 
-bool WriteStandardOutput(const void* buf, size_t n) {
-  const char* p = static_cast<const char*>(buf);
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  while (n > 0) {
-    DWORD written = 0;
-    if (!WriteFile(out, p, static_cast<DWORD>(n), &written, nullptr)) return Fail();
-    if (written == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    p += written;
-    n -= written;
-  }
-  return true;
-}
-
-namespace {
-
-// The identity of what h is open on; with full, its volume too.
-bool IdentityOfHandle(HANDLE h, bool full, FileIdentity* identity) {
-  // The index alone costs a tenth of GetFileInformationByHandle under Wine.
-  // A file system that answers 0 for every file tells nothing: such a file
-  // has no identity, and is never taken for another.
-  identity->high = 0;
-  if (!full && QueryFileIndex(h, &identity->index)) {
-    identity->volume = 0;
-    return identity->index != 0;
-  }
-  // The 128-bit id where the system has it: ReFS numbers files beyond 64 bits.
-  if (QueryFileId(h, &identity->volume, &identity->index, &identity->high))
-    return identity->index != 0 || identity->high != 0;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h, &info)) return false;
-  identity->volume = info.dwVolumeSerialNumber;
-  identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return identity->index != 0;
-}
-
-bool IdentityOfPath(const std::string& path, bool full, FileIdentity* identity) {
-  std::wstring wide;
-  if (!SystemPath(path, &wide)) return false;
-  HANDLE h = CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  const bool ok = IdentityOfHandle(h, full, identity);
-  CloseHandle(h);
-  return ok;
-}
-
-}  // namespace
-
-PathKind KindOf(const std::string& path, FileIdentity* identity, bool* identified) {
-  if (identified) *identified = false;
-  if (NamesDevice(path)) return PathOther;
-  std::wstring wide;
-  if (!SystemPath(path, &wide)) {
-    Fail();
-    return PathMissing;
-  }
-  DWORD attributes = INVALID_FILE_ATTRIBUTES;
-  if (identity) {
-    // One open tells the kind and the identity: a lookup by name is the
-    // dearest part of a small file's conversion under Wine.
-    HANDLE h = CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      FileTimes times;
-      if (QueryFileTimes(h, &times)) attributes = times.attributes;
-      if (IdentityOfHandle(h, false, identity) && identified) *identified = true;
-      CloseHandle(h);
-    }
-  }
-  // What cannot be opened may still be looked at.
-  if (attributes == INVALID_FILE_ATTRIBUTES) attributes = GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    Fail();
-    return PathMissing;
-  }
-  return attributes & FILE_ATTRIBUTE_DIRECTORY ? PathFolder : PathFile;
-}
-
-bool ReadFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
-  std::wstring wide;
-  if (!SystemPath(folder, &wide)) return Fail();
-  entries->clear();
-  const bool ok = ListFolder(wide, [entries](const WIN32_FIND_DATAW& data) {
-    PathKind kind = PathFile;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // A junction or a link to a folder is not followed.
-      kind = data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? PathOther : PathFolder;
-    }
-    entries->push_back({Utf8FromWide(data.cFileName, wcslen(data.cFileName)), kind});
-  });
-  if (!ok) Fail();
-  std::sort(entries->begin(), entries->end(),
-            [](const FolderEntry& a, const FolderEntry& b) { return NameLess(a.name, b.name); });
-  return ok;
-}
-
-bool NameLess(const std::string& a, const std::string& b) {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return x < y;
-  }
-  return a.size() != b.size() ? a.size() < b.size() : a < b;
-}
-
-bool IdentityOf(const std::string& path, FileIdentity* identity) {
-  return IdentityOfPath(path, true, identity);
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  FileIdentity x, y;
-  return IdentityOf(a, &x) && IdentityOf(b, &y) && !(x < y) && !(y < x);
+std::error_code WriteStandardOutput(const void* buf, size_t n) {
+  return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), buf, n);
 }
 
 namespace {
@@ -413,7 +150,7 @@ std::vector<std::string> ExpandWildcards(std::vector<std::string> args) {
     const size_t start = LastPartStart(arg);
     std::wstring folder, pattern;
     if (arg.find_first_of("*?", start) == std::string::npos ||
-        !SystemPath(start > 0 ? arg.substr(0, start) : ".", &folder) ||
+        SystemPath(start > 0 ? arg.substr(0, start) : ".", &folder) ||
         !WideFromUtf8(arg.substr(start), &pattern)) {
       result.push_back(arg);
       continue;
@@ -440,21 +177,18 @@ std::vector<std::string> ExpandWildcards(std::vector<std::string> args) {
 void PrepareProcess() {}
 
 bool HoldsWildcard(const std::string& path) {
-  return path.find_first_of("*?", VerbatimPrefix(path)) != std::string::npos;
+  return path.find_first_of("*?", IsVerbatim(path) ? 4 : 0) != std::string::npos;
 }
 
-std::FILE* OpenForReading(const std::string& path) {
+std::FILE* OpenForReading(const std::string& path, std::error_code* error) {
   std::wstring wide;
-  if (!SystemPath(path, &wide)) {
-    Fail();
-    return nullptr;
-  }
+  if ((*error = SystemPath(path, &wide))) return nullptr;
   std::FILE* f = _wfopen(wide.c_str(), L"rb");
-  if (!f) Fail();
+  if (!f) *error = LastSystemError();
   return f;
 }
 
-bool WriteText(std::FILE* stream, const std::string& text) {
+std::error_code WriteText(std::FILE* stream, const std::string& text) {
   const DWORD which = stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
   std::wstring wide;
   if ((stream == stdout || stream == stderr) && IsConsole(which) && WideFromUtf8(text, &wide)) {
@@ -463,32 +197,28 @@ bool WriteText(std::FILE* stream, const std::string& text) {
     for (size_t at = 0; at < wide.size();) {
       DWORD written = 0;
       const DWORD n = static_cast<DWORD>(std::min<size_t>(wide.size() - at, 8192));
-      if (!WriteConsoleW(console, wide.data() + at, n, &written, nullptr)) return Fail();
-      if (written == 0) {
-        errno = EIO;
-        return false;
-      }
+      if (!WriteConsoleW(console, wide.data() + at, n, &written, nullptr)) return LastSystemError();
+      if (written == 0) return Errno(EIO);
       at += written;
     }
-    return true;
+    return {};
   }
-  return std::fputs(text.c_str(), stream) != EOF;
+  errno = 0;
+  if (std::fputs(text.c_str(), stream) != EOF) return {};
+  return Errno(errno != 0 ? errno : EIO);
 }
 
-bool ListText(std::string* bytes) {
+std::error_code ListText(std::string* bytes) {
   // Windows' editors and shells mark their UTF-8 too.
   if (bytes->compare(0, 3, "\xEF\xBB\xBF") == 0) bytes->erase(0, 3);
-  if (bytes->size() < 2) return true;
+  if (bytes->size() < 2) return {};
   const unsigned char b0 = static_cast<unsigned char>((*bytes)[0]);
   const unsigned char b1 = static_cast<unsigned char>((*bytes)[1]);
   const bool little = b0 == 0xFF && b1 == 0xFE, big = b0 == 0xFE && b1 == 0xFF;
-  if (!little && !big) return true;
+  if (!little && !big) return {};
   // Half a unit at the end: the last name would lose its last character and
   // might name another file.
-  if (bytes->size() % 2 != 0) {
-    errno = EILSEQ;
-    return false;
-  }
+  if (bytes->size() % 2 != 0) return Errno(EILSEQ);
   std::wstring wide;
   wide.reserve(bytes->size() / 2 - 1);
   for (size_t i = 2; i < bytes->size(); i += 2) {
@@ -497,5 +227,5 @@ bool ListText(std::string* bytes) {
     wide.push_back(static_cast<wchar_t>(little ? a | (b << 8) : (a << 8) | b));
   }
   *bytes = Utf8FromWide(wide);
-  return true;
+  return {};
 }

@@ -29,7 +29,7 @@ bool IsBinaryContent(bool hasNul, const unsigned char* first, size_t firstSize, 
 // one without CR.
 class StreamFilter {
  public:
-  // Receives output; returns false (errno set) when it cannot take it.
+  // Receives output; returns false when it cannot take it (the sink keeps why).
   typedef std::function<bool(const unsigned char*, size_t)> Sink;
 
   static const size_t kDefaultWindow = 1024 * 1024;

@@ -46,8 +46,8 @@ bool WorkList::Start(CliOptions& options) {
   if (options.hasFilesFrom) {
     listName_ = options.filesFrom == "-" ? "standard input" : options.filesFrom;
     list_.reset(new NameList);
-    if (int error = list_->Open(options.filesFrom, options.nullSeparated)) {
-      ConsoleReporter().Report(listName_, error == EILSEQ
+    if (std::error_code error = list_->Open(options.filesFrom, options.nullSeparated)) {
+      ConsoleReporter().Report(listName_, error == std::errc::illegal_byte_sequence
                                               ? "a UTF-16 list that ends in half a character"
                                               : ErrorReason(error));
       return false;
@@ -65,10 +65,10 @@ bool WorkList::NextName(std::string* name) {
     return true;
   }
   if (!list_) return false;
-  int error = 0;
+  std::error_code error;
   if (list_->Next(name, &error)) return true;
-  if (error != 0) {
-    ConsoleReporter().Report(listName_, error == EILSEQ
+  if (error) {
+    ConsoleReporter().Report(listName_, error == std::errc::illegal_byte_sequence
                                             ? "a UTF-16 list that ends in half a character"
                                             : ErrorReason(error));
     failed_ = true;
@@ -93,9 +93,9 @@ bool WorkList::NextOfWalk(WorkItem* item, const std::function<void()>& beforeRea
       return false;
     }
     if (beforeRead) beforeRead();
-    if (!top.folder.Read(&top.entries)) {
+    if (std::error_code error = top.folder.Read(&top.entries)) {
       item->path = top.path;
-      item->error = errno;
+      item->error = error;
       walk_.pop_back();
       return true;
     }
@@ -108,12 +108,12 @@ bool WorkList::NextOfWalk(WorkItem* item, const std::function<void()>& beforeRea
     // Another run's temporary file, or one that was and is gone: not a
     // user's file, and not missing.
     const bool tempNamed = e.name.compare(0, 3, "tmp") == 0;
-    if (tempNamed && (e.error != 0 || e.kind == PathFile) &&
+    if (tempNamed && (e.error || e.kind == PathFile) &&
         top.folder.HoldsTempFileOfAConversion(e.name))
       continue;
-    if (e.error == 0 && e.kind != PathFile) continue;
+    if (!e.error && e.kind != PathFile) continue;
     item->path = JoinPath(top.path, e.name);
-    if (e.error != 0) {
+    if (e.error) {
       item->error = e.error;
       return true;
     }
@@ -133,7 +133,7 @@ bool WorkList::NextOfWalk(WorkItem* item, const std::function<void()>& beforeRea
     if (e.kind != PathFolder || IsVersionControlFolder(e.name)) continue;
     std::unique_ptr<Frame> child(new Frame);
     child->path = JoinPath(top.path, e.name);
-    if (int error = child->folder.OpenIn(top.folder, e.name, child->path)) {
+    if (std::error_code error = child->folder.OpenIn(top.folder, e.name, child->path)) {
       item->path = child->path;
       item->error = error;
       return true;
@@ -160,7 +160,7 @@ bool WorkList::Next(WorkItem* item, const std::function<void()>& beforeRead) {
     if (recursive_ && KindOf(name) == PathFolder) {
       std::unique_ptr<Frame> root(new Frame);
       root->path = name;
-      if (int error = root->folder.Open(name)) {
+      if (std::error_code error = root->folder.Open(name)) {
         item->path = std::move(name);
         item->error = error;
         break;
@@ -172,7 +172,7 @@ bool WorkList::Next(WorkItem* item, const std::function<void()>& beforeRead) {
     item->path = std::move(name);
     break;
   }
-  if (HoldsWildcard(item->path)) item->error = ENOENT;
+  if (HoldsWildcard(item->path)) item->error = Errno(ENOENT);
   ++handedOut_;
   return true;
 }
@@ -183,8 +183,8 @@ bool PassedOver(const WorkItem& item, ConsoleReporter* reporter, unsigned long* 
     reporter->Report(item.path, kLinkSentence);
     return true;
   }
-  if (item.error != 0) {
-    reporter->ReportFileError(item.path, item.error);
+  if (item.error) {
+    reporter->ReportFileError({item.path, item.error});
     ++*failed;
     return true;
   }

@@ -15,14 +15,14 @@
 #include "console.h"
 #include "name_list.h"
 #include "options.h"
+#include "convert/folder.h"
 #include "platform.h"
 
 // A name to work on, with what gathering it found.
 struct WorkItem {
   std::string path;
-  // Why the name cannot be worked on (an error number), kLinkNotFollowed,
-  // or 0.
-  int error = 0;
+  // Why the name cannot be worked on, kLinkNotFollowed, or nothing.
+  std::error_code error;
   // For a link that a walk followed because it led into the folder walked:
   // that folder's resolved path. Checked again when its file's turn comes,
   // as the link may have been changed meanwhile.
@@ -38,7 +38,7 @@ struct WorkItem {
 
 // In a WorkItem's error: a link that a walk found and did not follow. It is
 // named, and is no failure.
-const int kLinkNotFollowed = -1;
+const std::error_code kLinkNotFollowed(-1, std::generic_category());
 
 // The names of a run, handed out one by one as the run asks for them: the
 // arguments, then the list's names read a block at a time, and a folder's

@@ -2,16 +2,7 @@
 // and the console tool). The file layer, the threads that write and flush in
 // the background and the block sizes stay inside src/convert.
 //
-// Errors are the program's error numbers:
-//   ENOENT (2)  the file or path does not exist (also a bad drive or share name)
-//   EACCES (13) access denied, a write-protected medium (a sharing or lock
-//               violation is kErrorHeld below, with the same sentence)
-//   EROFS (30)  on POSIX, a read-only file system (the dialog says as for EACCES)
-//   ENOSPC (28) the disk is full, or a write stored nothing without saying why
-//   ENAMETOOLONG a path or a name longer than the system takes
-//   anything else: some other failure.
-// and the engine's own numbers below for what the file must keep beyond its
-// content: the file is then not replaced.
+// Errors are std::error_code values, as error.h describes them.
 #ifndef QUENLAT_CONVERT_CONVERT_H
 #define QUENLAT_CONVERT_CONVERT_H
 
@@ -23,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "error.h"
 #include "scan.h"
 #include "translate.h"
 
@@ -31,60 +23,31 @@ struct FileStamp;
 struct ConvertOptions;
 struct PendingFile;
 
-// The new content could not be given the file's owner or group.
-const int kErrorOwnerNotKept = 1001;
-// ... the file's access rules: its permission bits, its ACL, its DACL.
-const int kErrorAccessNotKept = 1002;
-// ... the file's other attributes: extended attributes on POSIX; on Windows
-// its attribute flags and creation time.
-const int kErrorAttributesNotKept = 1003;
-
-// The path names no regular file: a device, a pipe, a socket, a device name
-// on Windows (CON, NUL, COM1, ...). Nothing was opened for reading or writing.
-const int kErrorNotRegularFile = 1000;
-// Another program changed the file while it was converted, again on each of
-// the tries: it was not replaced and holds what was written to it.
-const int kErrorChangedMeanwhile = 1004;
-// Another program had the file open for writing on each of the tries, so it
-// was not replaced: a write it made after the replace would have been lost.
-// Another program holds the file open in a way that keeps it from being
-// opened as asked or replaced: a sharing or lock violation (Windows), after
-// about a second of waiting. Its sentence is that of EACCES.
-const int kErrorHeld = 1006;
-const int kErrorInUse = 1005;
-// A sparse file (Windows), whose holes its new content would fill: refused,
-// untouched, unless ConvertOptions::fillSparse.
-const int kErrorSparse = 1007;
-// The file holds a NUL byte beyond what the caller read of it and the caller
-// asked for binary files to be skipped (ConvertOptions::skipBinary): it was
-// left untouched, and its new content, if any was made, deleted.
-const int kErrorBinaryFound = 1008;
-
-// The sentence that tells the user what an error number means: one of the
-// four the dialog shows.
-const char* ErrorSentence(int error);
+// The sentence that tells the user what an error means: one of the four the
+// dialog shows.
+const char* ErrorSentence(std::error_code error);
 
 // The console tool's words for an error: the reason itself for the engine's
-// own numbers ("cannot keep the file's owner") and for the system's errors
+// own conditions ("cannot keep the file's owner") and for the system's errors
 // that say something exact (a read-only file system, a busy device or mount
 // point, a name too long, a folder, a program's file in use), the sentence
 // for the others.
-const char* ErrorReason(int error);
+const char* ErrorReason(std::error_code error);
 
 // The text of the error message for path: the path, a blank line, the sentence.
-std::string FileErrorText(const std::string& path, int error);
+std::string FileErrorText(const std::string& path, std::error_code error);
 
 // Where conversion failures go. The dialog shows a message box for each; tests
 // and the console tool collect them.
 class ErrorReporter {
  public:
   virtual ~ErrorReporter() {}
-  // path is the file being converted or the temporary file's full name.
-  virtual void ReportFileError(const std::string& path, int error) = 0;
+  // error.path is the file being converted, as the caller named it.
+  virtual void ReportFileError(const FileError& error) = 0;
 };
 
 // Folders whose renames are not yet flushed to the disk. A batch that converts
-// many files passes one to ConvertFile and calls Flush at its end: each folder
+// many files passes one to ConvertFileInPlace and calls Flush at its end: each folder
 // is then flushed once, not after every file. At every moment each file still
 // holds its old or its new content, whole; a replace that a crash of the
 // system overtakes before the flush may leave the old content in place. Once
@@ -92,21 +55,21 @@ class ErrorReporter {
 class DeferredFolderSync {
  public:
   void Add(const std::string& folder) { folders_.insert(folder); }
-  // Flushes every folder added and forgets them. 0 when all were flushed;
-  // otherwise the first failure's error number, with *failed its folder (the
-  // others are still flushed).
-  int Flush(std::string* failed);
+  // Flushes every folder added and forgets them. Nothing when all were
+  // flushed; otherwise the first failure, with its folder (the others are
+  // still flushed).
+  std::optional<FileError> Flush();
 
  private:
   std::set<std::string> folders_;
 };
 
 // A file opened for reading ahead of its conversion: the console tool reads
-// it to decide what to do, and ConvertFile then reads it through the same
+// it to decide what to do, and ConvertFileInPlace then reads it through the same
 // open instead of opening it again. The file's first block (a small file
 // whole, in one read of the size the open found) is read once and kept:
-// ConvertFile translates it from memory and reads on from where it ends,
-// unless Scan has read further. One object serves any number of files in
+// ConvertFileInPlace translates it from memory and reads on from where it ends,
+// unless ReadInto has read further. One object serves any number of files in
 // turn; its read buffer is made once.
 class SourceFile {
  public:
@@ -116,61 +79,61 @@ class SourceFile {
   SourceFile& operator=(const SourceFile&) = delete;
 
   // Opens the file at path (a relative path and a symbolic link taken as
-  // ConvertFile takes them), closing any file open before. With resolved,
+  // ConvertFileInPlace takes them), closing any file open before. With resolved,
   // path is ResolvePath's result and the caller has just found a regular
-  // file there, which is then opened without another look. 0 or the error;
-  // what is not a regular file is refused (kErrorNotRegularFile).
-  int Open(const std::string& path, bool resolved = false);
+  // file there, which is then opened without another look. The error, if
+  // any; what is not a regular file is refused (kErrorNotRegularFile).
+  std::error_code Open(const std::string& path, bool resolved = false);
   bool IsOpen() const;
   void Close();
   // The file's size when it was opened.
   uint64_t Size();
   // Whether the open file may be replaced by this process, as
   // ProbeWritable tells, with less to look up: false with *error the error
-  // number when not.
-  bool ProbeWritable(int* error);
+  // when not.
+  bool ProbeWritable(std::error_code* error);
   // How many names (hard links) the file had when it was opened.
-  // ConvertFile gives the new content to the name it is given only: the
-  // other names keep the old content.
-  uint64_t Names();
-  // Its first bytes, up to two, once TextEncoding or Scan has read them:
+  // ConvertFileInPlace gives the new content to the name it is given only:
+  // the other names keep the old content.
+  uint64_t LinkCount();
+  // Its first bytes, up to two, once TextEncoding or ReadInto has read them:
   // *n of them at the result.
   const unsigned char* First(size_t* n) const;
-  // The encoding ConvertFile converts the file in, as its first bytes and its
+  // The encoding ConvertFileInPlace converts the file in, as its first bytes and its
   // size give it (DetectEncoding). The first call after Open reads them: the
-  // next Scan then starts at the file's start.
+  // next ReadInto then starts at the file's start.
   Encoding TextEncoding();
 
   // Reads from where the last read ended into scanner, block after block
   // (the first one kept from TextEncoding's read), until the end of the file
-  // or until enough (when given) is true for the scanner after a block. 0 or
-  // the error number.
-  int Scan(LinebreakScanner& scanner,
-           const std::function<bool(const LinebreakScanner&)>& enough = nullptr);
+  // or until enough (when given) is true for the scanner after a block. The
+  // error of a read, if any.
+  std::error_code ReadInto(LinebreakScanner& scanner,
+                           const std::function<bool(const LinebreakScanner&)>& enough = nullptr);
 
  private:
-  friend bool ConvertFile(const std::string& path, const ConvertOptions& options);
+  friend bool ConvertFileInPlace(const std::string& path, const ConvertOptions& options);
   friend class ConversionBatch;
   friend struct PendingFile;
   std::unique_ptr<File> file_;
   std::unique_ptr<FileStamp> opened_;  // the file's stamp when it was opened
   // Reads the file's first block into buffer_, once after Open.
-  int ReadFirst();
+  std::error_code ReadFirst();
 
   std::unique_ptr<unsigned char[]> buffer_;
   std::string target_;                // the file opened: path resolved
   std::optional<Encoding> encoding_;  // once TextEncoding has read it
-  uint64_t names_ = 1;
+  uint64_t linkCount_ = 1;
   bool firstRead_ = false;  // the first block has been read
   size_t first_ = 0;        // its size, while buffer_ still holds it
-  bool firstScanned_ = false;  // Scan has taken it
+  bool firstScanned_ = false;  // ReadInto has taken it
   bool atEnd_ = false;      // the file's end has been read
   uint64_t position_ = 0;   // the bytes read through file_ so far
   unsigned char start_[2] = {0, 0};
   size_t started_ = 0;      // how many of start_ the file has
 };
 
-// How ConvertFile converts a file and where its failure goes.
+// How ConvertFileInPlace converts a file and where its failure goes.
 struct ConvertOptions {
   // Required: told of the failure, if any.
   ErrorReporter* reporter = nullptr;
@@ -200,18 +163,18 @@ struct ConvertOptions {
 };
 
 // Converts the file at path in place. A relative path is taken relative to
-// the directory that was current when the program started (and names nothing
-// when that directory is gone); on Windows the current directory is then made
-// the file's folder. Only a regular file is converted. The file is replaced atomically
-// and durably: at every moment its name holds either its old or its new
+// the folder that was current when the program started (and names nothing
+// when that folder is gone); the process's current folder is never changed.
+// Only a regular file is converted. The file is replaced atomically and
+// durably: at every moment its name holds either its old or its new
 // content, whole. A file that another program changes while it is converted
 // is not replaced but converted again from its start, up to two more times
 // (then kErrorChangedMeanwhile). On failure the file is unchanged by this
 // call, no temporary file is left, one report has been made, and the result
 // is false.
-bool ConvertFile(const std::string& path, const ConvertOptions& options);
+bool ConvertFileInPlace(const std::string& path, const ConvertOptions& options);
 
-// Many files converted as ConvertFile converts each, with the cost of making
+// Many files converted as ConvertFileInPlace converts each, with the cost of making
 // their new content durable shared: Add writes a file's new content to its
 // temporary file; Send flushes the files added so far to the disk at once,
 // in the background while more are added, and Commit waits for the flushes
@@ -242,7 +205,7 @@ class ConversionBatch {
   // there is room for it. A file that is not taken is converted alone, or
   // added after Send.
   bool Takes(uint64_t size) const;
-  // The first half of the conversion of the file at path, as ConvertFile
+  // The first half of the conversion of the file at path, as ConvertFileInPlace
   // takes path and options: the file is read and its new content written to
   // a temporary file beside it; options.source, if given, is closed. False
   // when that failed: the failure has been reported, and nothing of the file
@@ -254,7 +217,7 @@ class ConversionBatch {
   // flush the files added since to the disk in the background.
   void Send(const std::function<void(bool)>& finished);
   // Waits until the new content of every file is on the disk, then gives
-  // each file its new content in the order they were added, as ConvertFile
+  // each file its new content in the order they were added, as ConvertFileInPlace
   // would: a file that another program changed meanwhile is converted again
   // alone from its start; a file whose flush failed keeps its old content.
   // Calls finished(converted) for each file in that order, after its failure,
@@ -263,6 +226,9 @@ class ConversionBatch {
 
  private:
   class Group;
+  // Waits for the files sent, if any, and gives them their new content.
+  void FinishSent(const std::function<void(bool)>& finished);
+
   std::unique_ptr<Group> filling_;  // added, not yet sent
   uint64_t bytes_ = 0;              // their size
   std::unique_ptr<Group> sent_;     // being flushed
@@ -293,18 +259,18 @@ struct stat;
 bool TakeResolvedLook(const std::string& path, struct stat* st);
 #endif
 
-// The file that ConvertFile, SourceFile and ProbeWritable take path to name:
-// path made absolute against the directory that was current when the program
+// The file that ConvertFileInPlace, SourceFile and ProbeWritable take path to name:
+// path made absolute against the folder that was current when the program
 // started, and on POSIX a symbolic link followed. A caller that looks at the
-// file itself (its kind, its identity) goes through it, for ConvertFile
-// changes the current directory.
+// file itself (its kind, its identity) goes through it: the current folder
+// may have been changed since the start.
 std::string ResolvePath(const std::string& path);
 
 // Whether the file may be replaced by this process, changing nothing: false,
-// with *error (when given) the error number, when it is no regular file or
+// with *error (when given) the error, when it is no regular file or
 // may not be written. On POSIX nothing is opened: the file's and its
 // folder's access are asked for; on Windows the file is opened for writing
 // and closed again.
-bool ProbeWritable(const std::string& path, int* error = nullptr);
+bool ProbeWritable(const std::string& path, std::error_code* error = nullptr);
 
 #endif

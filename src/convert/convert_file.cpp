@@ -14,22 +14,12 @@
 #include "file.h"
 #include "worker.h"
 
-const char* ErrorSentence(int error) {
-  switch (error) {
-    case ENOENT: return "File or directory does not exist";
-    case EACCES:
-    case EROFS:
-    // A sharing or lock violation: the dialog says as for any refusal.
-    case kErrorHeld: return "Permission Denied";
-    case ENOSPC: return "No space left on device";
-    // Mostly a refusal: another user's file, or rights this process lacks.
-    case kErrorOwnerNotKept:
-    case kErrorAccessNotKept: return "Permission Denied";
-    default: return "Error: An error has occurred!";
-  }
-}
+namespace {
 
-const char* ErrorReason(int error) {
+const char kGeneralSentence[] = "Error: An error has occurred!";
+
+// The console tool's reason for each of the engine's own conditions.
+const char* EngineReason(EngineError error) {
   switch (error) {
     case kErrorOwnerNotKept: return "cannot keep the file's owner";
     case kErrorAccessNotKept: return "cannot keep the file's permissions";
@@ -39,6 +29,49 @@ const char* ErrorReason(int error) {
     case kErrorInUse: return "another program has it open for writing";
     case kErrorHeld: return "in use by another program";
     case kErrorSparse: return "sparse file; --force converts it, filling its holes";
+    default: return nullptr;  // the general sentence
+  }
+}
+
+class EngineCategory : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "quenlat"; }
+  std::string message(int value) const override {
+    const char* reason = EngineReason(static_cast<EngineError>(value));
+    return reason ? reason : kGeneralSentence;
+  }
+};
+
+}  // namespace
+
+const std::error_category& QuenlatCategory() {
+  static const EngineCategory category;
+  return category;
+}
+
+const char* ErrorSentence(std::error_code error) {
+  // A sharing or lock violation: the dialog says as for any refusal. And
+  // what cannot be kept is mostly a refusal: another user's file, or rights
+  // this process lacks.
+  if (error == kErrorHeld || error == kErrorOwnerNotKept || error == kErrorAccessNotKept)
+    return "Permission Denied";
+  if (error.category() != std::generic_category()) return kGeneralSentence;
+  switch (error.value()) {
+    case ENOENT: return "File or directory does not exist";
+    case EACCES:
+    case EROFS: return "Permission Denied";
+    case ENOSPC: return "No space left on device";
+    default: return kGeneralSentence;
+  }
+}
+
+const char* ErrorReason(std::error_code error) {
+  if (error.category() == QuenlatCategory()) {
+    const char* reason = EngineReason(static_cast<EngineError>(error.value()));
+    return reason ? reason : ErrorSentence(error);
+  }
+  if (error.category() != std::generic_category()) return ErrorSentence(error);
+  switch (error.value()) {
     // Where the system's own reason tells the user more than the four
     // sentences do.
     case EROFS: return "read-only file system";
@@ -52,7 +85,7 @@ const char* ErrorReason(int error) {
   }
 }
 
-std::string FileErrorText(const std::string& path, int error) {
+std::string FileErrorText(const std::string& path, std::error_code error) {
   return path + "\n\n" + ErrorSentence(error);
 }
 
@@ -70,14 +103,11 @@ size_t FolderLength(const std::string& path, bool (*isLeadByte)(unsigned char)) 
   return folder;
 }
 
-int DeferredFolderSync::Flush(std::string* failed) {
-  int first = 0;
+std::optional<FileError> DeferredFolderSync::Flush() {
+  std::optional<FileError> first;
   for (const std::string& folder : folders_) {
-    int error = SyncFolder(folder);
-    if (error != 0 && first == 0) {
-      first = error;
-      *failed = folder;
-    }
+    std::error_code error = SyncFolder(folder);
+    if (error && !first) first = FileError{folder, error};
   }
   folders_.clear();
   return first;
@@ -85,22 +115,23 @@ int DeferredFolderSync::Flush(std::string* failed) {
 
 std::string ResolvePath(const std::string& path) { return ResolveTarget(path); }
 
-bool ProbeWritable(const std::string& path, int* error) {
-  int result = CheckWritable(ResolveTarget(path));
+bool ProbeWritable(const std::string& path, std::error_code* error) {
+  std::error_code result = CheckWritable(ResolveTarget(path));
   if (error) *error = result;
-  return result == 0;
+  return !result;
 }
 
 // --- SourceFile
 
 #ifdef _WIN32
-int CheckOpenWritable(const std::string& path, File&) { return CheckWritable(path); }
+std::error_code CheckOpenWritable(const std::string& path, File&) { return CheckWritable(path); }
 
-int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names, bool) {
-  int error = file.OpenRead(path);
-  if (error == 0) error = file.Stamp(stamp);
-  if (error == 0 && file.Names(names) != 0) *names = 1;
-  if (error != 0) file.Close();
+std::error_code OpenStamped(File& file, const std::string& path, FileStamp* stamp,
+                            uint64_t* linkCount, bool) {
+  std::error_code error = file.OpenRead(path);
+  if (!error) error = file.Stamp(stamp);
+  if (!error && file.LinkCount(linkCount)) *linkCount = 1;
+  if (error) file.Close();
   return error;
 }
 #endif
@@ -109,11 +140,11 @@ SourceFile::SourceFile() : file_(new File), opened_(new FileStamp) {}
 
 SourceFile::~SourceFile() {}
 
-int SourceFile::Open(const std::string& path, bool resolved) {
+std::error_code SourceFile::Open(const std::string& path, bool resolved) {
   Close();
   target_ = resolved ? path : ResolveTarget(path);
   // Stamped before the first read: whatever is written from now on shows.
-  return OpenStamped(*file_, target_, opened_.get(), &names_, resolved);
+  return OpenStamped(*file_, target_, opened_.get(), &linkCount_, resolved);
 }
 
 bool SourceFile::IsOpen() const { return file_->IsOpen(); }
@@ -121,7 +152,7 @@ bool SourceFile::IsOpen() const { return file_->IsOpen(); }
 void SourceFile::Close() {
   file_->Close();
   encoding_.reset();
-  names_ = 1;
+  linkCount_ = 1;
   firstRead_ = firstScanned_ = atEnd_ = false;
   first_ = started_ = 0;
   position_ = 0;
@@ -134,14 +165,14 @@ const unsigned char* SourceFile::First(size_t* n) const {
   return start_;
 }
 
-int SourceFile::ReadFirst() {
-  if (firstRead_) return 0;
+std::error_code SourceFile::ReadFirst() {
+  if (firstRead_) return {};
   if (!buffer_) buffer_.reset(new unsigned char[kFileBlockSize]);
   // One byte more than the open found: a file that has not grown since is
   // then read to its end by this one call.
   const size_t wanted = static_cast<size_t>(std::min<uint64_t>(opened_->size + 1, kFileBlockSize));
   size_t got = 0;
-  if (int error = file_->Read(buffer_.get(), wanted, &got)) return error;
+  if (std::error_code error = file_->Read(buffer_.get(), wanted, &got)) return error;
   firstRead_ = true;
   first_ = got;
   position_ = got;
@@ -150,36 +181,38 @@ int SourceFile::ReadFirst() {
   atEnd_ = got < wanted && got == opened_->size;
   started_ = std::min<size_t>(got, 2);
   std::copy(buffer_.get(), buffer_.get() + started_, start_);
-  return 0;
+  return {};
 }
 
-int SourceFile::Scan(LinebreakScanner& scanner,
-                     const std::function<bool(const LinebreakScanner&)>& enough) {
-  if (int error = ReadFirst()) return error;
+std::error_code SourceFile::ReadInto(LinebreakScanner& scanner,
+                                     const std::function<bool(const LinebreakScanner&)>& enough) {
+  if (std::error_code error = ReadFirst()) return error;
   if (!firstScanned_) {
     firstScanned_ = true;
-    scanner.Scan(buffer_.get(), first_);
-    if (enough && enough(scanner)) return 0;
+    scanner.Feed(buffer_.get(), first_);
+    if (enough && enough(scanner)) return {};
   }
   while (!atEnd_) {
     size_t got = 0;
-    if (int error = file_->Read(buffer_.get(), kFileBlockSize, &got)) return error;
+    if (std::error_code error = file_->Read(buffer_.get(), kFileBlockSize, &got)) return error;
     first_ = 0;  // the first block is gone: a conversion reads the file again
     if (got == 0) {
       atEnd_ = true;
       break;
     }
     position_ += got;
-    scanner.Scan(buffer_.get(), got);
-    if (enough && enough(scanner)) return 0;
+    scanner.Feed(buffer_.get(), got);
+    if (enough && enough(scanner)) return {};
   }
-  return 0;
+  return {};
 }
 
 namespace {
 
-// 0 when both are; otherwise the first error of the two.
-int FirstError(int first, int second) { return first != 0 ? first : second; }
+// The first error of the two, if any.
+std::error_code FirstError(std::error_code first, std::error_code second) {
+  return first ? first : second;
+}
 
 // The encoding of the open file, from its first bytes and its size; it is
 // then at its start again (or where a failed read left it: the copy seeks).
@@ -187,10 +220,10 @@ Encoding EncodingOf(File& file) {
   unsigned char start[2];
   size_t n = 0;
   uint64_t size = 0;
-  if (file.Seek(0) != 0 || file.Size(&size) != 0) return EncodingBytes;
+  if (file.Seek(0) || file.Size(&size)) return EncodingBytes;
   while (n < sizeof start) {
     size_t got = 0;
-    if (file.Read(start + n, sizeof start - n, &got) != 0 || got == 0) break;
+    if (file.Read(start + n, sizeof start - n, &got) || got == 0) break;
     n += got;
   }
   file.Seek(0);
@@ -207,22 +240,22 @@ class BlockWriter {
   ~BlockWriter() { Close(); }
 
   // Hands over n bytes at buf, which must stay untouched until the next Submit
-  // or Close returns. The error of this or an earlier write, or 0.
-  int Submit(const unsigned char* buf, size_t n) {
+  // or Close returns. The error of this or an earlier write, if any.
+  std::error_code Submit(const unsigned char* buf, size_t n) {
     // The first block is written at once: a small file, which has only that
     // block, is not worth a thread.
     if (!worker_.Started() && (submitted_++ == 0 || !kWriteInBackground || !worker_.Start()))
       return file_.Write(buf, n);
-    if (int error = worker_.WaitIdle()) return error;
+    if (std::error_code error = worker_.WaitIdle()) return error;
     block_ = buf;
     size_ = n;
     worker_.Request();
-    return 0;
+    return {};
   }
 
-  // Waits until the last block is written. The error of a write, or 0.
-  int Close() {
-    int error = worker_.WaitIdle();
+  // Waits until the last block is written. The error of a write, if any.
+  std::error_code Close() {
+    std::error_code error = worker_.WaitIdle();
     worker_.Stop();
     return error;
   }
@@ -253,9 +286,9 @@ class BackgroundFlusher {
     if (worker_.Started() || Start()) worker_.Request();
   }
 
-  // Waits for a running flush and ends the thread. The error of a flush, or
-  // 0: what it could not write may be lost even if a later flush succeeds.
-  int Stop() { return worker_.Stop(); }
+  // Waits for a running flush and ends the thread. The error of a flush, if
+  // any: what it could not write may be lost even if a later flush succeeds.
+  std::error_code Stop() { return worker_.Stop(); }
 
  private:
   // Without a thread the file is flushed only at the end.
@@ -282,16 +315,17 @@ struct ReadAhead {
 // has read of it from the cache (File::Forget).
 const uint64_t kForgetEvery = 8 * 1024 * 1024;
 
-// CopyStream, telling flusher (when given) of every block written, and
-// counting in *read (when given) the bytes read. The file's size (fileSize)
-// is a hint for the size of the blocks; a file that grows meanwhile is still
-// copied whole. With ahead, its bytes come first and the file is read on
-// from where they end. With stopAtNul, a NUL byte read ends the copy with
-// kErrorBinaryFound. With forget, the source is read from its start and
-// will be replaced: what is read of it is let go from the system's cache
-// every kForgetEvery bytes, so that its deletion later has that much less
-// to do while the program waits for it.
-int CopyBlocks(File& destination, File& source, Direction direction, Encoding encoding,
+// Copies source from where it stands to its end into destination,
+// translating in the direction, telling flusher (when given) of every block
+// written, and counting in *read (when given) the bytes read. The file's
+// size (fileSize) is a hint for the size of the blocks; a file that grows
+// meanwhile is still copied whole. With ahead, its bytes come first and the
+// file is read on from where they end. With stopAtNul, a NUL byte read ends
+// the copy with kErrorBinaryFound. With forget, the source is read from its
+// start and will be replaced: what is read of it is let go from the
+// system's cache every kForgetEvery bytes, so that its deletion later has
+// that much less to do while the program waits for it.
+std::error_code CopyBlocks(File& destination, File& source, Direction direction, Encoding encoding,
                BackgroundFlusher* flusher, uint64_t* read, uint64_t fileSize,
                const ReadAhead* ahead = nullptr, bool stopAtNul = false, bool forget = false) {
   LinebreakTranslator translator(direction, encoding);
@@ -320,7 +354,7 @@ int CopyBlocks(File& destination, File& source, Direction direction, Encoding en
       ahead = nullptr;
     } else if (!end) {
       if (!in) in.reset(new unsigned char[blockSize]);
-      if (int error = source.Read(in.get(), blockSize, &got))
+      if (std::error_code error = source.Read(in.get(), blockSize, &got))
         return FirstError(error, writer.Close());
       block = in.get();
       end = got == 0;
@@ -337,7 +371,7 @@ int CopyBlocks(File& destination, File& source, Direction direction, Encoding en
         forgotten = at;
       }
       size_t produced = translator.Translate(block, got, out[k].get());
-      if (int error = writer.Submit(out[k].get(), produced)) return error;
+      if (std::error_code error = writer.Submit(out[k].get(), produced)) return error;
       if (flusher) flusher->Wrote(produced);
       if (!end) continue;
       k ^= 1;
@@ -346,7 +380,7 @@ int CopyBlocks(File& destination, File& source, Direction direction, Encoding en
     if (end) {
       // What the translator held back goes last, after every block.
       size_t produced = translator.Finish(out[k].get());
-      if (int error = writer.Close()) return error;
+      if (std::error_code error = writer.Close()) return error;
       return destination.Write(out[k].get(), produced);
     }
   }
@@ -359,9 +393,9 @@ Direction DetectDirection(File& file, Encoding encoding) {
   LinebreakScanner scanner(encoding);
   std::unique_ptr<unsigned char[]> buf(new unsigned char[kBlock]);
   size_t got = 0;
-  if (file.Seek(0) == 0) {
-    while (file.Read(buf.get(), kBlock, &got) == 0 && got > 0) {
-      scanner.Scan(buf.get(), got);
+  if (!file.Seek(0)) {
+    while (!file.Read(buf.get(), kBlock, &got) && got > 0) {
+      scanner.Feed(buf.get(), got);
       if (scanner.DirectionSettled(ModeAutomatic)) return scanner.DirectionFor(ModeAutomatic);
     }
   }
@@ -373,19 +407,42 @@ const int kTries = 3;
 
 // Whether a conversion that failed with error may succeed when tried again
 // from the start: the file changed, or a writer had it open.
-bool Retried(int error) { return error == kErrorChangedMeanwhile || error == kErrorInUse; }
+bool Retried(std::error_code error) {
+  return error == kErrorChangedMeanwhile || error == kErrorInUse;
+}
+
+// A conversion's failure on its way to the user: made once the conversion
+// has failed for good, and told to the reporter when it goes.
+class PendingReport {
+ public:
+  explicit PendingReport(ErrorReporter* reporter) : reporter_(reporter) {}
+  ~PendingReport() {
+    if (failure_) reporter_->ReportFileError(*failure_);
+  }
+  PendingReport(const PendingReport&) = delete;
+  PendingReport& operator=(const PendingReport&) = delete;
+
+  // Holds the failure error of path, to be told when the report goes.
+  void Fail(const std::string& path, std::error_code error) { failure_ = FileError{path, error}; }
+
+ private:
+  ErrorReporter* reporter_;
+  std::optional<FileError> failure_;
+};
 
 }  // namespace
 
 // One file on its way to its new content, from the first read to the
 // replace: the file read, open with its stamp from the moment it was
-// opened, and the temporary file, written but perhaps not yet on the disk.
-// What is left of it when it goes is closed, the temporary file deleted.
+// opened, the temporary file, written but perhaps not yet on the disk, and
+// the report of its failure, if it fails. What is left of it when it goes
+// is closed: first the report is made, then the temporary file deleted (a
+// reporter that waits for the user leaves the file as it was until then).
 struct PendingFile {
   // What the caller's open file already knows is taken from it, and the
   // file itself: the conversion reads through the same open.
   PendingFile(const std::string& path, const ConvertOptions& options)
-      : path(path), options(options) {
+      : path(path), options(options), report(options.reporter) {
     SourceFile* given = options.source;
     if (given && given->IsOpen()) {
       target = given->target_;
@@ -431,16 +488,18 @@ struct PendingFile {
   ReadAhead ahead;
   bool hasAhead = false;
   bool rewind = false;  // the caller read the file, but not into ahead
+  // Declared in the reverse order of their going: the report goes first.
   NewContent temp;
+  PendingReport report;
 };
 
 namespace {
 
 // Opens p's file, unless it is open, and takes its stamp.
-int OpenSource(PendingFile& p) {
-  if (p.source.IsOpen()) return 0;
-  uint64_t names = 1;
-  return OpenStamped(p.source, p.target, &p.opened, &names);
+std::error_code OpenSource(PendingFile& p) {
+  if (p.source.IsOpen()) return {};
+  uint64_t linkCount = 1;
+  return OpenStamped(p.source, p.target, &p.opened, &linkCount);
 }
 
 // Decides the direction of p's conversion, reading the file in automatic mode.
@@ -459,13 +518,10 @@ void DecideDirection(PendingFile& p) {
 
 // The first half of one conversion of p from the file's start: its new
 // content written to a new temporary file (in tempFolder when given) with
-// what the file keeps beyond its content, not yet flushed. 0, or the error
-// with *culprit the path the report names.
-int Prepare(PendingFile& p, const std::string** culprit,
-            const std::string& tempFolder = std::string()) {
-  *culprit = &p.path;
+// what the file keeps beyond its content, not yet flushed. The error, if any.
+std::error_code Prepare(PendingFile& p, const std::string& tempFolder = std::string()) {
   // The file's type is known before anything is made beside it.
-  if (int error = OpenSource(p)) return error;
+  if (std::error_code error = OpenSource(p)) return error;
   if (!p.options.fillSparse && p.source.IsSparse()) return kErrorSparse;
   DecideDirection(p);
   if (!p.encoding) {
@@ -476,32 +532,30 @@ int Prepare(PendingFile& p, const std::string** culprit,
   const Encoding encoding = *p.encoding;
   // From here to the replace, a writer's open is seen where the system
   // tells of it; before, the stamp shows what was written.
-  if (int error = p.source.WatchWriters()) return error;
-#ifdef _WIN32
-  ChangeDirectory(FolderOf(p.target));
-#endif
-  if (int error = p.temp.Create(p.target, p.source, tempFolder)) return error;
+  if (std::error_code error = p.source.WatchWriters()) return error;
+  if (std::error_code error = p.temp.Create(p.target, p.source, tempFolder)) return error;
   // The caller's read of the start is used once: a second try reads anew.
   const ReadAhead* ahead = p.hasAhead ? &p.ahead : nullptr;
   if (p.rewind) {
-    if (int error = p.source.Seek(0)) return error;
+    if (std::error_code error = p.source.Seek(0)) return error;
   }
   p.hasAhead = false;
   p.rewind = true;
   BackgroundFlusher flusher(p.temp.file());
   uint64_t bytes = 0;
-  int error = CopyBlocks(p.temp.file(), p.source, p.direction, encoding,
-                         kFlushInBackground ? &flusher : nullptr, &bytes, p.opened.size, ahead,
-                         p.options.skipBinary && encoding == EncodingBytes, true);
+  std::error_code error =
+      CopyBlocks(p.temp.file(), p.source, p.direction, encoding,
+                 kFlushInBackground ? &flusher : nullptr, &bytes, p.opened.size, ahead,
+                 p.options.skipBinary && encoding == EncodingBytes, true);
   // Every flush ends before the last one, which finds the file complete.
-  if ((error = FirstError(error, flusher.Stop())) != 0) return error;
+  if ((error = FirstError(error, flusher.Stop()))) return error;
   // Read to its end as it was when opened. A growth or a truncation during
   // the read shows in the bytes read; a same-size rewrite in the stamp,
   // which the replace compares (on Windows here too).
   if (bytes != p.opened.size) return kErrorChangedMeanwhile;
 #ifdef _WIN32
   FileStamp now;
-  if ((error = p.source.Stamp(&now)) != 0) return error;
+  if ((error = p.source.Stamp(&now))) return error;
   if (now != p.opened) return kErrorChangedMeanwhile;
 #endif
   return p.temp.CarryBeforeFlush(p.source);
@@ -511,12 +565,11 @@ int Prepare(PendingFile& p, const std::string** culprit,
 // given the rest of what the file keeps where that comes after the flush,
 // and given the file's name, if the file is still the one that was read.
 // kErrorChangedMeanwhile when it is not: it is left as it is then.
-int Complete(PendingFile& p, bool flushed, const std::string** culprit) {
-  *culprit = &p.path;
-  int error = flushed ? 0 : p.temp.file().Sync();
-  if (error == 0) error = p.temp.CarryAfterFlush();
-  if (error == 0) error = p.temp.Replace(p.source, p.opened, p.options.deferred);
-  if (error == 0) {
+std::error_code Complete(PendingFile& p, bool flushed) {
+  std::error_code error = flushed ? std::error_code() : p.temp.file().Sync();
+  if (!error) error = p.temp.CarryAfterFlush();
+  if (!error) error = p.temp.Replace(p.source, p.opened, p.options.deferred);
+  if (!error) {
     p.source.Close();
     const FileStamp& made = p.temp.made();
     if (p.options.replaced && made.index != 0) p.options.replaced(made.volume, made.index);
@@ -525,13 +578,16 @@ int Complete(PendingFile& p, bool flushed, const std::string** culprit) {
 }
 
 // Converts p from the file's start, again while another program changes the
-// file, tries times in all: 0, or the error with *culprit the path the report
-// names.
-int Convert(PendingFile& p, int tries, const std::string** culprit) {
+// file, tries times in all. The error, if any, is left in p's report.
+bool Convert(PendingFile& p, int tries) {
   for (int attempt = 1;; ++attempt) {
-    int error = Prepare(p, culprit);
-    if (error == 0) error = Complete(p, false, culprit);
-    if (!Retried(error) || attempt >= tries) return error;
+    std::error_code error = Prepare(p);
+    if (!error) error = Complete(p, false);
+    if (!error) return true;
+    if (!Retried(error) || attempt >= tries) {
+      p.report.Fail(p.path, error);
+      return false;
+    }
     p.Reset();
   }
 }
@@ -541,30 +597,21 @@ int Convert(PendingFile& p, int tries, const std::string** culprit) {
 Encoding SourceFile::TextEncoding() {
   if (!encoding_) {
     // A failed read is the scan's to report.
-    encoding_ = ReadFirst() == 0 ? DetectEncoding(start_, started_, opened_->size) : EncodingBytes;
+    encoding_ = !ReadFirst() ? DetectEncoding(start_, started_, opened_->size) : EncodingBytes;
   }
   return *encoding_;
 }
 
-uint64_t SourceFile::Names() { return names_; }
+uint64_t SourceFile::LinkCount() { return linkCount_; }
 
-bool SourceFile::ProbeWritable(int* error) {
+bool SourceFile::ProbeWritable(std::error_code* error) {
   *error = CheckOpenWritable(target_, *file_);
-  return *error == 0;
+  return !*error;
 }
 
-int CopyStream(File& destination, File& source, Direction direction) {
-  uint64_t size = 0;
-  if (source.Size(&size) != 0) size = kFileBlockSize;
-  return CopyBlocks(destination, source, direction, EncodingBytes, nullptr, nullptr, size);
-}
-
-bool ConvertFile(const std::string& path, const ConvertOptions& options) {
-  PendingFile pending(path, options);  // its temporary file goes after the report
-  const std::string* culprit = nullptr;
-  int error = Convert(pending, kTries, &culprit);
-  if (error != 0) options.reporter->ReportFileError(*culprit, error);
-  return error == 0;
+bool ConvertFileInPlace(const std::string& path, const ConvertOptions& options) {
+  PendingFile pending(path, options);
+  return Convert(pending, kTries);
 }
 
 // --- ConversionBatch
@@ -668,7 +715,7 @@ class ConversionBatch::Group {
     auto found = tempFolders_.find(folder);
     if (found == tempFolders_.end()) {
       std::string made;
-      if (CreateTempFolderFor(target, &made) != 0) made.clear();
+      if (CreateTempFolderFor(target, &made)) made.clear();
       found = tempFolders_.emplace(folder, made).first;
     }
     return found->second;
@@ -676,7 +723,7 @@ class ConversionBatch::Group {
 
   void Add(std::unique_ptr<PendingFile> file) {
     files_.push_back(std::move(file));
-    flushed_.push_back(0);
+    flushed_.emplace_back();
   }
 
   // Starts the flushes on pool's threads. Without threads they are made in
@@ -697,17 +744,18 @@ class ConversionBatch::Group {
   void Finish(const std::function<void(bool)>& finished) {
     for (size_t i = 0; i < files_.size(); ++i) {
       PendingFile& p = *files_[i];
-      const std::string* culprit = &p.path;
-      int error = flushed_[i];
-      if (error == 0) error = Complete(p, true, &culprit);
+      std::error_code error = flushed_[i];
+      if (!error) error = Complete(p, true);
+      bool converted = !error;
       if (Retried(error)) {
         // From the start again, alone, with the tries that are left.
         p.Reset();
-        error = Convert(p, kTries - 1, &culprit);
+        converted = Convert(p, kTries - 1);
+      } else if (error) {
+        p.report.Fail(p.path, error);
       }
-      if (error != 0) p.options.reporter->ReportFileError(*culprit, error);
-      files_[i].reset();  // its temporary file, if any, goes after the report
-      finished(error == 0);
+      files_[i].reset();  // its report, then its temporary file
+      finished(converted);
     }
     files_.clear();
     RemoveTempFolders();
@@ -728,7 +776,7 @@ class ConversionBatch::Group {
   }
 
   std::vector<std::unique_ptr<PendingFile>> files_;
-  std::vector<int> flushed_;  // each file's flush: 0 or its error
+  std::vector<std::error_code> flushed_;  // each file's flush: its error, if any
   std::atomic<size_t> next_{0};
   Pool* pool_ = nullptr;  // while its threads flush these files
   std::map<std::string, std::string> tempFolders_;  // by the folder they are in
@@ -751,11 +799,9 @@ bool ConversionBatch::Takes(uint64_t size) const {
 
 bool ConversionBatch::Add(const std::string& path, const ConvertOptions& options) {
   std::unique_ptr<PendingFile> pending(new PendingFile(path, options));
-  const std::string* culprit = nullptr;
-  int error = Prepare(*pending, &culprit, filling_->TempFolderFor(pending->target));
-  if (error != 0) {
-    options.reporter->ReportFileError(*culprit, error);
-    return false;
+  if (std::error_code error = Prepare(*pending, filling_->TempFolderFor(pending->target))) {
+    pending->report.Fail(pending->path, error);
+    return false;  // its report goes, then its temporary file
   }
   bytes_ += pending->opened.size;
   filling_->Add(std::move(pending));
@@ -764,12 +810,15 @@ bool ConversionBatch::Add(const std::string& path, const ConvertOptions& options
 
 size_t ConversionBatch::Size() const { return filling_->Size() + (sent_ ? sent_->Size() : 0); }
 
+void ConversionBatch::FinishSent(const std::function<void(bool)>& finished) {
+  if (!sent_) return;
+  sent_->Wait();
+  sent_->Finish(finished);
+  sent_.reset();
+}
+
 void ConversionBatch::Send(const std::function<void(bool)>& finished) {
-  if (sent_) {
-    sent_->Wait();
-    sent_->Finish(finished);
-    sent_.reset();
-  }
+  FinishSent(finished);
   if (filling_->Size() == 0) return;
   sent_ = std::move(filling_);
   filling_.reset(new Group);
@@ -779,5 +828,5 @@ void ConversionBatch::Send(const std::function<void(bool)>& finished) {
 
 void ConversionBatch::Commit(const std::function<void(bool)>& finished) {
   Send(finished);
-  Send(finished);
+  FinishSent(finished);
 }

@@ -1,10 +1,11 @@
-// The file layer under ConvertFile: open files, the path rules and the
-// platform's services. Internal to the engine (and its tests): callers use
-// convert.h. file_win32.cpp and file_posix.cpp supply the platform half,
-// chosen by the build.
+// The system layer under the engine and the console tool: owned descriptors
+// and handles, open files, file identities and stamps, the loops that read
+// and write through a descriptor, the path rules and the platform's
+// services. file_win32.cpp and file_posix.cpp supply the platform half,
+// chosen by the build; folder.h holds the folder reading.
 //
-// Every operation that can fail returns 0 or the program's error number (see
-// convert.h); nothing is left in errno.
+// Every operation that can fail returns its error (see error.h); nothing is
+// left in errno.
 #ifndef QUENLAT_CONVERT_FILE_H
 #define QUENLAT_CONVERT_FILE_H
 
@@ -24,7 +25,7 @@ extern const size_t kFileBlockSize;
 // the next block (Linux; the Windows program gained nothing from it).
 extern const bool kWriteInBackground;
 
-// Whether ConvertFile also flushes the new content to the disk on a second
+// Whether ConvertFileInPlace also flushes the new content to the disk on a second
 // thread, through a handle of its own, each time another
 // kBackgroundFlushBytes have been written: the disk then takes the data while
 // the copy goes on, and the last flush finds little left (Windows; on Linux
@@ -39,21 +40,56 @@ const uint64_t kBackgroundFlushBytes = 16 * 1024 * 1024;
 // 13 MiB at most; with 32 threads 19.4 s and 35 MiB).
 extern const unsigned kFlushThreads;
 
-// What tells whether a file changed: which file it is and its size and times.
-// Equal stamps taken at two moments mean that nothing was written between
-// them (as far as the system keeps count).
-struct FileStamp {
-  uint64_t volume = 0;  // the device (POSIX; 0 on Windows)
-  uint64_t index = 0;   // the inode, or the file index
+// What tells two files apart whatever their names: the device and the inode,
+// or on Windows the volume serial number and the file's 128-bit id (the file
+// index where the system has no such id). A quick identity on Windows has
+// volume 0: the system is slow to name the volume.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+#ifdef _WIN32
+  // The upper half of the 128-bit id. Only here: the console tool keeps an
+  // identity for every file done, and elsewhere the inode fits in index.
+  uint64_t high = 0;
+  bool operator<(const FileIdentity& o) const {
+    if (volume != o.volume) return volume < o.volume;
+    return high != o.high ? high < o.high : index < o.index;
+  }
+  bool operator==(const FileIdentity& o) const {
+    return volume == o.volume && index == o.index && high == o.high;
+  }
+#else
+  bool operator<(const FileIdentity& o) const {
+    return volume != o.volume ? volume < o.volume : index < o.index;
+  }
+  bool operator==(const FileIdentity& o) const {
+    return volume == o.volume && index == o.index;
+  }
+#endif
+  bool operator!=(const FileIdentity& o) const { return !(*this == o); }
+};
+
+// What tells whether a file changed: which file it is (on Windows its quick
+// identity) and its size and times. Equal stamps taken at two moments mean
+// that nothing was written between them (as far as the system keeps count).
+struct FileStamp : FileIdentity {
   uint64_t size = 0;
   int64_t modified = 0;  // the last write, in the system's units
   int64_t changed = 0;   // the last change of the file or of its status
   bool operator==(const FileStamp& o) const {
-    return volume == o.volume && index == o.index && size == o.size && modified == o.modified &&
+    return FileIdentity::operator==(o) && size == o.size && modified == o.modified &&
            changed == o.changed;
   }
   bool operator!=(const FileStamp& o) const { return !(*this == o); }
 };
+
+// The full identity of the file at path, links followed. False when it has
+// none (it cannot be opened or found, or its file system numbers no file:
+// then it is never taken for another).
+bool IdentityOf(const std::string& path, FileIdentity* identity);
+
+// True when a and b name one file: their full identities are equal.
+bool SameFile(const std::string& a, const std::string& b);
 
 #ifdef _WIN32
 typedef void* NativeHandle;  // a HANDLE
@@ -90,12 +126,25 @@ class OwnedHandle {
     Close();
     handle_ = handle;
   }
-  // Closes it now: 0, or the error the system reports on closing.
-  int Close();
+  // Closes it now: the error the system reports on closing, if any.
+  std::error_code Close();
 
  private:
   NativeHandle handle_;
 };
+
+// Reads up to n bytes through handle into buf, going on after an
+// interruption by a signal (and on POSIX making a non-blocking descriptor
+// blocking); *got is 0 at the end (on Windows also when the writing end of a
+// pipe was closed). A short read is not an error. The error as the system
+// names it: on POSIX errno as it is (File folds it as LastSystemError
+// does), on Windows folded.
+std::error_code ReadSome(NativeHandle handle, void* buf, size_t n, size_t* got);
+
+// Writes all n bytes through handle, going on after short writes and
+// interruptions. ENOSPC when the system takes none without saying why; any
+// other error as ReadSome gives it.
+std::error_code WriteAll(NativeHandle handle, const void* buf, size_t n);
 
 // An open file, closed by its destructor. Opens never deny other programs
 // reading or writing the file at the same time. OpenRead and OpenWrite take
@@ -109,34 +158,34 @@ class File {
   File& operator=(const File&) = delete;
 
   // Opens an existing file for reading. A folder is refused with EACCES.
-  int OpenRead(const std::string& path);
+  std::error_code OpenRead(const std::string& path);
   // Opens an existing file for writing and empties it.
-  int OpenWriteTruncate(const std::string& path);
+  std::error_code OpenWriteTruncate(const std::string& path);
   // Opens an existing file for writing, keeping its content.
-  int OpenWrite(const std::string& path);
+  std::error_code OpenWrite(const std::string& path);
   bool IsOpen() const;
 
   // Reads up to n bytes into buf; *got is 0 at the end of the file. A short
   // read is not an error.
-  int Read(void* buf, size_t n, size_t* got);
+  std::error_code Read(void* buf, size_t n, size_t* got);
   // Writes all n bytes, going on after short writes.
-  int Write(const void* buf, size_t n);
+  std::error_code Write(const void* buf, size_t n);
   // The file's size now; it may change while the file is open.
-  int Size(uint64_t* size);
+  std::error_code Size(uint64_t* size);
   // The file's stamp now.
-  int Stamp(FileStamp* stamp);
+  std::error_code Stamp(FileStamp* stamp);
   // How many names (hard links) the file has now.
-  int Names(uint64_t* names);
-  int Seek(uint64_t pos);
+  std::error_code LinkCount(uint64_t* count);
+  std::error_code Seek(uint64_t pos);
   // Flushes the file's data to the disk.
-  int Sync();
+  std::error_code Sync();
   // Tells the system that this program reads the file's content before end
   // no more: it may drop it from its cache now, while the program waits for
   // the disk anyway, rather than all at once when the file is deleted (POSIX;
   // nothing on Windows). Only a hint: nothing fails.
   void Forget(uint64_t end);
   // Closes the file; an error if the system reports a failure on closing.
-  int Close();
+  std::error_code Close();
 
   // Whether the system keeps the file sparse, its holes taking no room
   // (Windows); false where the system does not say (POSIX).
@@ -148,7 +197,7 @@ class File {
   // offers no such thing (another filesystem, another user's file, Windows);
   // kErrorInUse when it is refused because some program has the file open
   // for writing now.
-  int WatchWriters();
+  std::error_code WatchWriters();
   // Whether a program opened the file for writing or truncated it since
   // WatchWriters; false where nothing is watched.
   bool WrittenSinceWatched();
@@ -180,7 +229,7 @@ class File {
   OwnedHandle handle_;
   bool watched_ = false;
 #ifndef _WIN32
-  friend int OpenStamped(File&, const std::string&, FileStamp*, uint64_t*, bool);
+  friend std::error_code OpenStamped(File&, const std::string&, FileStamp*, uint64_t*, bool);
   friend class NewContent;
   // What the open or the last Stamp saw of the file's identity, owner, group
   // and mode.
@@ -193,19 +242,16 @@ class File {
 // stamp and its number of names (hard links) at the open. With looked, the
 // caller has just found a regular file at path: on POSIX it is opened
 // without a look of its own, and refused after the open if it is none.
-int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names,
-                bool looked = false);
-
-// Copies source to its end into destination, translating in the direction.
-int CopyStream(File& destination, File& source, Direction direction);
+std::error_code OpenStamped(File& file, const std::string& path, FileStamp* stamp,
+                            uint64_t* linkCount, bool looked = false);
 
 // The stamp of the file at path, a symbolic link followed.
-int StampOf(const std::string& path, FileStamp* stamp);
+std::error_code StampOf(const std::string& path, FileStamp* stamp);
 
 // --- Path rules, shared by both platforms and testable anywhere.
 
 // Length of the folder of path: its drive part (the first two characters when
-// the second is ':') and its directory part (up to and including the last '\'
+// the second is ':') and its folder part (up to and including the last '\'
 // or '/'). When isLeadByte is given, the byte after a lead byte of a
 // double-byte character is never taken for a separator.
 size_t FolderLength(const std::string& path, bool (*isLeadByte)(unsigned char) = nullptr);
@@ -215,18 +261,11 @@ size_t FolderLength(const std::string& path, bool (*isLeadByte)(unsigned char) =
 // The folder of path under the system's code page rules.
 std::string FolderOf(const std::string& path);
 
-// The directory that was current when the program started; empty when it
-// could not be named.
-const std::string& StartupDirectory();
-
 // The path the conversion works on: path made absolute against the start-up
-// directory, and on POSIX a symbolic link followed to its target. A relative
-// path never names a file outside the start-up directory: when that is gone,
+// folder, and on POSIX a symbolic link followed to its target. A relative
+// path never names a file outside the start-up folder: when that is gone,
 // the result names nothing (ENOENT on every use).
 std::string ResolveTarget(const std::string& path);
-
-// Makes folder the current directory; an empty folder changes nothing.
-int ChangeDirectory(const std::string& folder);
 
 // Creates a new, empty folder whose name begins with "tmp" in the folder of
 // target, to hold the temporary files of many of its files: in a folder of
@@ -236,10 +275,10 @@ int ChangeDirectory(const std::string& folder);
 // there a rename from one folder to another costs ext4 more than a new name
 // costs in a large folder (measured: 10,000 small files took 1.97 s beside,
 // 3.48 s through such folders).
-int CreateTempFolderFor(const std::string& target, std::string* name);
+std::error_code CreateTempFolderFor(const std::string& target, std::string* name);
 
 // Removes an empty folder.
-int RemoveFolder(const std::string& folder);
+std::error_code RemoveFolder(const std::string& folder);
 
 // How many files this process may open at once, besides the few that a
 // conversion holds open anyway: a batch keeps its files and their temporary
@@ -271,8 +310,8 @@ class NewContent {
   // Windows kErrorAttributesNotKept when it cannot be encrypted or
   // compressed as target is, and under Wine kErrorOwnerNotKept for another
   // user's file.
-  int Create(const std::string& target, File& source,
-             const std::string& folder = std::string());
+  std::error_code Create(const std::string& target, File& source,
+                         const std::string& folder = std::string());
   File& file() { return file_; }
   // Its device and inode once CarryBeforeFlush has looked (POSIX), its file
   // index and no volume once it has replaced the file (Windows); zeros
@@ -290,12 +329,12 @@ class NewContent {
   // rename over the file or delete it. An error, the engine's own
   // (kErrorOwnerNotKept, ...) or the system's, when something that must be
   // kept cannot be: target must then not be replaced.
-  int CarryBeforeFlush(File& source);
+  std::error_code CarryBeforeFlush(File& source);
   // After its data is flushed: on Windows gives it, through its handle, the
   // hidden, system and not-indexed flags, the creation time, the mandatory
   // label, the audit list (where this process may read it) and the DACL of
   // target, marked for archiving. Nothing on POSIX.
-  int CarryAfterFlush();
+  std::error_code CarryAfterFlush();
 
   // Replaces target with it in one step, if source is still the file that
   // was opened when its stamp was opened: unchanged since (and, where the
@@ -306,7 +345,7 @@ class NewContent {
   // target holds its new content; on Windows the folder is flushed where the
   // system allows). On Windows source is closed first, and a read-only
   // target is never replaced (EACCES).
-  int Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred);
+  std::error_code Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred);
 
   // Deletes it now, unless it replaced target.
   void Discard();
@@ -322,21 +361,21 @@ class NewContent {
   FileStamp made_;      // POSIX: its identity, once CarryBeforeFlush has looked
 };
 
-// 0 when the regular file at path may be written and replaced by this
+// Nothing when the regular file at path may be written and replaced by this
 // process; otherwise the error (kErrorNotRegularFile for what is no regular
 // file). On POSIX nothing is opened: the access of the file and of its
 // folder is asked for. On Windows the file is opened for writing and closed.
-int CheckWritable(const std::string& path);
+std::error_code CheckWritable(const std::string& path);
 
 // CheckWritable for path, which names the regular file open in file.
-int CheckOpenWritable(const std::string& path, File& file);
+std::error_code CheckOpenWritable(const std::string& path, File& file);
 
 // Flushes a folder's entries (new names, renames) to the disk; an empty
-// folder is the current directory. On Windows where the system lets the
-// folder be opened for writing and flushed (NTFS does); elsewhere 0.
-int SyncFolder(const std::string& folder);
+// folder is the current folder. On Windows where the system lets the
+// folder be opened for writing and flushed (NTFS does); elsewhere nothing.
+std::error_code SyncFolder(const std::string& folder);
 
 // Deletes a file.
-int RemoveFile(const std::string& path);
+std::error_code RemoveFile(const std::string& path);
 
 #endif

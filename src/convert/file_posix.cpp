@@ -26,25 +26,24 @@
 namespace {
 
 // Folds the system's error numbers into the program's.
-int MapError(int error) {
+std::error_code MapError(int error) {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
-      return ENOENT;
+      return Errno(ENOENT);
     case EACCES:
     case EPERM:
     case EISDIR:  // a folder opened for writing: Windows denies access there
-      return EACCES;
+      return Errno(EACCES);
     case ENOSPC:
     case EDQUOT:
-      return ENOSPC;
+      return Errno(ENOSPC);
     default:
-      return error;
+      return Errno(error);
   }
 }
 
-// The program's error number for the call that just failed.
-int LastError() { return MapError(errno); }
+std::error_code LastError() { return MapError(errno); }
 
 // After a read or write of fd failed with EAGAIN: whether fd could be made
 // blocking, so that the call is worth making again.
@@ -67,7 +66,7 @@ void StartWriteback(int fd) {
 #endif
 }
 
-std::string CurrentDirectory() {
+std::string CurrentFolderPath() {
   char buf[PATH_MAX];
   return getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
 }
@@ -75,7 +74,7 @@ std::string CurrentDirectory() {
 // Taken before main runs, so before any conversion changes it. The
 // descriptor keeps the folder itself: its name may be too long to have, or
 // may come to name another folder, or none.
-const std::string g_startupDirectory = CurrentDirectory();
+const std::string g_startupPath = CurrentFolderPath();
 const int g_startupFolder = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
 
 // A path that reaches the start-up folder now: its name while that names it
@@ -90,10 +89,10 @@ std::string StartupBase() {
     return st;
   }();
   struct stat named;
-  if (!g_startupDirectory.empty() && kept.st_ino != 0 &&
-      stat(g_startupDirectory.c_str(), &named) == 0 && named.st_dev == kept.st_dev &&
+  if (!g_startupPath.empty() && kept.st_ino != 0 &&
+      stat(g_startupPath.c_str(), &named) == 0 && named.st_dev == kept.st_dev &&
       named.st_ino == kept.st_ino)
-    return g_startupDirectory;
+    return g_startupPath;
   return "/proc/self/fd/" + std::to_string(g_startupFolder);
 }
 
@@ -118,39 +117,49 @@ void StampFrom(const struct stat& st, FileStamp* stamp) {
 
 // Opens the regular file at path with flags. Its type is known before the
 // open, which never waits (a pipe that was put in its place meanwhile is
-// refused by the second look, not waited for). The descriptor or -error;
-// *seen (when given) gets what the second look saw. The descriptor stays
+// refused by the second look, not waited for). The descriptor, or -1 with
+// *error set; *seen (when given) gets what the second look saw. The descriptor stays
 // non-blocking, which reads and writes of a regular file do not heed (Read
 // and Write take it off where they do).
 // With looked, the caller has just had the first look.
-int OpenRegular(const std::string& path, int flags, struct stat* seen = nullptr,
-                bool looked = false) {
+int OpenRegular(const std::string& path, int flags, std::error_code* error,
+                struct stat* seen = nullptr, bool looked = false) {
   struct stat named;
   if (!looked) {
-    if (stat(path.c_str(), &named) != 0) return -LastError();
-    if (S_ISDIR(named.st_mode)) return -EACCES;  // as Windows, which opens no folder
-    if (!S_ISREG(named.st_mode)) return -kErrorNotRegularFile;
+    if (stat(path.c_str(), &named) != 0) {
+      *error = LastError();
+      return -1;
+    }
+    // A folder as Windows, which opens none: EACCES.
+    *error = S_ISDIR(named.st_mode)    ? Errno(EACCES)
+             : !S_ISREG(named.st_mode) ? make_error_code(kErrorNotRegularFile)
+                                       : std::error_code();
+    if (*error) return -1;
   }
   int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -LastError();
-  struct stat opened;
-  int error = 0;
-  if (fstat(fd, &opened) != 0) {
-    error = LastError();
-  } else if (!S_ISREG(opened.st_mode)) {
-    error = S_ISDIR(opened.st_mode) ? EACCES : kErrorNotRegularFile;
-  } else if (!looked && (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)) {
-    error = kErrorChangedMeanwhile;
+  if (fd < 0) {
+    *error = LastError();
+    return -1;
   }
-  if (error == 0) {
+  struct stat opened;
+  if (fstat(fd, &opened) != 0) {
+    *error = LastError();
+  } else if (!S_ISREG(opened.st_mode)) {
+    *error = S_ISDIR(opened.st_mode) ? Errno(EACCES) : make_error_code(kErrorNotRegularFile);
+  } else if (!looked && (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)) {
+    *error = kErrorChangedMeanwhile;
+  }
+  if (!*error) {
     if (seen) *seen = opened;
     return fd;
   }
   close(fd);
-  return -error;
+  return -1;
 }
 
 }  // namespace
+
+std::error_code LastSystemError() { return LastError(); }
 
 const size_t kFileBlockSize = 1024 * 1024;
 const bool kWriteInBackground = true;
@@ -159,32 +168,33 @@ const unsigned kFlushThreads = 32;
 
 NativeHandle OwnedHandle::Invalid() { return -1; }
 
-int OwnedHandle::Close() {
-  if (handle_ < 0) return 0;
+std::error_code OwnedHandle::Close() {
+  if (handle_ < 0) return {};
   int fd = Release();
-  return close(fd) == 0 ? 0 : LastError();
+  return close(fd) == 0 ? std::error_code() : LastError();
 }
 
 File::File() {}
 
 File::~File() { Close(); }
 
-int File::OpenRead(const std::string& path) {
+std::error_code File::OpenRead(const std::string& path) {
   FileStamp stamp;
-  uint64_t names = 0;
-  return OpenStamped(*this, path, &stamp, &names);
+  uint64_t linkCount = 0;
+  return OpenStamped(*this, path, &stamp, &linkCount);
 }
 
-int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t* names,
-                bool looked) {
+std::error_code OpenStamped(File& file, const std::string& path, FileStamp* stamp,
+                            uint64_t* linkCount, bool looked) {
   ForgetResolvedLook();
   file.Close();
   struct stat st {};
-  int fd = OpenRegular(path, O_RDONLY, &st, looked);
-  if (fd < 0) return -fd;
+  std::error_code error;
+  int fd = OpenRegular(path, O_RDONLY, &error, &st, looked);
+  if (fd < 0) return error;
   file.handle_.Reset(fd);
   StampFrom(st, stamp);
-  *names = static_cast<uint64_t>(st.st_nlink);
+  *linkCount = static_cast<uint64_t>(st.st_nlink);
   file.volume_ = stamp->volume;
   file.index_ = stamp->index;
   file.owner_ = st.st_uid;
@@ -195,62 +205,72 @@ int OpenStamped(File& file, const std::string& path, FileStamp* stamp, uint64_t*
   if (static_cast<uint64_t>(st.st_size) >= kFileBlockSize)
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-  return 0;
+  return {};
 }
 
-int File::OpenWriteTruncate(const std::string& path) {
+std::error_code File::OpenWriteTruncate(const std::string& path) {
   Close();
   handle_.Reset(open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
-  return handle_.Valid() ? 0 : LastError();
+  return handle_.Valid() ? std::error_code() : LastError();
 }
 
-int File::OpenWrite(const std::string& path) {
+std::error_code File::OpenWrite(const std::string& path) {
   Close();
-  int fd = OpenRegular(path, O_WRONLY);
-  if (fd < 0) return -fd;
+  std::error_code error;
+  int fd = OpenRegular(path, O_WRONLY, &error);
+  if (fd < 0) return error;
   handle_.Reset(fd);
-  return 0;
+  return {};
 }
 
 bool File::IsOpen() const { return handle_.Valid(); }
 
-int File::Read(void* buf, size_t n, size_t* got) {
+std::error_code ReadSome(NativeHandle fd, void* buf, size_t n, size_t* got) {
   for (;;) {
-    ssize_t r = read(handle_.Get(), buf, n);
+    ssize_t r = read(fd, buf, n);
     if (r >= 0) {
       *got = static_cast<size_t>(r);
-      return 0;
+      return {};
     }
-    if (errno == EAGAIN && MadeBlocking(handle_.Get())) continue;
-    if (errno != EINTR) return LastError();
+    if (errno == EAGAIN && MadeBlocking(fd)) continue;
+    if (errno != EINTR) return Errno(errno);
   }
 }
 
-int File::Write(const void* buf, size_t n) {
-  const size_t size = n;
+std::error_code WriteAll(NativeHandle fd, const void* buf, size_t n) {
   const char* p = static_cast<const char*>(buf);
   while (n > 0) {
-    ssize_t w = write(handle_.Get(), p, n);
+    ssize_t w = write(fd, p, n);
     if (w < 0) {
-      if (errno == EINTR || (errno == EAGAIN && MadeBlocking(handle_.Get()))) continue;
-      return LastError();
+      if (errno == EINTR || (errno == EAGAIN && MadeBlocking(fd))) continue;
+      return Errno(errno);
     }
-    if (w == 0) return ENOSPC;
+    if (w == 0) return Errno(ENOSPC);
     p += w;
     n -= static_cast<size_t>(w);
   }
-  if (size >= kWritebackFrom) StartWriteback(handle_.Get());
-  return 0;
+  return {};
 }
 
-int File::Size(uint64_t* size) {
+std::error_code File::Read(void* buf, size_t n, size_t* got) {
+  std::error_code error = ReadSome(handle_.Get(), buf, n, got);
+  return error ? MapError(error.value()) : error;
+}
+
+std::error_code File::Write(const void* buf, size_t n) {
+  if (std::error_code error = WriteAll(handle_.Get(), buf, n)) return MapError(error.value());
+  if (n >= kWritebackFrom) StartWriteback(handle_.Get());
+  return {};
+}
+
+std::error_code File::Size(uint64_t* size) {
   struct stat st;
   if (fstat(handle_.Get(), &st) != 0) return LastError();
   *size = static_cast<uint64_t>(st.st_size);
-  return 0;
+  return {};
 }
 
-int File::Stamp(FileStamp* stamp) {
+std::error_code File::Stamp(FileStamp* stamp) {
   struct stat st;
   if (fstat(handle_.Get(), &st) != 0) return LastError();
   StampFrom(st, stamp);
@@ -259,28 +279,44 @@ int File::Stamp(FileStamp* stamp) {
   owner_ = st.st_uid;
   group_ = st.st_gid;
   mode_ = st.st_mode;
-  return 0;
+  return {};
 }
 
-int File::Names(uint64_t* names) {
+std::error_code File::LinkCount(uint64_t* count) {
   struct stat st;
   if (fstat(handle_.Get(), &st) != 0) return LastError();
-  *names = static_cast<uint64_t>(st.st_nlink);
-  return 0;
+  *count = static_cast<uint64_t>(st.st_nlink);
+  return {};
 }
 
-int StampOf(const std::string& path, FileStamp* stamp) {
+std::error_code StampOf(const std::string& path, FileStamp* stamp) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return LastError();
   StampFrom(st, stamp);
-  return 0;
+  return {};
 }
 
-int File::Seek(uint64_t pos) {
-  return lseek(handle_.Get(), static_cast<off_t>(pos), SEEK_SET) >= 0 ? 0 : LastError();
+bool IdentityOf(const std::string& path, FileIdentity* identity) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  identity->volume = static_cast<uint64_t>(st.st_dev);
+  identity->index = static_cast<uint64_t>(st.st_ino);
+  return true;
 }
 
-int File::Sync() { return fsync(handle_.Get()) == 0 ? 0 : LastError(); }
+bool SameFile(const std::string& a, const std::string& b) {
+  FileIdentity x, y;
+  return IdentityOf(a, &x) && IdentityOf(b, &y) && x == y;
+}
+
+std::error_code File::Seek(uint64_t pos) {
+  return lseek(handle_.Get(), static_cast<off_t>(pos), SEEK_SET) >= 0 ? std::error_code()
+                                                                      : LastError();
+}
+
+std::error_code File::Sync() {
+  return fsync(handle_.Get()) == 0 ? std::error_code() : LastError();
+}
 
 void File::Forget(uint64_t end) {
 #ifdef POSIX_FADV_DONTNEED
@@ -355,31 +391,31 @@ bool LeaseSignalReady() {
 
 }  // namespace
 
-int File::Close() {
+std::error_code File::Close() {
   if (watched_) ForgetLease(handle_.Get());
   watched_ = false;
   return handle_.Close();
 }
 
-int File::WatchWriters() {
+std::error_code File::WatchWriters() {
   if (watched_) ForgetLease(handle_.Get());
   watched_ = false;
   // The lease's signal is SIGIO, whose handler lets go of every lease being
   // broken: it must know of the descriptor before the lease is taken.
-  if (!LeaseSignalReady() || !RegisterLease(handle_.Get())) return 0;
+  if (!LeaseSignalReady() || !RegisterLease(handle_.Get())) return {};
   // A program that writes a line and closes the file holds it open for a
   // moment: it is given half a second.
   for (int wait = 0;; ++wait) {
     if (fcntl(handle_.Get(), F_SETLEASE, F_RDLCK) == 0) {
       watched_ = true;
-      return 0;
+      return {};
     }
     // EAGAIN: some program has it open for writing. Anything else (another
     // user's file, a filesystem without leases, leases switched off): no
     // watch, the stamps alone tell.
     if (errno != EAGAIN || wait == 25) {
       ForgetLease(handle_.Get());
-      return errno == EAGAIN ? kErrorInUse : 0;
+      return errno == EAGAIN ? make_error_code(kErrorInUse) : std::error_code();
     }
     usleep(20 * 1000);
   }
@@ -394,8 +430,6 @@ bool File::WrittenSinceWatched() {
 
 // Only '/' separates here: a backslash or a colon is part of a name.
 std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
-
-const std::string& StartupDirectory() { return g_startupDirectory; }
 
 bool TakeResolvedLook(const std::string& path, struct stat* st) {
   if (!g_resolvedLook.valid || g_resolvedLook.path != path) return false;
@@ -431,12 +465,7 @@ std::string ResolveTarget(const std::string& path) {
   return absolute;
 }
 
-int ChangeDirectory(const std::string& folder) {
-  if (folder.empty()) return 0;
-  return chdir(folder.c_str()) == 0 ? 0 : LastError();
-}
-
-int CreateTempFolderFor(const std::string&, std::string*) { return ENOTSUP; }
+std::error_code CreateTempFolderFor(const std::string&, std::string*) { return Errno(ENOTSUP); }
 
 size_t OpenFilesAllowed() {
   // Standard streams, the start-up folder, a folder being flushed and what
@@ -447,7 +476,9 @@ size_t OpenFilesAllowed() {
   return limit.rlim_cur > kReserved ? static_cast<size_t>(limit.rlim_cur - kReserved) : 0;
 }
 
-int RemoveFolder(const std::string& folder) { return rmdir(folder.c_str()) == 0 ? 0 : LastError(); }
+std::error_code RemoveFolder(const std::string& folder) {
+  return rmdir(folder.c_str()) == 0 ? std::error_code() : LastError();
+}
 
 // A folder that new content is made in, open once for the files made in it
 // one after another, with what a file made in it gets from it.
@@ -498,10 +529,10 @@ struct Attribute {
 };
 
 // Every extended attribute of the file open in fd that this process can read.
-int ReadAttributes(int fd, std::vector<Attribute>* attributes) {
+std::error_code ReadAttributes(int fd, std::vector<Attribute>* attributes) {
   std::vector<char> names;
   int error = ReadSized(&names, [&](char* buf, size_t n) { return flistxattr(fd, buf, n); });
-  if (error == ENOTSUP) return 0;  // a filesystem without them: nothing to keep
+  if (error == ENOTSUP) return {};  // a filesystem without them: nothing to keep
   if (error != 0) return kErrorAttributesNotKept;
   for (size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
     Attribute a;
@@ -513,18 +544,18 @@ int ReadAttributes(int fd, std::vector<Attribute>* attributes) {
     if (error != 0) return IsAccessRule(a.name) ? kErrorAccessNotKept : kErrorAttributesNotKept;
     attributes->push_back(std::move(a));
   }
-  return 0;
+  return {};
 }
 
-// Sets the attribute on fd. 0, or the engine's error for what is not kept.
-int SetAttribute(int fd, const Attribute& a) {
-  if (fsetxattr(fd, a.name.c_str(), a.value.data(), a.value.size(), 0) == 0) return 0;
+// Sets the attribute on fd. The engine's error for what is not kept, if any.
+std::error_code SetAttribute(int fd, const Attribute& a) {
+  if (fsetxattr(fd, a.name.c_str(), a.value.data(), a.value.size(), 0) == 0) return {};
   // Labels of security modules: the system gave the new file its own, and a
   // refusal to set the old one stands. Not so the file's capabilities,
   // which would be lost.
   if (a.name.compare(0, 9, "security.") == 0 && a.name != kCapabilities &&
       (errno == EPERM || errno == EACCES || errno == ENOTSUP))
-    return 0;
+    return {};
   return IsAccessRule(a.name) ? kErrorAccessNotKept : kErrorAttributesNotKept;
 }
 
@@ -536,27 +567,28 @@ const int kCarriedFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | 
                           FS_NOATIME_FL | FS_JOURNAL_DATA_FL | FS_NOTAIL_FL | FS_NOCOW_FL |
                           FS_NOCOMP_FL;
 
-// Gives fd, made in folder, the carried flags of the file open in source. 0,
-// or kErrorAttributesNotKept when one of them does not hold.
-int CarryFlags(int fd, int source, TempFolder* folder) {
+// Gives fd, made in folder, the carried flags of the file open in source.
+// kErrorAttributesNotKept when one of them does not hold.
+std::error_code CarryFlags(int fd, int source, TempFolder* folder) {
   int wanted = 0, got = 0;
   // No flags on this filesystem: nothing to keep.
-  if (ioctl(source, FS_IOC_GETFLAGS, &wanted) != 0) return 0;
+  if (ioctl(source, FS_IOC_GETFLAGS, &wanted) != 0) return {};
   if (folder->knowsFlags) {
     got = folder->givenFlags;
   } else if (ioctl(fd, FS_IOC_GETFLAGS, &got) != 0) {
-    return (wanted & kCarriedFlags) != 0 ? kErrorAttributesNotKept : 0;
+    if ((wanted & kCarriedFlags) != 0) return kErrorAttributesNotKept;
+    return {};
   } else {
     folder->knowsFlags = true;
     folder->givenFlags = got;
   }
   const int flags = (got & ~kCarriedFlags) | (wanted & kCarriedFlags);
-  if (flags == got) return 0;
+  if (flags == got) return {};
   int set = flags;
   if (ioctl(fd, FS_IOC_SETFLAGS, &set) != 0 || ioctl(fd, FS_IOC_GETFLAGS, &got) != 0 ||
       (got & kCarriedFlags) != (wanted & kCarriedFlags))
     return kErrorAttributesNotKept;
-  return 0;
+  return {};
 }
 
 // Gives fd, the temporary file, which this process owns and no one else may
@@ -574,25 +606,25 @@ int CarryFlags(int fd, int source, TempFolder* folder) {
 // file made in it is learnt from the first: a folder whose default ACL or
 // flags another program changes during the run may leave them on the files
 // made after that.
-int CarryOnto(int fd, int source, const struct stat& st, const struct stat& own,
+std::error_code CarryOnto(int fd, int source, const struct stat& st, const struct stat& own,
               TempFolder* folder) {
   std::vector<Attribute> attributes;
-  if (int error = ReadAttributes(source, &attributes)) return error;
+  if (std::error_code error = ReadAttributes(source, &attributes)) return error;
   if (own.st_gid != st.st_gid && fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0)
     return kErrorOwnerNotKept;
-  int error = 0;
+  std::error_code error;
   // The user attributes first, then the ACLs, then the mode, whose group
   // bits set the ACL's mask to what it was. An ACL that the file got from
   // its folder and source has not is taken off.
   bool hasAccessAcl = false;
-  for (int accessRules = 0; accessRules < 2 && error == 0; ++accessRules) {
+  for (int accessRules = 0; accessRules < 2 && !error; ++accessRules) {
     for (const Attribute& a : attributes) {
       if (IsAccessRule(a.name) != (accessRules == 1) || a.name == kCapabilities) continue;
-      if ((error = SetAttribute(fd, a)) != 0) break;
+      if ((error = SetAttribute(fd, a))) break;
       if (a.name == kAccessAcl) hasAccessAcl = true;
     }
   }
-  if (error == 0 && !hasAccessAcl && !folder->knowsAcl) {
+  if (!error && !hasAccessAcl && !folder->knowsAcl) {
     // Whether the folder gives its files an ACL, from the first one's list.
     std::vector<char> names;
     const int listed = ReadSized(&names, [&](char* buf, size_t n) { return flistxattr(fd, buf, n); });
@@ -603,7 +635,7 @@ int CarryOnto(int fd, int source, const struct stat& st, const struct stat& own,
         folder->givesAcl = folder->givesAcl || kAccessAcl == std::string(&names[at]);
     }
   }
-  if (error == 0 && !hasAccessAcl && (!folder->knowsAcl || folder->givesAcl) &&
+  if (!error && !hasAccessAcl && (!folder->knowsAcl || folder->givesAcl) &&
       fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP)
     error = kErrorAccessNotKept;
   // Until the owner is given, the file is this process's: a set-user-ID bit
@@ -611,17 +643,17 @@ int CarryOnto(int fd, int source, const struct stat& st, const struct stat& own,
   const bool newOwner = own.st_uid != st.st_uid;
   const mode_t mode = st.st_mode & (newOwner ? 07777 & ~S_ISUID : 07777);
   // An ACL set or taken off may have moved the group bits.
-  if (error == 0 && (attributes.size() > 0 || (own.st_mode & 07777) != mode) &&
+  if (!error && (attributes.size() > 0 || (own.st_mode & 07777) != mode) &&
       fchmod(fd, mode) != 0)
     error = kErrorAccessNotKept;
   const auto capabilities = [&] {
     for (const Attribute& a : attributes) {
-      if (error == 0 && a.name == kCapabilities) error = SetAttribute(fd, a);
+      if (!error && a.name == kCapabilities) error = SetAttribute(fd, a);
     }
   };
   if (!newOwner) capabilities();
-  if (error == 0) error = CarryFlags(fd, source, folder);
-  if (error == 0 && newOwner) {
+  if (!error) error = CarryFlags(fd, source, folder);
+  if (!error && newOwner) {
     if (fchown(fd, st.st_uid, static_cast<gid_t>(-1)) != 0) {
       error = kErrorOwnerNotKept;
     } else {
@@ -632,7 +664,7 @@ int CarryOnto(int fd, int source, const struct stat& st, const struct stat& own,
   }
   // Taken back: in a folder with the sticky bit it may not be ours to
   // delete otherwise.
-  if (error != 0) (void)!fchown(fd, geteuid(), getegid());
+  if (error) (void)!fchown(fd, geteuid(), getegid());
   return error;
 }
 
@@ -726,25 +758,26 @@ std::string BaseName(const std::string& path) { return path.substr(FolderOf(path
 
 // Whether the name in folder is the file with st's identity itself (not a
 // link to it).
-int NamesFile(int folder, const std::string& name, const FileStamp& file) {
+std::error_code NamesFile(int folder, const std::string& name, const FileIdentity& file) {
   struct stat named;
   if (fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT ? kErrorChangedMeanwhile : LastError();
+    return errno == ENOENT ? make_error_code(kErrorChangedMeanwhile) : LastError();
   }
-  return static_cast<uint64_t>(named.st_dev) == file.volume &&
-                 static_cast<uint64_t>(named.st_ino) == file.index && S_ISREG(named.st_mode)
-             ? 0
-             : kErrorChangedMeanwhile;
+  if (static_cast<uint64_t>(named.st_dev) == file.volume &&
+      static_cast<uint64_t>(named.st_ino) == file.index && S_ISREG(named.st_mode))
+    return {};
+  return kErrorChangedMeanwhile;
 }
 
 // Whether source is still as it was opened: the same stamp, and not opened
 // for writing since (where that is watched). Once it was renamed, its change
 // time is the rename's: renamed tells to leave it out.
-int Unchanged(File& source, const FileStamp& opened, bool renamed = false) {
+std::error_code Unchanged(File& source, const FileStamp& opened, bool renamed = false) {
   FileStamp now;
-  if (int error = source.Stamp(&now)) return error;
+  if (std::error_code error = source.Stamp(&now)) return error;
   if (renamed) now.changed = opened.changed;
-  return now == opened && !source.WrittenSinceWatched() ? 0 : kErrorChangedMeanwhile;
+  if (now == opened && !source.WrittenSinceWatched()) return {};
+  return kErrorChangedMeanwhile;
 }
 
 bool NoExchange(int error) {
@@ -780,7 +813,8 @@ std::weak_ptr<TempFolder> g_lastFolder;
 
 }  // namespace
 
-int NewContent::Create(const std::string& target, File& source, const std::string& folder) {
+std::error_code NewContent::Create(const std::string& target, File& source,
+                                   const std::string& folder) {
   ForgetResolvedLook();
   Discard();
   target_ = target;
@@ -791,7 +825,7 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
   read.volume = source.volume_;
   read.index = source.index_;
   if (read.index == 0) {
-    if (int error = source.Stamp(&read)) return error;
+    if (std::error_code error = source.Stamp(&read)) return error;
   }
   static const uid_t euid = geteuid();
   static const gid_t egid = getegid();
@@ -805,19 +839,20 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
     std::shared_ptr<TempFolder> last = g_lastFolder.lock();
     if (last && last->path == where) folder_ = std::move(last);
   }
-  if (folder_ && !unnamed && NamesFile(folder_->fd.Get(), BaseName(target), read) != 0)
+  if (folder_ && !unnamed && NamesFile(folder_->fd.Get(), BaseName(target), read))
     folder_.reset();
   if (!folder_) {
     folder_ = std::make_shared<TempFolder>();
     folder_->path = where;
     folder_->fd.Reset(open(where.empty() ? "." : where.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder_->fd.Valid()) {
-      int error = LastError();
+      std::error_code error = LastError();
       folder_.reset();
       return error;
     }
     if (!unnamed) {
-      if (int error = NamesFile(folder_->fd.Get(), BaseName(target), read)) return error;
+      if (std::error_code error = NamesFile(folder_->fd.Get(), BaseName(target), read))
+        return error;
     }
     std::lock_guard<std::mutex> lock(g_lastFolderLock);
     g_lastFolder = folder_;
@@ -834,12 +869,13 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
     if (fd >= 0) {
       HoldAsTemp(fd);
       file_.Adopt(OwnedHandle(fd));
-      return 0;
+      return {};
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
       return LastError();
     // A name is made after all: only where the file is.
-    if (int error = NamesFile(folder_->fd.Get(), BaseName(target), read)) return error;
+    if (std::error_code error = NamesFile(folder_->fd.Get(), BaseName(target), read))
+      return error;
   }
   for (int attempt = 0;; ++attempt) {
     std::string name = FreshTempName();
@@ -851,15 +887,15 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
       HoldAsTemp(fd);
       file_.Adopt(OwnedHandle(fd));
       name_ = where + name;
-      return 0;
+      return {};
     }
-    int error = LastError();
+    std::error_code error = LastError();
     ForgetTempName(&slot_);
     if (errno != EEXIST || attempt == 100) return error;
   }
 }
 
-int NewContent::CarryBeforeFlush(File& source) {
+std::error_code NewContent::CarryBeforeFlush(File& source) {
   struct stat st, own;
   if (fstat(file_.Native(), &own) != 0) return LastError();
   StampFrom(own, &made_);
@@ -869,17 +905,18 @@ int NewContent::CarryBeforeFlush(File& source) {
   return CarryOnto(file_.Native(), source.Native(), st, own, folder_.get());
 }
 
-int NewContent::CarryAfterFlush() { return 0; }
+std::error_code NewContent::CarryAfterFlush() { return {}; }
 
-int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred) {
+std::error_code NewContent::Replace(File& source, const FileStamp& opened,
+                                    DeferredFolderSync* deferred) {
   ForgetResolvedLook();
   const int folder = folder_->fd.Get();
   const std::string base = BaseName(target_);
   // Checked before the exchange too: a power loss between an exchange and
   // its undoing would leave the file's name on content that misses another
   // program's write.
-  if (int error = Unchanged(source, opened)) return error;
-  if (int error = NamesFile(folder, base, opened)) {
+  if (std::error_code error = Unchanged(source, opened)) return error;
+  if (std::error_code error = NamesFile(folder, base, opened)) {
     // Not the folder that holds the file (any more): the next try opens it anew.
     std::lock_guard<std::mutex> lock(g_lastFolderLock);
     if (g_lastFolder.lock() == folder_) g_lastFolder.reset();
@@ -893,7 +930,7 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
       name = FreshTempName();
       slot_ = RegisterTempName(folder, name);
       if (linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
-      int error = LastError();
+      std::error_code error = LastError();
       ForgetTempName(&slot_);
       if (errno != EEXIST || attempt == 100) return error;
     }
@@ -906,7 +943,7 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
   // no window.
   FileStamp mine = made_;
   if (mine.index == 0) {
-    if (int error = file_.Stamp(&mine)) return error;
+    if (std::error_code error = file_.Stamp(&mine)) return error;
   }
   // While the names are exchanged, the old content has the temporary name:
   // an interrupt must not delete it.
@@ -916,10 +953,10 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
     // the file that was read, unchanged, and the name must hold this file.
     // Otherwise someone put another file there or wrote to it at the last
     // moment: it gets its name back.
-    int error = NamesFile(folder, name, opened);
-    if (error == 0) error = NamesFile(folder, base, mine);
-    if (error == 0) error = Unchanged(source, opened, true);
-    if (error != 0) {
+    std::error_code error = NamesFile(folder, name, opened);
+    if (!error) error = NamesFile(folder, base, mine);
+    if (!error) error = Unchanged(source, opened, true);
+    if (error) {
       if (renameat2(folder, name.c_str(), folder, base.c_str(), RENAME_EXCHANGE) != 0) {
         // Both files are kept: the other program's under the temporary name.
         error = LastError();
@@ -932,15 +969,16 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
     unlinkat(folder, name.c_str(), 0);
   } else if (!NoExchange(errno)) {
     // The file's name gone: it was renamed or deleted meanwhile.
-    int error = errno == ENOENT ? kErrorChangedMeanwhile : LastError();
+    std::error_code error =
+        errno == ENOENT ? make_error_code(kErrorChangedMeanwhile) : LastError();
     slot_ = RegisterTempName(folder, name);
     return error;
   } else {
     slot_ = RegisterTempName(folder, name);
-    if (int error = NamesFile(folder, name, mine)) return error;
+    if (std::error_code error = NamesFile(folder, name, mine)) return error;
     ForgetTempName(&slot_);
     if (renameat(folder, name.c_str(), folder, base.c_str()) != 0) {
-      int error = LastError();
+      std::error_code error = LastError();
       slot_ = RegisterTempName(folder, name);
       return error;
     }
@@ -958,7 +996,7 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
     }
   }
   folder_.reset();
-  return 0;
+  return {};
 }
 
 void NewContent::Discard() {
@@ -973,19 +1011,19 @@ void NewContent::Discard() {
   folder_.reset();
 }
 
-int CheckWritable(const std::string& path) {
+std::error_code CheckWritable(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return LastError();
-  if (S_ISDIR(st.st_mode)) return EACCES;  // as Windows, which opens no folder for writing
+  if (S_ISDIR(st.st_mode)) return Errno(EACCES);  // as Windows, which opens no folder for writing
   if (!S_ISREG(st.st_mode)) return kErrorNotRegularFile;
   if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return LastError();
   const std::string folder = FolderOf(path);
   if (faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
     return LastError();
-  return 0;
+  return {};
 }
 
-int CheckOpenWritable(const std::string& path, File&) {
+std::error_code CheckOpenWritable(const std::string& path, File&) {
   // A regular file: only the access is asked for; the folder's once for the
   // files made in it one after another (a folder that stops being writable
   // meanwhile refuses the new content with the same error).
@@ -996,22 +1034,22 @@ int CheckOpenWritable(const std::string& path, File&) {
     std::lock_guard<std::mutex> lock(g_lastFolderLock);
     last = g_lastFolder.lock();
   }
-  if (last && last->path == folder && last->writable) return 0;
+  if (last && last->path == folder && last->writable) return {};
   if (faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
     return LastError();
   if (last && last->path == folder) last->writable = true;
-  return 0;
+  return {};
 }
 
-int SyncFolder(const std::string& folder) {
-  int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return LastError();
-  int error = fsync(dir) == 0 ? 0 : LastError();
-  close(dir);
-  return error;
+std::error_code SyncFolder(const std::string& folder) {
+  OwnedHandle dir(open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.Valid()) return LastError();
+  return fsync(dir.Get()) == 0 ? std::error_code() : LastError();
 }
 
-int RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 : LastError(); }
+std::error_code RemoveFile(const std::string& path) {
+  return unlink(path.c_str()) == 0 ? std::error_code() : LastError();
+}
 
 bool IsTempFileOfAConversion(int folder, const std::string& name) {
   if (!HasTempNameForm(BaseName(name))) return false;

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "file.h"
+#include "file_win32.h"
+#include "folder.h"
 #include "win32/file_query.h"
 #include "win32/wide_text.h"
 
@@ -16,7 +18,7 @@ namespace {
 
 // Maps a Win32 error to the program's error numbers; the C runtime's own
 // table differs between runtimes, so it is not used.
-int MapError(DWORD error) {
+std::error_code MapError(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -24,27 +26,27 @@ int MapError(DWORD error) {
     case ERROR_BAD_NETPATH:
     case ERROR_BAD_NET_NAME:
     case ERROR_DIRECTORY:
-      return ENOENT;
+      return Errno(ENOENT);
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
       return kErrorHeld;
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
-      return EACCES;
+      return Errno(EACCES);
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
+      return Errno(ENOSPC);
     case ERROR_FILENAME_EXCED_RANGE:
-      return ENAMETOOLONG;
+      return Errno(ENAMETOOLONG);
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+      return Errno(EPIPE);
     default:
-      return EIO;
+      return Errno(EIO);
   }
 }
 
-// The program's error number for the call that just failed.
-int LastError() { return MapError(GetLastError()); }
-
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+std::error_code LastError() { return MapError(GetLastError()); }
 
 // Calls of Windows Vista and later, looked up where they are (the build
 // targets older headers): null where the system has none.
@@ -64,7 +66,13 @@ const FinalPathCall g_finalPathName = Kernel32Call<FinalPathCall>("GetFinalPathN
 const int kFileNameInfo = 2;
 const int kFileRenameInfoEx = 22;
 
+}  // namespace
+
+std::error_code LastSystemError() { return LastError(); }
+
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+namespace {
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -74,12 +82,14 @@ bool IsDriveAbsolute(const std::string& path, size_t at = 0) {
          IsSeparator(path[at + 2]);
 }
 
-// Whether path starts with the system's own prefix, "\\?\" or "\??\": what
-// follows is taken by the system as it is, without any clean-up.
+}  // namespace
+
 bool IsVerbatim(const std::string& path) {
   return path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[3]) &&
          ((IsSeparator(path[1]) && path[2] == '?') || (path[1] == '?' && path[2] == '?'));
 }
+
+namespace {
 
 // Whether path is "\\.\" something: a device, a pipe, a volume.
 bool IsDeviceNamespace(const std::string& path) {
@@ -100,15 +110,21 @@ bool VerbatimNamesFilePath(const std::string& path) {
   return end > server && end + 1 < path.size() && !IsSeparator(path[end + 1]);
 }
 
-// Whether path names one of the system's devices rather than a file: a
-// "\\.\" path, a "\\?\" or "\??\" path to anything but a drive's or a
-// share's path, or a last part that is a device name (CON, PRN, AUX, NUL,
-// COM1-9, LPT1-9, the superscript COM¹-COM³ and LPT¹-LPT³, CONIN$,
-// CONOUT$), with or without an extension, in any folder. Opening one may
-// wait for the device or talk to it.
+}  // namespace
+
+bool NamesDeviceNamespace(const std::string& path) {
+  return IsDeviceNamespace(path) || (IsVerbatim(path) && !VerbatimNamesFilePath(path));
+}
+
+namespace {
+
+// Whether path names one of the system's devices rather than a file: what
+// NamesDeviceNamespace says, or a last part that is a device name (CON, PRN,
+// AUX, NUL, COM1-9, LPT1-9, the superscript COM¹-COM³ and LPT¹-LPT³,
+// CONIN$, CONOUT$), with or without an extension, in any folder. Opening
+// one may wait for the device or talk to it.
 bool NamesDevice(const std::string& path) {
-  if (IsDeviceNamespace(path)) return true;
-  if (IsVerbatim(path) && !VerbatimNamesFilePath(path)) return true;
+  if (NamesDeviceNamespace(path)) return true;
   size_t start = FolderLength(path);
   std::string name = path.substr(start, path.find('.', start) - start);
   while (!name.empty() && (name.back() == ' ' || name.back() == ':')) name.pop_back();
@@ -146,13 +162,10 @@ void AppendCleanParts(const std::string& path, size_t start, size_t keep, std::s
   }
 }
 
-// The name the system is given for path: an absolute path in the system's
-// own form ("\\?\X:\...", "\\?\UNC\server\share\..."), cleaned up as the
-// system would but keeping each name exactly, so that long paths work and a
-// name that ends in a dot or a space is not taken for another; a verbatim
-// path as it is; anything else as it is, for the system to resolve. 0, or
-// ENOENT when path is no text the system could hold a name in.
-int SystemName(const std::string& path, std::wstring* name) {
+}  // namespace
+
+std::error_code SystemName(const std::string& path, std::wstring* name) {
+  if (path.empty()) return Errno(ENOENT);
   std::string form;
   if (IsVerbatim(path)) {
     form = "\\\\?\\" + path.substr(4);
@@ -166,18 +179,20 @@ int SystemName(const std::string& path, std::wstring* name) {
   } else {
     form = path;
   }
-  if (!WideFromUtf8(form, name)) return ENOENT;
+  if (!WideFromUtf8(form, name)) return Errno(ENOENT);
   // The system's limits, said as such: 32,767 units in all, and 255 in a
   // name (every Windows file system's). Some implementations say no more
   // than that the file is missing.
-  if (name->size() > 32767) return ENAMETOOLONG;
+  if (name->size() > 32767) return Errno(ENAMETOOLONG);
   size_t part = 0;
   for (wchar_t c : *name) {
     part = c == L'\\' || c == L'/' ? 0 : part + 1;
-    if (part > 255) return ENAMETOOLONG;
+    if (part > 255) return Errno(ENAMETOOLONG);
   }
-  return 0;
+  return {};
 }
+
+namespace {
 
 // The program's form of a name the system handed out: "\\?\X:\..." as
 // "X:\...", "\\?\UNC\server\..." as "\\server\...", others as they are.
@@ -192,21 +207,21 @@ std::string ProgramName(const wchar_t* name, size_t n) {
 // CreateFileW on the system's name for path. The handle, or
 // INVALID_HANDLE_VALUE with the program's error number in *error.
 HANDLE OpenPath(const std::string& path, DWORD access, DWORD disposition, DWORD flags,
-                int* error, SECURITY_ATTRIBUTES* security = nullptr) {
+                std::error_code* error, SECURITY_ATTRIBUTES* security = nullptr) {
   std::wstring name;
-  if ((*error = SystemName(path, &name)) != 0) return INVALID_HANDLE_VALUE;
+  if ((*error = SystemName(path, &name))) return INVALID_HANDLE_VALUE;
   HANDLE h = CreateFileW(name.c_str(), access, kShareAll, security, disposition, flags, nullptr);
-  *error = h == INVALID_HANDLE_VALUE ? LastError() : 0;
+  *error = h == INVALID_HANDLE_VALUE ? LastError() : std::error_code();
   return h;
 }
 
 // GetFileAttributesW for path; INVALID_FILE_ATTRIBUTES when it fails.
 DWORD AttributesOf(const std::string& path) {
   std::wstring name;
-  return SystemName(path, &name) == 0 ? GetFileAttributesW(name.c_str()) : INVALID_FILE_ATTRIBUTES;
+  return !SystemName(path, &name) ? GetFileAttributesW(name.c_str()) : INVALID_FILE_ATTRIBUTES;
 }
 
-std::string CurrentDirectory() {
+std::string CurrentFolder() {
   std::vector<wchar_t> buf(MAX_PATH + 1);
   for (;;) {
     DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buf.size()), buf.data());
@@ -217,7 +232,7 @@ std::string CurrentDirectory() {
 }
 
 // Taken before main runs, so before any conversion changes it.
-const std::string g_startupDirectory = CurrentDirectory();
+const std::string g_startupFolder = CurrentFolder();
 
 int64_t TimeValue(const FILETIME& t) {
   return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
@@ -228,7 +243,7 @@ int64_t TimeValue(const FILETIME& t) {
 // with one of a file at the same path.
 // With attributes, also the file's attribute flags where the same query tells
 // them (INVALID_FILE_ATTRIBUTES otherwise).
-int StampOfHandle(HANDLE h, FileStamp* stamp, DWORD* attributes = nullptr) {
+std::error_code StampOfHandle(HANDLE h, FileStamp* stamp, DWORD* attributes = nullptr) {
   FileTimes times;
   FileSizes sizes;
   uint64_t index = 0;
@@ -240,7 +255,7 @@ int StampOfHandle(HANDLE h, FileStamp* stamp, DWORD* attributes = nullptr) {
     stamp->size = static_cast<uint64_t>(sizes.endOfFile);
     stamp->modified = times.lastWrite;
     stamp->changed = times.change;
-    return 0;
+    return {};
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) return LastError();
@@ -248,7 +263,7 @@ int StampOfHandle(HANDLE h, FileStamp* stamp, DWORD* attributes = nullptr) {
   stamp->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   stamp->modified = TimeValue(info.ftLastWriteTime);
   stamp->changed = 0;
-  return 0;
+  return {};
 }
 
 // Whether h is open on a file of a disk volume, not on the volume or the disk
@@ -267,7 +282,7 @@ bool IsFileOnVolume(HANDLE h) {
 // refused before any open, anything else that opens (a pipe, a console, a
 // volume) after, before any read. The handle, or INVALID_HANDLE_VALUE with
 // *error set.
-HANDLE OpenDiskFile(const std::string& path, DWORD access, DWORD flags, int* error) {
+HANDLE OpenDiskFile(const std::string& path, DWORD access, DWORD flags, std::error_code* error) {
   if (NamesDevice(path)) {
     *error = kErrorNotRegularFile;
     return INVALID_HANDLE_VALUE;
@@ -290,9 +305,9 @@ HANDLE Handle(const OwnedHandle& h) { return h.Get(); }
 
 NativeHandle OwnedHandle::Invalid() { return INVALID_HANDLE_VALUE; }
 
-int OwnedHandle::Close() {
-  if (!Valid()) return 0;
-  return CloseHandle(Release()) ? 0 : LastError();
+std::error_code OwnedHandle::Close() {
+  if (!Valid()) return {};
+  return CloseHandle(Release()) ? std::error_code() : LastError();
 }
 
 const size_t kFileBlockSize = 256 * 1024;
@@ -304,77 +319,86 @@ File::File() {}
 
 File::~File() { Close(); }
 
-int File::OpenRead(const std::string& path) {
+std::error_code File::OpenRead(const std::string& path) {
   Close();
-  int error = 0;
+  std::error_code error;
   handle_.Reset(OpenDiskFile(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                              &error));
   return error;
 }
 
-int File::OpenWriteTruncate(const std::string& path) {
+std::error_code File::OpenWriteTruncate(const std::string& path) {
   Close();
-  int error = 0;
+  std::error_code error;
   handle_.Reset(OpenPath(path, GENERIC_WRITE, TRUNCATE_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, &error));
   return error;
 }
 
-int File::OpenWrite(const std::string& path) {
+std::error_code File::OpenWrite(const std::string& path) {
   Close();
-  int error = 0;
+  std::error_code error;
   handle_.Reset(OpenDiskFile(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, &error));
   return error;
 }
 
 bool File::IsOpen() const { return handle_.Valid(); }
 
-int File::Read(void* buf, size_t n, size_t* got) {
+std::error_code ReadSome(NativeHandle handle, void* buf, size_t n, size_t* got) {
   DWORD read = 0;
-  if (!ReadFile(Handle(handle_), buf, static_cast<DWORD>(n), &read, nullptr)) return LastError();
+  if (!ReadFile(handle, buf, static_cast<DWORD>(n), &read, nullptr)) {
+    if (GetLastError() != ERROR_BROKEN_PIPE) return LastError();
+    read = 0;  // the writing end of a pipe was closed: the end of the input
+  }
   *got = read;
-  return 0;
+  return {};
 }
 
-int File::Write(const void* buf, size_t n) {
+std::error_code WriteAll(NativeHandle handle, const void* buf, size_t n) {
   const char* p = static_cast<const char*>(buf);
   while (n > 0) {
     DWORD written = 0;
-    if (!WriteFile(Handle(handle_), p, static_cast<DWORD>(n), &written, nullptr))
-      return LastError();
-    if (written == 0) return ENOSPC;
+    if (!WriteFile(handle, p, static_cast<DWORD>(n), &written, nullptr)) return LastError();
+    if (written == 0) return Errno(ENOSPC);
     p += written;
     n -= written;
   }
-  return 0;
+  return {};
 }
 
-int File::Size(uint64_t* size) {
+std::error_code File::Read(void* buf, size_t n, size_t* got) {
+  return ReadSome(Handle(handle_), buf, n, got);
+}
+
+std::error_code File::Write(const void* buf, size_t n) { return WriteAll(Handle(handle_), buf, n); }
+
+std::error_code File::Size(uint64_t* size) {
   LARGE_INTEGER got;
   if (!GetFileSizeEx(Handle(handle_), &got)) return LastError();
   *size = static_cast<uint64_t>(got.QuadPart);
-  return 0;
+  return {};
 }
 
-int File::Stamp(FileStamp* stamp) { return StampOfHandle(Handle(handle_), stamp); }
+std::error_code File::Stamp(FileStamp* stamp) { return StampOfHandle(Handle(handle_), stamp); }
 
-int File::Names(uint64_t* names) {
+std::error_code File::LinkCount(uint64_t* count) {
   FileSizes sizes;
   if (QueryFileSizes(Handle(handle_), &sizes)) {
-    *names = sizes.links;
-    return 0;
+    *count = sizes.links;
+    return {};
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(Handle(handle_), &info)) return LastError();
-  *names = info.nNumberOfLinks;
-  return 0;
+  *count = info.nNumberOfLinks;
+  return {};
 }
 
 namespace {
 
 // StampOf, and the file's attribute flags where the same query tells them.
-int StampAndAttributesOf(const std::string& path, FileStamp* stamp, DWORD* attributes) {
-  int error = 0;
+std::error_code StampAndAttributesOf(const std::string& path, FileStamp* stamp,
+                                     DWORD* attributes) {
+  std::error_code error;
   HANDLE h = OpenPath(path, 0, OPEN_EXISTING, 0, &error);
   if (h == INVALID_HANDLE_VALUE) return error;
   error = StampOfHandle(h, stamp, attributes);
@@ -384,25 +408,25 @@ int StampAndAttributesOf(const std::string& path, FileStamp* stamp, DWORD* attri
 
 }  // namespace
 
-int StampOf(const std::string& path, FileStamp* stamp) {
+std::error_code StampOf(const std::string& path, FileStamp* stamp) {
   return StampAndAttributesOf(path, stamp, nullptr);
 }
 
-int File::Seek(uint64_t pos) {
+std::error_code File::Seek(uint64_t pos) {
   LARGE_INTEGER to;
   to.QuadPart = static_cast<LONGLONG>(pos);
-  return SetFilePointerEx(Handle(handle_), to, nullptr, FILE_BEGIN) ? 0 : LastError();
+  return SetFilePointerEx(Handle(handle_), to, nullptr, FILE_BEGIN) ? std::error_code() : LastError();
 }
 
-int File::Sync() { return FlushFileBuffers(Handle(handle_)) ? 0 : LastError(); }
+std::error_code File::Sync() { return FlushFileBuffers(Handle(handle_)) ? std::error_code() : LastError(); }
 
 void File::Forget(uint64_t) {}
 
-int File::Close() { return handle_.Close(); }
+std::error_code File::Close() { return handle_.Close(); }
 
 // Writers are never refused here (every open shares writing), and nothing
 // tells of them but the stamp.
-int File::WatchWriters() { return 0; }
+std::error_code File::WatchWriters() { return {}; }
 
 bool File::WrittenSinceWatched() { return false; }
 
@@ -413,14 +437,12 @@ bool File::IsSparse() {
 
 std::string FolderOf(const std::string& path) { return path.substr(0, FolderLength(path)); }
 
-const std::string& StartupDirectory() { return g_startupDirectory; }
-
 namespace {
 
 // path made absolute against the start-up directory; empty when that is
 // needed and gone.
 std::string AbsolutePath(const std::string& path) {
-  const std::string& base = g_startupDirectory;
+  const std::string& base = g_startupFolder;
   if (IsVerbatim(path) || IsDeviceNamespace(path)) return path;
   if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return path;  // UNC
   if (path.size() >= 2 && path[1] == ':') {
@@ -449,17 +471,40 @@ std::string AbsolutePath(const std::string& path) {
 
 namespace {
 
-// Whether path names the file open as h (the same volume and file index).
+// The identity of what h is open on; with full, its volume too.
+bool IdentityOfHandle(HANDLE h, bool full, FileIdentity* identity) {
+  // The index alone costs a tenth of GetFileInformationByHandle under Wine.
+  // A file system that answers 0 for every file tells nothing: such a file
+  // has no identity, and is never taken for another.
+  identity->high = 0;
+  if (!full && QueryFileIndex(h, &identity->index)) {
+    identity->volume = 0;
+    return identity->index != 0;
+  }
+  // The 128-bit id where the system has it: ReFS numbers files beyond 64 bits.
+  if (QueryFileId(h, &identity->volume, &identity->index, &identity->high))
+    return identity->index != 0 || identity->high != 0;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return identity->index != 0;
+}
+
+// The identity of the file that path, taken as it is, names; with full, its
+// volume too.
+bool IdentityOfName(const std::string& path, bool full, FileIdentity* identity) {
+  std::wstring name;
+  if (SystemName(path, &name)) return false;
+  OwnedHandle h(CreateFileW(name.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return h.Valid() && IdentityOfHandle(h.Get(), full, identity);
+}
+
+// Whether path names the file open as h.
 bool SameFileAs(HANDLE h, const std::string& path) {
-  int error = 0;
-  HANDLE other = OpenPath(path, 0, OPEN_EXISTING, 0, &error);
-  if (other == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION a, b;
-  const bool same = GetFileInformationByHandle(h, &a) && GetFileInformationByHandle(other, &b) &&
-                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-                    a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
-  CloseHandle(other);
-  return same;
+  FileIdentity a, b;
+  return IdentityOfHandle(h, true, &a) && IdentityOfName(path, true, &b) && a == b;
 }
 
 }  // namespace
@@ -473,6 +518,19 @@ thread_local std::string g_lastResolved;
 
 }  // namespace
 
+bool QuickIdentityOfHandle(HANDLE h, FileIdentity* identity) {
+  return IdentityOfHandle(h, false, identity);
+}
+
+bool IdentityOf(const std::string& path, FileIdentity* identity) {
+  return IdentityOfName(ResolveTarget(path), true, identity);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  FileIdentity x, y;
+  return IdentityOf(a, &x) && IdentityOf(b, &y) && x == y;
+}
+
 std::string ResolveTarget(const std::string& path) {
   if (!g_lastResolved.empty() && path == g_lastResolved) {
     g_lastResolved.clear();
@@ -484,7 +542,7 @@ std::string ResolveTarget(const std::string& path) {
   // The file the name leads to, through any symbolic link on the way: that
   // file is converted in its own folder, and a link stays a link. Where the
   // system cannot say, the name itself.
-  int error = 0;
+  std::error_code error;
   HANDLE h = OpenPath(absolute, 0, OPEN_EXISTING, 0, &error);
   if (h == INVALID_HANDLE_VALUE) return absolute;
   std::vector<wchar_t> buf(MAX_PATH + 1);
@@ -507,20 +565,6 @@ std::string ResolveTarget(const std::string& path) {
   return same ? final : absolute;
 }
 
-int ChangeDirectory(const std::string& folder) {
-  if (folder.empty()) return 0;
-  // Setting the directory again costs the system an open of it, for every
-  // file of a batch in one folder. Only an exact match is skipped: the
-  // current directory, with or without its separator at the end ("X:" may
-  // stand for another directory of drive X).
-  const std::string current = CurrentDirectory();
-  if (!current.empty() && (folder == current || folder == current + '\\')) return 0;
-  std::wstring name;
-  if (int error = SystemName(folder, &name)) return error;
-  // The system's form of a drive's root needs its separator.
-  if (!name.empty() && name.back() != L'\\') name += L'\\';
-  return SetCurrentDirectoryW(name.c_str()) ? 0 : LastError();
-}
 namespace {
 
 // Wine shows a file's Unix permission bits to Windows programs only through a
@@ -538,27 +582,27 @@ const BYTE kMandatoryLabelAce = 0x11;                  // SYSTEM_MANDATORY_LABEL
 
 // The parts info of the security descriptor of the file open as h into *sd
 // (self-relative). 0 or the error.
-int ReadHandleSecurity(HANDLE h, SECURITY_INFORMATION info, std::vector<char>* sd) {
+std::error_code ReadHandleSecurity(HANDLE h, SECURITY_INFORMATION info, std::vector<char>* sd) {
   DWORD need = 0;
   sd->resize(512);
   while (!GetKernelObjectSecurity(h, info, sd->data(), static_cast<DWORD>(sd->size()), &need)) {
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || need <= sd->size()) return LastError();
     sd->resize(need);
   }
-  return 0;
+  return {};
 }
 
 // The same for the file at path.
-int ReadSecurity(const std::string& path, SECURITY_INFORMATION info, std::vector<char>* sd) {
+std::error_code ReadSecurity(const std::string& path, SECURITY_INFORMATION info, std::vector<char>* sd) {
   std::wstring name;
-  if (int error = SystemName(path, &name)) return error;
+  if (std::error_code error = SystemName(path, &name)) return error;
   DWORD need = 0;
   sd->resize(512);
   while (!GetFileSecurityW(name.c_str(), info, sd->data(), static_cast<DWORD>(sd->size()), &need)) {
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || need <= sd->size()) return LastError();
     sd->resize(need);
   }
-  return 0;
+  return {};
 }
 
 PSID OwnerOf(std::vector<char>& sd) {
@@ -726,10 +770,10 @@ struct NewSecurity {
 // everyone read where everyone had it: 0600 stays 0600, 0644 stays 0644,
 // 0640 becomes 0600 and 0755 becomes 0644. Only the caller's own files are
 // taken (kErrorOwnerNotKept): Wine cannot give a file away.
-int WineSecurity(HANDLE source, NewSecurity* made) {
+std::error_code WineSecurity(HANDLE source, NewSecurity* made) {
   std::vector<char>& before = made->source;
   if (ReadHandleSecurity(source, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                         &before) != 0)
+                         &before))
     return kErrorAccessNotKept;
   PSID owner = OwnerOf(before);
   PSID ours = OurUser();
@@ -753,7 +797,7 @@ int WineSecurity(HANDLE source, NewSecurity* made) {
       (!worldMask || AddAccessAllowedAce(acl, ACL_REVISION, worldMask, world.data())) &&
       SetSecurityDescriptorOwner(&made->sd, made->owner.data(), FALSE) &&
       SetSecurityDescriptorDacl(&made->sd, TRUE, acl, FALSE))
-    return 0;
+    return {};
   return kErrorAccessNotKept;
 }
 
@@ -762,12 +806,12 @@ int WineSecurity(HANDLE source, NewSecurity* made) {
 // more than the file does from its creation. The owner only where this
 // process may give it (withOwner); otherwise the new file is the caller's, as
 // any new file is.
-int WindowsSecurity(HANDLE source, bool withOwner, NewSecurity* made) {
+std::error_code WindowsSecurity(HANDLE source, bool withOwner, NewSecurity* made) {
   std::vector<char>& sd = made->source;
   if (ReadHandleSecurity(source,
                          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                              DACL_SECURITY_INFORMATION,
-                         &sd) != 0)
+                         &sd))
     return kErrorAccessNotKept;
   bool present = false;
   PACL dacl = DaclOf(sd, &present);
@@ -778,7 +822,7 @@ int WindowsSecurity(HANDLE source, bool withOwner, NewSecurity* made) {
   if (!SetSecurityDescriptorDacl(&made->sd, present, present ? dacl : nullptr, FALSE) ||
       !SetSecurityDescriptorControl(&made->sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
     return kErrorAccessNotKept;
-  return 0;
+  return {};
 }
 
 // A name part that no other program would choose at the same moment: the
@@ -806,7 +850,7 @@ HANDLE CreateTempFileIn(const std::string& folder, DWORD access, DWORD flags,
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = base + "tmp" + UniquePart() + ".tmp";
     std::wstring system;
-    if (SystemName(candidate, &system) != 0) {
+    if (SystemName(candidate, &system)) {
       SetLastError(ERROR_FILENAME_EXCED_RANGE);
       return INVALID_HANDLE_VALUE;
     }
@@ -836,7 +880,7 @@ DWORD AttributesOfHandle(HANDLE h) {
 // the attribute flags source: 0, or kErrorAttributesNotKept when the system
 // did not encrypt it (it is created encrypted where the system can) or
 // cannot compress it or undo a compression it took from its folder.
-int MatchEncryptionAndCompression(HANDLE h, DWORD source) {
+std::error_code MatchEncryptionAndCompression(HANDLE h, DWORD source) {
   const DWORD made = AttributesOfHandle(h);
   if (made == INVALID_FILE_ATTRIBUTES) return kErrorAttributesNotKept;
   if ((source & FILE_ATTRIBUTE_ENCRYPTED) && !(made & FILE_ATTRIBUTE_ENCRYPTED))
@@ -849,7 +893,7 @@ int MatchEncryptionAndCompression(HANDLE h, DWORD source) {
                          nullptr))
       return kErrorAttributesNotKept;
   }
-  return 0;
+  return {};
 }
 
 // The system's stream lookup (Vista and later); null where there is none.
@@ -895,29 +939,29 @@ bool CopyNamedStream(const std::wstring& target, const std::wstring& temp,
 // kErrorAttributesNotKept when one cannot be copied or the streams cannot be
 // listed. A system that lists none (a file system without streams, Wine)
 // has none to copy.
-int CopyNamedStreams(const std::string& target, const std::string& temp) {
-  if (!g_findFirstStream || !g_findNextStream) return 0;
+std::error_code CopyNamedStreams(const std::string& target, const std::string& temp) {
+  if (!g_findFirstStream || !g_findNextStream) return {};
   std::wstring targetName, tempName;
-  if (SystemName(target, &targetName) != 0 || SystemName(temp, &tempName) != 0)
+  if (SystemName(target, &targetName) || SystemName(temp, &tempName))
     return kErrorAttributesNotKept;
   StreamData found;
   HANDLE search = g_findFirstStream(targetName.c_str(), 0 /* FindStreamInfoStandard */, &found, 0);
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    return error == ERROR_HANDLE_EOF || error == ERROR_INVALID_FUNCTION ||
-                   error == ERROR_NOT_SUPPORTED || error == ERROR_CALL_NOT_IMPLEMENTED
-               ? 0
-               : kErrorAttributesNotKept;
+    if (error == ERROR_HANDLE_EOF || error == ERROR_INVALID_FUNCTION ||
+        error == ERROR_NOT_SUPPORTED || error == ERROR_CALL_NOT_IMPLEMENTED)
+      return {};
+    return kErrorAttributesNotKept;
   }
-  int result = 0;
+  std::error_code result;
   do {
     found.name[MAX_PATH + 35] = L'\0';
     const std::wstring suffix = found.name;
     // "::$DATA" is the content itself.
     if (suffix.size() > 1 && suffix[1] != L':' && !CopyNamedStream(targetName, tempName, suffix))
       result = kErrorAttributesNotKept;
-  } while (result == 0 && g_findNextStream(search, &found));
-  if (result == 0 && GetLastError() != ERROR_HANDLE_EOF) result = kErrorAttributesNotKept;
+  } while (!result && g_findNextStream(search, &found));
+  if (!result && GetLastError() != ERROR_HANDLE_EOF) result = kErrorAttributesNotKept;
   FindClose(search);
   return result;
 }
@@ -945,10 +989,10 @@ Call NtdllCall(const char* name) {
 // BackupRead/BackupWrite, which would read the whole content again to reach
 // them): 0, or kErrorAttributesNotKept when they cannot be read or written.
 // A file system that keeps none has none to copy.
-int CopyExtendedAttributes(HANDLE from, HANDLE to) {
+std::error_code CopyExtendedAttributes(HANDLE from, HANDLE to) {
   static const QueryEaCall query = NtdllCall<QueryEaCall>("NtQueryEaFile");
   static const SetEaCall set = NtdllCall<SetEaCall>("NtSetEaFile");
-  if (!query || !set) return 0;
+  if (!query || !set) return {};
   const LONG kSuccess = 0, kNoMoreEas = static_cast<LONG>(0x80000012),
              kNoEasOnFile = static_cast<LONG>(0xC0000052),
              kEasNotSupported = static_cast<LONG>(0xC000004F),
@@ -969,7 +1013,7 @@ int CopyExtendedAttributes(HANDLE from, HANDLE to) {
   }
   if (status == kNoMoreEas || status == kNoEasOnFile || status == kEasNotSupported ||
       status == kNotImplemented || status == kInvalidDeviceRequest)
-    return 0;
+    return {};
   if (status != kSuccess) return kErrorAttributesNotKept;
   // The list's length: up to the end of its last entry.
   size_t length = 0;
@@ -984,10 +1028,9 @@ int CopyExtendedAttributes(HANDLE from, HANDLE to) {
     if (next == 0) break;
     at += next;
   }
-  if (length == 0 || length > list.size()) return 0;
-  return set(to, &io, list.data(), static_cast<ULONG>(length)) == kSuccess
-             ? 0
-             : kErrorAttributesNotKept;
+  if (length == 0 || length > list.size()) return {};
+  if (set(to, &io, list.data(), static_cast<ULONG>(length)) == kSuccess) return {};
+  return kErrorAttributesNotKept;
 }
 
 // Sets the parts info of sd on the file open as h.
@@ -999,25 +1042,26 @@ bool WriteHandleSecurity(HANDLE h, SECURITY_INFORMATION info, void* sd) {
 // label and (where this process may read it) its audit list, then its DACL
 // exactly as it is, which may take inherited entries from its folder.
 // kErrorAccessNotKept when one cannot be given.
-int CarryWindowsAccess(const std::string& target, HANDLE h) {
+std::error_code CarryWindowsAccess(const std::string& target, HANDLE h) {
   const bool audit = HeldPrivileges().security;
   std::vector<char> sd;
   if (ReadSecurity(target,
                    DACL_SECURITY_INFORMATION | kLabelInformation |
                        (audit ? SACL_SECURITY_INFORMATION : 0),
-                   &sd) != 0)
+                   &sd))
     return kErrorAccessNotKept;
   PACL sacl = SaclOf(sd);
   if (HasLabel(sacl) && !WriteHandleSecurity(h, kLabelInformation, sd.data()))
     return kErrorAccessNotKept;
   if (audit && HasAudit(sacl) && !WriteHandleSecurity(h, SACL_SECURITY_INFORMATION, sd.data()))
     return kErrorAccessNotKept;
-  return WriteHandleSecurity(h, DACL_SECURITY_INFORMATION, sd.data()) ? 0 : kErrorAccessNotKept;
+  if (WriteHandleSecurity(h, DACL_SECURITY_INFORMATION, sd.data())) return {};
+  return kErrorAccessNotKept;
 }
 
 }  // namespace
 
-int CreateTempFolderFor(const std::string& target, std::string* name) {
+std::error_code CreateTempFolderFor(const std::string& target, std::string* name) {
   const std::string folder = FolderOf(target);
   const std::string base = folder.empty() ? std::string(".\\") : folder;
   // Only this process's user may enter it (under Wine, through the owner
@@ -1037,10 +1081,10 @@ int CreateTempFolderFor(const std::string& target, std::string* name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = base + "tmp" + UniquePart();
     std::wstring system;
-    if (int error = SystemName(candidate, &system)) return error;
+    if (std::error_code error = SystemName(candidate, &system)) return error;
     if (CreateDirectoryW(system.c_str(), &security.attributes)) {
       *name = candidate + "\\";
-      return 0;
+      return {};
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS) return LastError();
   }
@@ -1050,10 +1094,10 @@ int CreateTempFolderFor(const std::string& target, std::string* name) {
 // Windows gives a process millions of handles.
 size_t OpenFilesAllowed() { return SIZE_MAX; }
 
-int RemoveFolder(const std::string& folder) {
+std::error_code RemoveFolder(const std::string& folder) {
   std::wstring name;
-  if (int error = SystemName(folder, &name)) return error;
-  return RemoveDirectoryW(name.c_str()) ? 0 : LastError();
+  if (std::error_code error = SystemName(folder, &name)) return error;
+  return RemoveDirectoryW(name.c_str()) ? std::error_code() : LastError();
 }
 
 namespace {
@@ -1067,9 +1111,10 @@ bool IsReadOnly(const std::string& path) {
 
 }  // namespace
 
-int SyncFolder(const std::string& folder) {
+std::error_code SyncFolder(const std::string& folder) {
   std::wstring name;
-  if (int error = SystemName(folder.empty() ? std::string(".") : folder, &name)) return error;
+  if (std::error_code error = SystemName(folder.empty() ? std::string(".") : folder, &name))
+    return error;
   // NTFS writes a folder's entries out when the folder itself is flushed,
   // which takes a handle that may write. A system or a user that allows
   // neither leaves the renames to the file system's own journal.
@@ -1077,9 +1122,10 @@ int SyncFolder(const std::string& folder) {
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    return error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_PARAMETER ? 0 : MapError(error);
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_PARAMETER) return {};
+    return MapError(error);
   }
-  int result = 0;
+  std::error_code result;
   if (!FlushFileBuffers(h)) {
     const DWORD error = GetLastError();
     if (error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED &&
@@ -1148,30 +1194,31 @@ bool PosixReplace(HANDLE h, const std::wstring& target) {
 // Why the replace of target was refused with ERROR_ACCESS_DENIED: target
 // in use by another program (some systems answer that way while another
 // program holds the file open) or EACCES.
-int WhyDenied(const std::wstring& target) {
+std::error_code WhyDenied(const std::wstring& target) {
   HANDLE h = CreateFileW(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     CloseHandle(h);
     return kErrorHeld;  // it may be deleted, so it was not this process's rights
   }
-  return LastError() == kErrorHeld ? kErrorHeld : EACCES;
+  if (LastError() == kErrorHeld) return kErrorHeld;
+  return Errno(EACCES);
 }
 
 // Gives the file open as h the name target in one step, replacing target.
 // Retries briefly while another program holds target open. A read-only
 // target is never replaced (EACCES): seen holds target's attribute flags as
 // the caller has just seen them, or INVALID_FILE_ATTRIBUTES to look here.
-int ReplaceByHandle(HANDLE h, const std::string& target, DWORD seen) {
+std::error_code ReplaceByHandle(HANDLE h, const std::string& target, DWORD seen) {
   if (seen == INVALID_FILE_ATTRIBUTES ? IsReadOnly(target) : (seen & FILE_ATTRIBUTE_READONLY) != 0)
-    return EACCES;
+    return Errno(EACCES);
   std::wstring targetName;
-  if (int error = SystemName(target, &targetName)) return error;
-  if (PosixReplace(h, targetName)) return 0;
+  if (std::error_code error = SystemName(target, &targetName)) return error;
+  if (PosixReplace(h, targetName)) return {};
   // Scanners and indexers hold files open briefly; give them about a second.
   // A read-only file stays read-only and is not waited for.
   const int kTries = 10;
   for (int attempt = 1;; ++attempt) {
-    if (RenameByHandle(h, targetName, kFileRenameInfo, TRUE)) return 0;
+    if (RenameByHandle(h, targetName, kFileRenameInfo, TRUE)) return {};
     DWORD error = GetLastError();
     const bool transient = (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
                             error == ERROR_ACCESS_DENIED) &&
@@ -1184,15 +1231,15 @@ int ReplaceByHandle(HANDLE h, const std::string& target, DWORD seen) {
 
 }  // namespace
 
-int RemoveFile(const std::string& path) {
+std::error_code RemoveFile(const std::string& path) {
   std::wstring name;
-  if (int error = SystemName(path, &name)) return error;
-  return DeleteFileW(name.c_str()) ? 0 : LastError();
+  if (std::error_code error = SystemName(path, &name)) return error;
+  return DeleteFileW(name.c_str()) ? std::error_code() : LastError();
 }
 
 void RemoveTempFilesOnInterrupt() {}
 
-int CheckWritable(const std::string& path) {
+std::error_code CheckWritable(const std::string& path) {
   File file;
   return file.OpenWrite(path);
 }
@@ -1201,14 +1248,14 @@ NewContent::NewContent() {}
 
 NewContent::~NewContent() { Discard(); }
 
-int NewContent::Create(const std::string& target, File& source, const std::string& folder) {
+std::error_code NewContent::Create(const std::string& target, File& source, const std::string& folder) {
   Discard();
   target_ = target;
   HANDLE from = source.Native();
   const DWORD attributes = AttributesOfHandle(from);
   if (attributes == INVALID_FILE_ATTRIBUTES) return kErrorAttributesNotKept;
   // A read-only file is never replaced (see Replace).
-  if (attributes & FILE_ATTRIBUTE_READONLY) return EACCES;
+  if (attributes & FILE_ATTRIBUTE_READONLY) return Errno(EACCES);
   const Privileges& privileges = HeldPrivileges();
   // Created encrypted, as the file is: its plain content never reaches the disk.
   const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN | ((attributes & FILE_ATTRIBUTE_ENCRYPTED)
@@ -1221,44 +1268,44 @@ int NewContent::Create(const std::string& target, File& source, const std::strin
   // The owner where this process may give it; otherwise the caller's.
   for (bool withOwner : {true, false}) {
     NewSecurity security;
-    if (int error = UnderWine() ? WineSecurity(from, &security)
+    if (std::error_code error = UnderWine() ? WineSecurity(from, &security)
                                 : WindowsSecurity(from, withOwner, &security))
       return error;
     h = CreateTempFileIn(in, access, flags, &security.attributes, &name_);
     if (h != INVALID_HANDLE_VALUE || UnderWine() || GetLastError() != ERROR_INVALID_OWNER) break;
   }
   if (h == INVALID_HANDLE_VALUE) {
-    const int error = LastError();
+    const std::error_code error = LastError();
     name_.clear();
     return error;
   }
   file_.Adopt(OwnedHandle(h));
-  if (int error = MatchEncryptionAndCompression(h, attributes)) {
+  if (std::error_code error = MatchEncryptionAndCompression(h, attributes)) {
     Discard();
     return error;
   }
-  return 0;
+  return {};
 }
 
 // The named streams and extended attributes, while the file read is open;
 // then it is closed, so that while its new content waits, another program may
 // still rename over it or delete it (Wine refuses both while any handle is
 // open). Replace checks it by name.
-int NewContent::CarryBeforeFlush(File& source) {
-  int error = CopyExtendedAttributes(source.Native(), file_.Native());
-  if (error == 0) error = CopyNamedStreams(target_, name_);
-  const int closed = source.Close();
-  return error != 0 ? error : closed;
+std::error_code NewContent::CarryBeforeFlush(File& source) {
+  std::error_code error = CopyExtendedAttributes(source.Native(), file_.Native());
+  if (!error) error = CopyNamedStreams(target_, name_);
+  const std::error_code closed = source.Close();
+  return error ? error : closed;
 }
 
-int NewContent::CarryAfterFlush() {
+std::error_code NewContent::CarryAfterFlush() {
   std::wstring targetName;
-  if (int error = SystemName(target_, &targetName)) return error;
+  if (std::error_code error = SystemName(target_, &targetName)) return error;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(targetName.c_str(), GetFileExInfoStandard, &data)) return LastError();
   // Not worth carrying anything over (and the new file would be read-only
   // too, which no one could delete).
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return EACCES;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return Errno(EACCES);
   // The new content is new to a backup: it is marked for archiving, whatever
   // target's mark said. Read-only targets are never replaced.
   const DWORD carried =
@@ -1267,17 +1314,17 @@ int NewContent::CarryAfterFlush() {
   if (!SetFileBasics(file_.Native(), TimeValue(data.ftCreationTime), attributes))
     return kErrorAttributesNotKept;
   // The access rules last: under Wine they were given at the creation.
-  return UnderWine() ? 0 : CarryWindowsAccess(target_, file_.Native());
+  return UnderWine() ? std::error_code() : CarryWindowsAccess(target_, file_.Native());
 }
 
-int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred) {
+std::error_code NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSync* deferred) {
   // No handle may be open on a file that is renamed over (Wine refuses).
   source.Close();
   FileStamp now;
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
-  if (int error = StampAndAttributesOf(target_, &now, &attributes)) return error;
+  if (std::error_code error = StampAndAttributesOf(target_, &now, &attributes)) return error;
   if (now != opened) return kErrorChangedMeanwhile;
-  if (int error = ReplaceByHandle(file_.Native(), target_, attributes)) return error;
+  if (std::error_code error = ReplaceByHandle(file_.Native(), target_, attributes)) return error;
   // Its identity as the caller knows files by: the index alone, no volume.
   uint64_t index = 0;
   if (QueryFileIndex(file_.Native(), &index)) made_.index = index;
@@ -1290,7 +1337,7 @@ int NewContent::Replace(File& source, const FileStamp& opened, DeferredFolderSyn
   } else {
     SyncFolder(FolderOf(target_));
   }
-  return 0;
+  return {};
 }
 
 void NewContent::Discard() {

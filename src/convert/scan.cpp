@@ -56,9 +56,9 @@ LinebreakScanner::LinebreakScanner(Encoding encoding)
       unitBefore_(-1),
       odd_(-1) {}
 
-void LinebreakScanner::Scan(const unsigned char* in, size_t n) {
+void LinebreakScanner::Feed(const unsigned char* in, size_t n) {
   if (n == 0) return;
-  if (encoding_ != EncodingBytes) return ScanUnits(in, n);
+  if (encoding_ != EncodingBytes) return FeedUnits(in, n);
   for (const unsigned char *p = in, *end = in + n; p < end;) {
     size_t width = static_cast<size_t>(end - p) >= kChunk ? kChunk : static_cast<size_t>(end - p);
     Masks m = width == kChunk ? ChunkMasks(p) : ScalarMasks(p, width);
@@ -93,7 +93,7 @@ void LinebreakScanner::Scan(const unsigned char* in, size_t n) {
 }
 
 // UTF-16 one unit at a time, as the translator takes it.
-void LinebreakScanner::ScanUnits(const unsigned char* in, size_t n) {
+void LinebreakScanner::FeedUnits(const unsigned char* in, size_t n) {
   const bool bigEndian = encoding_ == EncodingUtf16Be;
   const unsigned char* p = in;
   for (unsigned u; NextUnit(p, in + n, odd_, bigEndian, &u);) {

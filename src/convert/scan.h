@@ -33,8 +33,8 @@ class LinebreakScanner {
  public:
   explicit LinebreakScanner(Encoding encoding = EncodingBytes);
 
-  // Scans the next n bytes of the stream.
-  void Scan(const unsigned char* in, size_t n);
+  // Counts the next n bytes of the stream.
+  void Feed(const unsigned char* in, size_t n);
 
   // Ends the stream and returns its counts. The scanner can then start a new one.
   LinebreakCounts Finish();
@@ -56,7 +56,7 @@ class LinebreakScanner {
   bool HasNul() const { return counts_.hasNul; }
 
  private:
-  void ScanUnits(const unsigned char* in, size_t n);
+  void FeedUnits(const unsigned char* in, size_t n);
 
   Encoding encoding_;
   LinebreakCounts counts_;

@@ -7,7 +7,9 @@
 
 // What the user chooses: a signed integer, stored as "Options"/"TransMode".
 // -1 means no choice was made; any value other than the three below is
-// converted as ModeLfToCrLf.
+// converted as ModeLfToCrLf. A plain int and no enum, by the program's
+// design: the dialog's radio group gives -1 when no button is checked, and
+// a stored value may be any number, each of which must be kept and taken.
 typedef int TranslationMode;
 enum {
   ModeAutomatic = 0,  // direction 2 if the file's first CR is followed by LF, else 1

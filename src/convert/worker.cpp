@@ -17,13 +17,13 @@ void Worker::Request() {
   changed_.notify_all();
 }
 
-int Worker::WaitIdle() {
+std::error_code Worker::WaitIdle() {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return !wanted_ && !busy_; });
   return error_;
 }
 
-int Worker::Stop() {
+std::error_code Worker::Stop() {
   if (thread_.joinable()) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -43,9 +43,9 @@ void Worker::Run() {
     wanted_ = false;
     busy_ = true;
     lock.unlock();
-    int error = job_();
+    std::error_code error = job_();
     lock.lock();
-    if (error_ == 0) error_ = error;
+    if (!error_) error_ = error;
     busy_ = false;
     changed_.notify_all();
   }

@@ -7,12 +7,13 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 class Worker {
  public:
-  // job returns 0 or the error number; it runs on the worker's thread.
-  explicit Worker(std::function<int()> job) : job_(std::move(job)) {}
+  // job returns its error, if any; it runs on the worker's thread.
+  explicit Worker(std::function<std::error_code()> job) : job_(std::move(job)) {}
   // Stop.
   ~Worker() { Stop(); }
   Worker(const Worker&) = delete;
@@ -27,23 +28,23 @@ class Worker {
   // begin is merged with it.
   void Request();
   // Waits until no run is asked for or under way, so that the caller may
-  // change what the job reads. The first error of any run so far, or 0.
-  int WaitIdle();
+  // change what the job reads. The first error of any run so far, if any.
+  std::error_code WaitIdle();
   // Ends the thread once the run under way, if any, has ended; a run asked
-  // for and not yet begun is dropped. The first error of any run, or 0.
-  int Stop();
+  // for and not yet begun is dropped. The first error of any run, if any.
+  std::error_code Stop();
 
  private:
   void Run();
 
-  std::function<int()> job_;
+  std::function<std::error_code()> job_;
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;
   bool wanted_ = false;   // a run is asked for and has not begun
   bool busy_ = false;     // a run is under way
   bool closing_ = false;
-  int error_ = 0;         // the first error
+  std::error_code error_;  // the first error
 };
 
 #endif

@@ -141,11 +141,11 @@ BOOL CTranslateDlg::ConvertFile(LPCSTR pszPath) {
   ConvertOptions options;
   options.reporter = this;
   options.mode = m_nTransMode;
-  return ::ConvertFile(pszPath, options) ? TRUE : FALSE;
+  return ::ConvertFileInPlace(pszPath, options) ? TRUE : FALSE;
 }
 
-void CTranslateDlg::ReportFileError(const std::string& path, int error) {
-  MessageBox(FileErrorText(Shown(path), error).c_str(), AfxGetAppName(), MB_OK | MB_ICONSTOP);
+void CTranslateDlg::ReportFileError(const FileError& error) {
+  MessageBox(FileErrorText(Shown(error.path), error.code).c_str(), AfxGetAppName(), MB_OK | MB_ICONSTOP);
 }
 
 void CTranslateDlg::SetStatus(LPCSTR pszText) { SetDlgItemText(IDC_STATUS, pszText); }

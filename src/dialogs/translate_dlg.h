@@ -35,7 +35,7 @@ class CTranslateDlg : public CDialog, public ErrorReporter {
   // the sentence for error in a message box
   // owned by the dialog, captioned with the application's name, with an OK
   // button and the stop icon; returns when the user has dismissed it.
-  void ReportFileError(const std::string& path, int error) override;
+  void ReportFileError(const FileError& error) override;
 
  protected:
   // The radio group of IDC_MODE_AUTOMATIC and m_nTransMode.

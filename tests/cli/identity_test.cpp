@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <set>
 
-#include "platform.h"
+#include "convert/file.h"
 
 namespace {
 
@@ -25,6 +25,7 @@ TEST(FileIdentity, BothNumbersTellFilesApart) {
   for (size_t i = 0; i < n; ++i) {
     for (size_t j = 0; j < n; ++j) {
       const bool same = !(ids[i] < ids[j]) && !(ids[j] < ids[i]);
+      EXPECT_EQ(ids[i] == ids[j], same);
       EXPECT_EQ(same, i == j) << "{" << ids[i].volume << ", " << ids[i].index << "} and {"
                               << ids[j].volume << ", " << ids[j].index << "}";
     }

@@ -18,11 +18,12 @@ std::vector<std::string> ManyNames() {
   return names;
 }
 
-std::vector<std::string> ReadAll(const std::string& path, bool nullSeparated, int* error) {
+std::vector<std::string> ReadAll(const std::string& path, bool nullSeparated,
+                                 std::error_code* error) {
   NameList list;
   std::vector<std::string> names;
   *error = list.Open(path, nullSeparated);
-  if (*error != 0) return names;
+  if (*error) return names;
   for (std::string name; list.Next(&name, error);) names.push_back(name);
   return names;
 }
@@ -44,9 +45,9 @@ TEST(NameList, NamesAcrossBlocksComeOutWhole) {
     }
     text.resize(text.size() - (form.nullSeparated ? 1 : std::char_traits<char>::length(form.end)));
     WriteBytes(folder / "list", text);  // the last name without its end
-    int error = -1;
+    std::error_code error = Errno(EIO);
     EXPECT_EQ(ReadAll(folder / "list", form.nullSeparated, &error), names);
-    EXPECT_EQ(error, 0);
+    EXPECT_EQ(error, std::error_code());
   }
 }
 
@@ -65,14 +66,14 @@ TEST(NameList, Utf16CharactersAcrossBlocksComeOutWhole) {
     units += std::string("\x3D\xD8\x00\xDE\r\0\n\0", 8);
   }
   WriteBytes(folder / "list", units);
-  int error = -1;
+  std::error_code error = Errno(EIO);
   EXPECT_EQ(ReadAll(folder / "list", false, &error), names);
-  EXPECT_EQ(error, 0);
+  EXPECT_EQ(error, std::error_code());
 
   // Half a unit at the end: refused before any name is read.
   WriteBytes(folder / "odd", units + "x");
   NameList odd;
-  EXPECT_EQ(odd.Open(folder / "odd", false), EILSEQ);
+  EXPECT_EQ(odd.Open(folder / "odd", false), Errno(EILSEQ));
 }
 #endif
 

@@ -95,9 +95,9 @@ TEST_F(ConvertFileTest, BlockBoundariesDoNotMatter) {
 TEST_F(ConvertFileTest, RelativePathsMeanTheStartupDirectory) {
   // A file below the start-up directory, and a decoy with the same relative
   // name below the directory that is current when the conversion runs.
-  ScratchDir near(StartupDirectory());
+  ScratchDir near(StartupFolder());
   ScratchDir elsewhere;
-  const std::string name = near.path().substr(StartupDirectory().size() + 1);
+  const std::string name = near.path().substr(StartupFolder().size());
   WriteBytes(near / "f.txt", "a\n");
   const std::string saved = CurrentFolder();
   EnterFolder(elsewhere.path());
@@ -105,11 +105,7 @@ TEST_F(ConvertFileTest, RelativePathsMeanTheStartupDirectory) {
   WriteBytes(elsewhere.path() + name + "f.txt", "decoy\n");
 
   EXPECT_TRUE(ConvertWithMode(name + "f.txt", ModeLfToCrLf, reporter_));
-#ifdef _WIN32
-  EXPECT_EQ(CurrentFolder(), near.path());  // the file's folder becomes current
-#else
-  EXPECT_EQ(CurrentFolder(), elsewhere.path());  // everything goes through descriptors
-#endif
+  EXPECT_EQ(CurrentFolder(), elsewhere.path());  // the current folder stays as it is
   EXPECT_TRUE(ConvertWithMode(name + "f.txt", ModeCrLfToLf, reporter_));
   EnterFolder(saved);
 
@@ -118,10 +114,9 @@ TEST_F(ConvertFileTest, RelativePathsMeanTheStartupDirectory) {
   EXPECT_TRUE(reporter_.reports.empty());
 }
 
-// On Windows each file's folder becomes current, also when it was current
-// already for the previous file, and when something else changed it in
-// between. On Linux the current folder is left as it is.
-TEST_F(ConvertFileTest, EachFilesFolderBecomesCurrent) {
+// The current folder is never changed, whichever folder was current before
+// each file and whichever folders the files are in.
+TEST_F(ConvertFileTest, CurrentFolderStaysAsItIs) {
   ScratchDir other;
   WriteBytes(scratch_ / "a.txt", "a\n");
   WriteBytes(scratch_ / "b.txt", "b\n");
@@ -129,25 +124,20 @@ TEST_F(ConvertFileTest, EachFilesFolderBecomesCurrent) {
   const std::string saved = CurrentFolder();
   const struct {
     std::string path;
-    std::string folder;  // current after the conversion
     std::string enterBefore;  // made current before it, unless empty
   } kSteps[] = {
-      {scratch_ / "a.txt", scratch_.path(), ""},
-      {scratch_ / "b.txt", scratch_.path(), ""},
-      {other / "c.txt", other.path(), ""},
-      {scratch_ / "a.txt", scratch_.path(), ""},
-      {scratch_ / "b.txt", scratch_.path(), other.path()},
+      {scratch_ / "a.txt", ""},
+      {scratch_ / "b.txt", ""},
+      {other / "c.txt", other.path()},
+      {scratch_ / "a.txt", ""},
+      {scratch_ / "b.txt", scratch_.path()},
   };
   for (const auto& step : kSteps) {
     SCOPED_TRACE(step.path);
     if (!step.enterBefore.empty()) EnterFolder(step.enterBefore);
     const std::string before = CurrentFolder();
     EXPECT_TRUE(ConvertWithMode(step.path, ModeLfToCrLf, reporter_));
-#ifdef _WIN32
-    EXPECT_EQ(CurrentFolder(), step.folder);
-#else
     EXPECT_EQ(CurrentFolder(), before);
-#endif
   }
   EnterFolder(saved);
   EXPECT_EQ(ReadBytes(scratch_ / "b.txt"), "b\r\n");
@@ -183,17 +173,17 @@ TEST_F(ConvertFileTest, ReadsThroughTheCallersOpenFile) {
     const std::string path = scratch_ / "file.txt";
     WriteBytes(path, c.input);
     SourceFile source;
-    ASSERT_EQ(source.Open(path), 0);
+    ASSERT_EQ(source.Open(path), std::error_code());
     if (c.scanned) {
       LinebreakScanner scanner;
-      ASSERT_EQ(source.Scan(scanner, [](const LinebreakScanner&) { return true; }), 0);
+      ASSERT_EQ(source.ReadInto(scanner, [](const LinebreakScanner&) { return true; }), std::error_code());
     }
     ConvertOptions options;
     options.reporter = &reporter_;
     options.mode = c.mode;
     options.direction = c.direction;
     options.source = &source;
-    EXPECT_TRUE(ConvertFile(path, options));
+    EXPECT_TRUE(ConvertFileInPlace(path, options));
     EXPECT_FALSE(source.IsOpen());
     EXPECT_EQ(ReadBytes(path), c.expected);
     EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"file.txt"});
@@ -245,25 +235,25 @@ TEST_F(ConvertFileTest, Utf16FilesAreConvertedInUnits) {
     // The same through a file the caller opened and scanned in its encoding.
     WriteBytes(path, c.input);
     SourceFile source;
-    ASSERT_EQ(source.Open(path), 0);
+    ASSERT_EQ(source.Open(path), std::error_code());
     LinebreakScanner scanner(source.TextEncoding());
-    ASSERT_EQ(source.Scan(scanner), 0);
+    ASSERT_EQ(source.ReadInto(scanner), std::error_code());
     ConvertOptions options;
     options.reporter = &reporter_;
     options.direction = ResolveDirection(c.mode, scanner.Finish().firstCrIsCrLf);
     options.source = &source;
-    EXPECT_TRUE(ConvertFile(path, options));
+    EXPECT_TRUE(ConvertFileInPlace(path, options));
     EXPECT_TRUE(ReadBytes(path) == c.expected);
   }
   EXPECT_TRUE(reporter_.reports.empty());
 }
 
 TEST(ErrorText, PathBlankLineAndSentence) {
-  EXPECT_EQ(FileErrorText("C:\\a.txt", ENOENT), "C:\\a.txt\n\nFile or directory does not exist");
-  EXPECT_STREQ(ErrorSentence(EACCES), "Permission Denied");
-  EXPECT_STREQ(ErrorSentence(ENOSPC), "No space left on device");
-  EXPECT_STREQ(ErrorSentence(EIO), "Error: An error has occurred!");
-  EXPECT_STREQ(ErrorSentence(0), "Error: An error has occurred!");
+  EXPECT_EQ(FileErrorText("C:\\a.txt", Errno(ENOENT)), "C:\\a.txt\n\nFile or directory does not exist");
+  EXPECT_STREQ(ErrorSentence(Errno(EACCES)), "Permission Denied");
+  EXPECT_STREQ(ErrorSentence(Errno(ENOSPC)), "No space left on device");
+  EXPECT_STREQ(ErrorSentence(Errno(EIO)), "Error: An error has occurred!");
+  EXPECT_STREQ(ErrorSentence(std::error_code()), "Error: An error has occurred!");
 }
 
 // The console tool names what the system says exactly; the dialog keeps its
@@ -271,19 +261,19 @@ TEST(ErrorText, PathBlankLineAndSentence) {
 TEST(ErrorText, ExactReasonsForTheConsoleOnly) {
   const std::string general = "Error: An error has occurred!", denied = "Permission Denied";
   const struct {
-    int error;
+    std::error_code error;
     const char* reason;
     std::string sentence;
   } cases[] = {
-      {EROFS, "read-only file system", denied},
-      {EBUSY, "device or resource busy (a mount point?)", general},
-      {ENAMETOOLONG, "name too long for the system", general},
-      {EISDIR, "is a folder", general},
+      {Errno(EROFS), "read-only file system", denied},
+      {Errno(EBUSY), "device or resource busy (a mount point?)", general},
+      {Errno(ENAMETOOLONG), "name too long for the system", general},
+      {Errno(EISDIR), "is a folder", general},
 #ifdef ETXTBSY
-      {ETXTBSY, "in use by a running program", general},
+      {Errno(ETXTBSY), "in use by a running program", general},
 #endif
-      {EACCES, "Permission Denied", denied},
-      {EIO, "Error: An error has occurred!", general},
+      {Errno(EACCES), "Permission Denied", denied},
+      {Errno(EIO), "Error: An error has occurred!", general},
   };
   for (const auto& c : cases) {
     EXPECT_STREQ(ErrorReason(c.error), c.reason) << c.error;
@@ -309,20 +299,21 @@ TEST(FolderLength, DrivesSeparatorsAndDoubleByteCharacters) {
 
 class ConvertFailureTest : public ConvertFileTest {
  protected:
-  void ExpectOneReport(const std::string& path, int error) {
+  void ExpectOneReport(const std::string& path, std::error_code error) {
     ASSERT_EQ(reporter_.reports.size(), 1u);
     EXPECT_EQ(reporter_.reports[0].first, path);
     EXPECT_EQ(reporter_.reports[0].second, error) << ErrorSentence(reporter_.reports[0].second);
   }
   // In every mode: the conversion fails with one report of error for path,
   // the file keeps content and its folder holds just listing.
-  void ExpectRefusedInEveryMode(const std::string& path, int error, const std::string& content,
+  void ExpectRefusedInEveryMode(const std::string& path, std::error_code error,
+                                const std::string& content,
                                 const std::vector<std::string>& listing);
 };
 
 const TranslationMode kModes[] = {ModeAutomatic, ModeLfToCrLf, ModeCrLfToLf};
 
-void ConvertFailureTest::ExpectRefusedInEveryMode(const std::string& path, int error,
+void ConvertFailureTest::ExpectRefusedInEveryMode(const std::string& path, std::error_code error,
                                                   const std::string& content,
                                                   const std::vector<std::string>& listing) {
   for (TranslationMode mode : kModes) {
@@ -331,7 +322,7 @@ void ConvertFailureTest::ExpectRefusedInEveryMode(const std::string& path, int e
       reporter_.reports.clear();
       SourceFile source;
       if (opened) {
-        ASSERT_EQ(source.Open(path), 0);
+        ASSERT_EQ(source.Open(path), std::error_code());
       }
       EXPECT_FALSE(ConvertWithMode(path, mode, reporter_, nullptr, &source));
       EXPECT_FALSE(source.IsOpen());
@@ -362,10 +353,10 @@ TEST_F(ConvertFailureTest, MissingFileOrFolder) {
       if (c.thereAtProbe) {
         WriteBytes(path, "a\n");
         ASSERT_TRUE(ProbeWritable(path));
-        ASSERT_EQ(RemoveFile(path), 0);
+        ASSERT_EQ(RemoveFile(path), std::error_code());
       }
       EXPECT_FALSE(ConvertWithMode(path, mode, reporter_));
-      ExpectOneReport(path, ENOENT);
+      ExpectOneReport(path, Errno(ENOENT));
       EXPECT_TRUE(ListFolder(scratch_.path()).empty());
     }
   }
@@ -375,9 +366,9 @@ TEST_F(ConvertFailureTest, MissingFileOrFolder) {
 // held open by another program, which the report says; on POSIX its
 // permissions refuse.
 #ifdef _WIN32
-const int kLocked = kErrorHeld;
+const std::error_code kLocked = kErrorHeld;
 #else
-const int kLocked = EACCES;
+const std::error_code kLocked = Errno(EACCES);
 #endif
 
 TEST_F(ConvertFailureTest, UnreadableFile) {
@@ -398,7 +389,7 @@ TEST_F(ConvertFailureTest, UnreadableFile) {
 TEST_F(ConvertFailureTest, FolderWhereNoFileCanBeMade) {
   const std::string path = FileInReadOnlyFolder(scratch_);
   if (path.empty()) GTEST_SKIP() << "no read-only filesystem was mounted (needs root)";
-  ExpectRefusedInEveryMode(path, EACCES, "a\r\nb\r\n", {"file.txt"});
+  ExpectRefusedInEveryMode(path, Errno(EACCES), "a\r\nb\r\n", {"file.txt"});
 }
 
 // n bytes of line repeated, the last one cut short.
@@ -457,7 +448,7 @@ TEST_F(ConvertFailureTest, FullDisk) {
     }
     ASSERT_EQ(reporter_.reports.size(), 1u);
     // The user's file is named, not the temporary file.
-    EXPECT_EQ(reporter_.reports[0], std::make_pair(path, ENOSPC));
+    EXPECT_EQ(reporter_.reports[0], std::make_pair(path, Errno(ENOSPC)));
     EXPECT_TRUE(ReadBytes(path) == c.content) << "the file was changed";
     EXPECT_EQ(ListFolder(work.path()), std::vector<std::string>{"big.txt"});
   }
@@ -497,9 +488,9 @@ TEST_F(ConvertFailureTest, FileHeldByAnotherProcess) {
     {
       HeldByOtherProcess held(path, c.sharing);
       if (!held.ok()) GTEST_SKIP() << "no share modes here";
-      int error = 0;
+      std::error_code error;
       EXPECT_EQ(ProbeWritable(path, &error), c.probeOk);
-      EXPECT_EQ(error, c.probeOk ? 0 : kErrorHeld);
+      EXPECT_EQ(error, c.probeOk ? std::error_code() : kErrorHeld);
       EXPECT_FALSE(ConvertWithMode(path, ModeLfToCrLf, reporter_));
     }
     ExpectOneReport(path, kErrorHeld);
@@ -544,11 +535,11 @@ TEST_F(ConvertFailureTest, ReadOnlyFile) {
   const std::string path = scratch_ / "ro.txt";
   WriteBytes(path, "a\nb\n");
   if (!MakeReadOnly(path)) GTEST_SKIP() << "this process may write read-only files";
-  int error = 0;
+  std::error_code error;
   EXPECT_FALSE(ProbeWritable(path, &error));
-  EXPECT_EQ(error, EACCES);
+  EXPECT_EQ(error, Errno(EACCES));
 #ifdef _WIN32
-  ExpectRefusedInEveryMode(path, EACCES, "a\nb\n", {"ro.txt"});
+  ExpectRefusedInEveryMode(path, Errno(EACCES), "a\nb\n", {"ro.txt"});
   EXPECT_FALSE(ProbeWritable(path));  // still read-only
 #endif
 }
@@ -564,11 +555,11 @@ TEST_F(ConvertFailureTest, FolderInsteadOfAFile) {
     for (TranslationMode mode : kModes) {
       SCOPED_TRACE(path + " in mode " + std::to_string(mode));
       reporter_.reports.clear();
-      int error = 0;
+      std::error_code error;
       EXPECT_FALSE(ProbeWritable(path, &error));
-      EXPECT_EQ(error, EACCES);
+      EXPECT_EQ(error, Errno(EACCES));
       EXPECT_FALSE(ConvertWithMode(path, mode, reporter_));
-      ExpectOneReport(path, EACCES);
+      ExpectOneReport(path, Errno(EACCES));
       EXPECT_EQ(ListFolder(scratch_.path()), std::vector<std::string>{"dir"});
       EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"inner.txt"});
     }
@@ -588,7 +579,7 @@ std::string DeepFolder(const std::string& base, size_t length) {
 }
 
 // What a path or name longer than the system takes is reported with.
-const int kTooLong = ENAMETOOLONG;
+const std::error_code kTooLong = Errno(ENAMETOOLONG);
 
 // Paths longer than the system takes (PATH_MAX), and a file whose own path
 // fits but whose temporary file's would not; on Windows, which takes paths of
@@ -683,9 +674,9 @@ TEST_F(ConvertFailureTest, ProbeTellsWhetherAFileCanBeWritten) {
   WriteBytes(path, "x\n");
   EXPECT_TRUE(ProbeWritable(path));
   EXPECT_EQ(ReadBytes(path), "x\n");
-  int error = 0;
+  std::error_code error;
   EXPECT_FALSE(ProbeWritable(scratch_ / "none.txt", &error));
-  EXPECT_EQ(error, ENOENT);
+  EXPECT_EQ(error, Errno(ENOENT));
   EXPECT_FALSE(ProbeWritable(scratch_.path()));  // a folder
 }
 
@@ -720,7 +711,7 @@ TEST_F(ConvertFailureTest, OnlyRegularFiles) {
   const std::vector<std::string> listing = ListFolder(scratch_.path());
   for (const std::string& path : paths) {
     SCOPED_TRACE(path);
-    int error = 0;
+    std::error_code error;
     EXPECT_FALSE(ProbeWritable(path, &error));
     EXPECT_EQ(error, kErrorNotRegularFile);
     SourceFile source;
@@ -822,7 +813,7 @@ TEST_F(ConvertFileTest, ABatchConvertsEveryFileAsAloneAndLeavesNothingBehind) {
   EXPECT_EQ(sends, 2);
   EXPECT_EQ(batch.Size(), 0u);
   ASSERT_EQ(reporter_.reports.size(), 1u);
-  EXPECT_EQ(reporter_.reports[0], std::make_pair(missing, ENOENT));
+  EXPECT_EQ(reporter_.reports[0], std::make_pair(missing, Errno(ENOENT)));
   for (size_t i = 0; i < paths.size(); ++i) {
     if (cases[i]) {
       EXPECT_EQ(ReadBytes(paths[i]), cases[i]->expected) << paths[i];
@@ -876,7 +867,7 @@ TEST_F(ConvertFileTest, FilesChangedWhileTheyWaitInABatch) {
   EXPECT_EQ(ReadBytes(untouched), "a\r\n");
   EXPECT_FALSE(Exists(removed));
   ASSERT_EQ(reporter_.reports.size(), 1u);
-  EXPECT_EQ(reporter_.reports[0], std::make_pair(removed, ENOENT));
+  EXPECT_EQ(reporter_.reports[0], std::make_pair(removed, Errno(ENOENT)));
   EXPECT_EQ(ListFolder(scratch_.path()),
             (std::vector<std::string>{"appended.txt", "replaced.txt", "untouched.txt"}));
 }

@@ -149,10 +149,11 @@ TEST(ConvertPosix, DeferredFolderSyncFlushesTheFoldersAtTheEnd) {
   // A folder that is gone by the time of the flush is named; the rest is flushed.
   ASSERT_EQ(unlink((scratch / "b/z").c_str()), 0);
   ASSERT_EQ(rmdir((scratch / "b").c_str()), 0);
-  std::string failed;
-  EXPECT_EQ(deferred.Flush(&failed), ENOENT);
-  EXPECT_EQ(failed, scratch / "b/");
-  EXPECT_EQ(deferred.Flush(&failed), 0);  // flushed folders are forgotten
+  std::optional<FileError> failed = deferred.Flush();
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->code, Errno(ENOENT));
+  EXPECT_EQ(failed->path, scratch / "b/");
+  EXPECT_FALSE(deferred.Flush());  // flushed folders are forgotten
   EXPECT_TRUE(reporter.reports.empty());
 }
 
@@ -169,8 +170,8 @@ TEST(ConvertPosix, BackslashAndColonAreNameCharacters) {
   ASSERT_TRUE(ConvertWithMode(path, ModeLfToCrLf, reporter, &deferred));
   EXPECT_EQ(ReadBytes(path), "1\r\n");
   EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"back\\slash"});
-  std::string failed;
-  EXPECT_EQ(deferred.Flush(&failed), 0) << failed;
+  const std::optional<FileError> failed = deferred.Flush();
+  EXPECT_FALSE(failed) << failed->path;
 }
 
 }  // namespace

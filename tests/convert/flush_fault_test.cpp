@@ -345,7 +345,7 @@ TEST(FlushFault, FlushOfTheNewContentFails) {
         EXPECT_FALSE(ConvertWithMode(path, mode, reporter));
       }
       ASSERT_EQ(reporter.reports.size(), 1u);
-      EXPECT_EQ(reporter.reports[0], std::make_pair(path, c.reported));
+      EXPECT_EQ(reporter.reports[0], std::make_pair(path, Errno(c.reported)));
       EXPECT_EQ(ReadBytes(path), "a\nb\n");
       EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
     }
@@ -371,7 +371,7 @@ TEST(FlushFault, FirstOfSeveralFlushesFails) {
     EXPECT_FALSE(ConvertWithMode(path, ModeLfToCrLf, reporter));
   }
   ASSERT_EQ(reporter.reports.size(), 1u);
-  EXPECT_EQ(reporter.reports[0], std::make_pair(path, EIO));
+  EXPECT_EQ(reporter.reports[0], std::make_pair(path, Errno(EIO)));
   EXPECT_EQ(SizeOf(path), content.size());
   EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"big.txt"});
 }
@@ -441,8 +441,7 @@ TEST(FlushFault, EveryFlushInItsOrder) {
       for (const char* step : {"data flush", "rename", "folder flush"}) all.push_back(step);
       if (defer) {
         EXPECT_EQ(g_steps, std::vector<std::string>(all.begin(), all.end() - 1));
-        std::string failed;
-        EXPECT_EQ(deferred.Flush(&failed), 0);
+        EXPECT_FALSE(deferred.Flush());
       }
       EXPECT_EQ(g_steps, all);
       struct stat st;
@@ -532,7 +531,7 @@ TEST(FlushFault, WithoutUnnamedFilesLeasesOrExchange) {
     }
     EXPECT_EQ(ReadBytes(path), "a\nb\nmore\n");
     ASSERT_EQ(reporter.reports.size(), 1u);
-    EXPECT_EQ(reporter.reports[0], std::make_pair(path, EIO));
+    EXPECT_EQ(reporter.reports[0], std::make_pair(path, Errno(EIO)));
     EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
   }
 }
@@ -546,16 +545,18 @@ TEST(FlushFault, DeferredFolderFlushFails) {
   DeferredFolderSync deferred;
   WriteBytes(scratch / "f.txt", "a\n");
   ASSERT_TRUE(ConvertWithMode(scratch / "f.txt", ModeLfToCrLf, reporter, &deferred));
-  std::string failed;
+  std::optional<FileError> failed;
   {
 #ifdef _WIN32
     FlushesFail fault(kFolderFlush, ERROR_DISK_FULL);
 #else
     FlushesFail fault(kFolderFlush, ENOSPC);
 #endif
-    EXPECT_EQ(deferred.Flush(&failed), ENOSPC);
+    failed = deferred.Flush();
   }
-  EXPECT_EQ(failed, scratch.path());
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->code, Errno(ENOSPC));
+  EXPECT_EQ(failed->path, scratch.path());
   EXPECT_EQ(ReadBytes(scratch / "f.txt"), "a\r\n");
   EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
   EXPECT_TRUE(reporter.reports.empty());
@@ -723,9 +724,58 @@ TEST(FlushFault, FailedFlushesInABatch) {
     ASSERT_EQ(reporter.reports.size(), failed);
     for (const auto& report : reporter.reports) {
       EXPECT_EQ(report.first.substr(0, scratch.path().size() + 1), scratch / "f");
-      EXPECT_EQ(report.second, EIO);
+      EXPECT_EQ(report.second, Errno(EIO));
     }
     EXPECT_EQ(ListFolder(scratch.path()).size(), paths.size()) << "a temporary file was left";
+  }
+}
+
+// A failure is reported while its new content is still there, and the
+// temporary file goes only after the report: alone and in a batch.
+TEST(FlushFault, ReportComesBeforeTheTemporaryFileGoes) {
+#ifdef _WIN32
+  const int kError = ERROR_IO_DEVICE;
+#else
+  const int kError = EIO;
+  // The temporary file gets a name at its creation, which a listing shows.
+  g_noUnnamedFiles = true;
+  struct Named {
+    ~Named() { g_noUnnamedFiles = false; }
+  } named;
+#endif
+  // Lists the folder at each report.
+  struct ListingReporter : CollectingReporter {
+    std::string folder;
+    std::vector<std::vector<std::string>> listings;
+    void ReportFileError(const FileError& error) override {
+      CollectingReporter::ReportFileError(error);
+      listings.push_back(ListFolder(folder));
+    }
+  };
+  for (bool batched : {false, true}) {
+    SCOPED_TRACE(batched ? "in a batch" : "alone");
+    ScratchDir scratch;
+    ListingReporter reporter;
+    reporter.folder = scratch.path();
+    const std::string path = scratch / "f.txt";
+    WriteBytes(path, "a\nb\n");
+    ConvertOptions options;
+    options.reporter = &reporter;
+    options.mode = ModeLfToCrLf;
+    ConversionBatch batch;
+    if (batched) ASSERT_TRUE(batch.Add(path, options));
+    {
+      FlushesFail fault(kFileFlush, kError);
+      if (batched) {
+        batch.Commit([](bool converted) { EXPECT_FALSE(converted); });
+      } else {
+        EXPECT_FALSE(ConvertFileInPlace(path, options));
+      }
+    }
+    ASSERT_EQ(reporter.listings.size(), 1u);
+    EXPECT_EQ(reporter.listings[0].size(), 2u) << "the file and its new content's temporary file";
+    EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
+    EXPECT_EQ(ReadBytes(path), "a\nb\n");
   }
 }
 

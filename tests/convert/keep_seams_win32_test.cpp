@@ -425,7 +425,7 @@ TEST_F(KeepSeams, NamedStreams) {
     EXPECT_EQ(ReadBytes(path), c.converted ? "a\r\n" : "a\n");
     if (!c.converted) {
       ASSERT_EQ(reporter_.reports.size(), 1u);
-      EXPECT_EQ(reporter_.reports[0], std::make_pair(path, kErrorAttributesNotKept));
+      EXPECT_EQ(reporter_.reports[0], std::make_pair(path, std::error_code(kErrorAttributesNotKept)));
       EXPECT_EQ(ListFolder(scratch.path()),
                 (std::vector<std::string>{"f.txt", "f.txt:Zone.Identifier:$DATA",
                                           "f.txt:notes:$DATA"}));
@@ -519,13 +519,13 @@ TEST_F(KeepSeams, SparseFile) {
     options.reporter = &reporter_;
     options.mode = ModeLfToCrLf;
     options.fillSparse = fill;
-    EXPECT_EQ(ConvertFile(path, options), fill);
+    EXPECT_EQ(ConvertFileInPlace(path, options), fill);
     g_sourceAttributes = 0;
     EXPECT_EQ(ReadBytes(path), fill ? "a\r\n" : "a\n");
     EXPECT_EQ(TempCreations().size(), fill ? 1u : 0u);
     if (!fill) {
       ASSERT_EQ(reporter_.reports.size(), 1u);
-      EXPECT_EQ(reporter_.reports[0], std::make_pair(path, kErrorSparse));
+      EXPECT_EQ(reporter_.reports[0], std::make_pair(path, std::error_code(kErrorSparse)));
     }
     EXPECT_EQ(ListFolder(scratch.path()), std::vector<std::string>{"f.txt"});
   }

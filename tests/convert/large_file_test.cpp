@@ -9,7 +9,7 @@ namespace {
 
 // A sparse file past 4 GiB: offsets and sizes must not wrap at 32 bits.
 TEST(LargeFile, SparseFileOverFourGiB) {
-  ScratchDir scratch(StartupDirectory());  // the system's temporary folder may be small
+  ScratchDir scratch(StartupFolder());  // the system's temporary folder may be small
   const std::string path = scratch / "sparse.txt";
   const uint64_t size = (uint64_t(4) << 30) + (uint64_t(256) << 20);
   const uint64_t middle = uint64_t(4) << 30;

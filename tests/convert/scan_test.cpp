@@ -20,7 +20,7 @@ LinebreakCounts Scan(const std::string& input, size_t blockSize,
   LinebreakScanner scanner;
   if (early) *early = false;
   for (size_t at = 0; at < input.size(); at += blockSize) {
-    scanner.Scan(Bytes(input) + at, std::min(blockSize, input.size() - at));
+    scanner.Feed(Bytes(input) + at, std::min(blockSize, input.size() - at));
     if (early && scanner.WillChange(mode)) *early = true;
   }
   return scanner.Finish();
@@ -143,7 +143,7 @@ TEST(Scan, AgreesWithTheTranslator) {
     std::vector<std::optional<Direction>> settled(3);  // the first settled direction
     for (size_t at = 0; at < input.size();) {
       size_t n = std::min<size_t>(1 + rng() % 40, input.size() - at);
-      scanner.Scan(Bytes(input) + at, n);
+      scanner.Feed(Bytes(input) + at, n);
       at += n;
       for (TranslationMode mode : {0, 1, 2}) {
         early[mode] = early[mode] || scanner.WillChange(mode);

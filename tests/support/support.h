@@ -33,6 +33,9 @@ std::vector<std::string> ListFolder(const std::string& folder);
 void MakeFolder(const std::string& path);
 // The current directory, ending in a separator; "/" when it has been removed.
 std::string CurrentFolder();
+// The folder that was current when the test program started, ending in a
+// separator.
+const std::string& StartupFolder();
 void EnterFolder(const std::string& path);
 
 // A Unix path as this platform's programs name it.
@@ -59,7 +62,7 @@ std::vector<SpecialFile> MakeSpecialFiles(const std::string& folder);
 unsigned FileTypeOf(const std::string& path);
 #endif
 
-// ConvertFile by mode, reporting to reporter.
+// ConvertFileInPlace by mode, reporting to reporter.
 inline bool ConvertWithMode(const std::string& path, TranslationMode mode, ErrorReporter& reporter,
                             DeferredFolderSync* deferred = nullptr,
                             SourceFile* source = nullptr) {
@@ -68,16 +71,16 @@ inline bool ConvertWithMode(const std::string& path, TranslationMode mode, Error
   options.mode = mode;
   options.deferred = deferred;
   options.source = source;
-  return ConvertFile(path, options);
+  return ConvertFileInPlace(path, options);
 }
 
 // Collects the reports of a conversion.
 class CollectingReporter : public ErrorReporter {
  public:
-  void ReportFileError(const std::string& path, int error) override {
-    reports.emplace_back(path, error);
+  void ReportFileError(const FileError& error) override {
+    reports.emplace_back(error.path, error.code);
   }
-  std::vector<std::pair<std::string, int>> reports;
+  std::vector<std::pair<std::string, std::error_code>> reports;
 };
 
 // Random access for large-file tests: writes bytes at an offset (extending the

@@ -91,6 +91,12 @@ std::string CurrentFolder() {
   return s.back() == '/' ? s : s + "/";
 }
 
+namespace {
+const std::string g_startupFolder = CurrentFolder();
+}  // namespace
+
+const std::string& StartupFolder() { return g_startupFolder; }
+
 void EnterFolder(const std::string& path) {
   if (chdir(path.c_str()) != 0) throw std::runtime_error("cannot enter " + path);
 }

@@ -119,6 +119,12 @@ std::string CurrentFolder() {
   return s.back() == '\\' ? s : s + "\\";
 }
 
+namespace {
+const std::string g_startupFolder = CurrentFolder();
+}  // namespace
+
+const std::string& StartupFolder() { return g_startupFolder; }
+
 void EnterFolder(const std::string& path) {
   if (!SetCurrentDirectoryA(path.c_str())) throw std::runtime_error("cannot enter " + path);
 }
