@@ -123,19 +123,6 @@ bool ProbeWritable(const std::string& path, std::error_code* error) {
 
 // --- SourceFile
 
-#ifdef _WIN32
-std::error_code CheckOpenWritable(const std::string& path, File&) { return CheckWritable(path); }
-
-std::error_code OpenStamped(File& file, const std::string& path, FileStamp* stamp,
-                            uint64_t* linkCount, bool) {
-  std::error_code error = file.OpenRead(path);
-  if (!error) error = file.Stamp(stamp);
-  if (!error && file.LinkCount(linkCount)) *linkCount = 1;
-  if (error) file.Close();
-  return error;
-}
-#endif
-
 SourceFile::SourceFile() : file_(new File), opened_(new FileStamp) {}
 
 SourceFile::~SourceFile() {}
@@ -551,13 +538,13 @@ std::error_code Prepare(PendingFile& p, const std::string& tempFolder = std::str
   if ((error = FirstError(error, flusher.Stop()))) return error;
   // Read to its end as it was when opened. A growth or a truncation during
   // the read shows in the bytes read; a same-size rewrite in the stamp,
-  // which the replace compares (on Windows here too).
+  // which the replace compares (and where the platform wants it, this).
   if (bytes != p.opened.size) return kErrorChangedMeanwhile;
-#ifdef _WIN32
-  FileStamp now;
-  if ((error = p.source.Stamp(&now))) return error;
-  if (now != p.opened) return kErrorChangedMeanwhile;
-#endif
+  if (kStampAfterRead) {
+    FileStamp now;
+    if ((error = p.source.Stamp(&now))) return error;
+    if (now != p.opened) return kErrorChangedMeanwhile;
+  }
   return p.temp.CarryBeforeFlush(p.source);
 }
 

@@ -40,6 +40,12 @@ const uint64_t kBackgroundFlushBytes = 16 * 1024 * 1024;
 // 13 MiB at most; with 32 threads 19.4 s and 35 MiB).
 extern const unsigned kFlushThreads;
 
+// Whether a conversion compares the file's stamp once more as soon as it has
+// read the file (Windows, where the file is closed before its replace, which
+// can then no longer look at it; on Linux the replace compares it through
+// the open file).
+extern const bool kStampAfterRead;
+
 // What tells two files apart whatever their names: the device and the inode,
 // or on Windows the volume serial number and the file's 128-bit id (the file
 // index where the system has no such id). A quick identity on Windows has
@@ -211,13 +217,7 @@ class File {
   // Takes over other's open file, with what other has seen of it.
   void TakeOver(File& other) {
     Adopt(other.Detach());
-#ifndef _WIN32
-    volume_ = other.volume_;
-    index_ = other.index_;
-    owner_ = other.owner_;
-    group_ = other.group_;
-    mode_ = other.mode_;
-#endif
+    seen_ = other.seen_;
   }
   // Gives up the open file, which this object no longer closes.
   OwnedHandle Detach() {
@@ -228,14 +228,15 @@ class File {
  private:
   OwnedHandle handle_;
   bool watched_ = false;
-#ifndef _WIN32
   friend std::error_code OpenStamped(File&, const std::string&, FileStamp*, uint64_t*, bool);
   friend class NewContent;
   // What the open or the last Stamp saw of the file's identity, owner, group
-  // and mode.
-  uint64_t volume_ = 0, index_ = 0;
-  unsigned owner_ = 0, group_ = 0, mode_ = 0;
-#endif
+  // and mode, where the new content needs them (POSIX; empty on Windows).
+  struct Seen {
+    FileIdentity identity;
+    unsigned owner = 0, group = 0, mode = 0;
+  };
+  Seen seen_;
 };
 
 // Opens the file at path for reading, as File::OpenRead does, and gives its

@@ -165,6 +165,7 @@ const size_t kFileBlockSize = 1024 * 1024;
 const bool kWriteInBackground = true;
 const bool kFlushInBackground = false;
 const unsigned kFlushThreads = 32;
+const bool kStampAfterRead = false;
 
 NativeHandle OwnedHandle::Invalid() { return -1; }
 
@@ -195,11 +196,7 @@ std::error_code OpenStamped(File& file, const std::string& path, FileStamp* stam
   file.handle_.Reset(fd);
   StampFrom(st, stamp);
   *linkCount = static_cast<uint64_t>(st.st_nlink);
-  file.volume_ = stamp->volume;
-  file.index_ = stamp->index;
-  file.owner_ = st.st_uid;
-  file.group_ = st.st_gid;
-  file.mode_ = st.st_mode;
+  file.seen_ = {*stamp, st.st_uid, st.st_gid, st.st_mode};
 #ifdef POSIX_FADV_SEQUENTIAL
   // A file read in one block is not worth the call.
   if (static_cast<uint64_t>(st.st_size) >= kFileBlockSize)
@@ -274,11 +271,7 @@ std::error_code File::Stamp(FileStamp* stamp) {
   struct stat st;
   if (fstat(handle_.Get(), &st) != 0) return LastError();
   StampFrom(st, stamp);
-  volume_ = stamp->volume;
-  index_ = stamp->index;
-  owner_ = st.st_uid;
-  group_ = st.st_gid;
-  mode_ = st.st_mode;
+  seen_ = {*stamp, st.st_uid, st.st_gid, st.st_mode};
   return {};
 }
 
@@ -821,11 +814,11 @@ std::error_code NewContent::Create(const std::string& target, File& source,
   const std::string where = folder.empty() ? FolderOf(target) : folder;
   // The folder opened is the one that holds the file read, under its name:
   // the last one, if it still does, or the folder opened anew.
-  FileStamp read;
-  read.volume = source.volume_;
-  read.index = source.index_;
+  FileIdentity read = source.seen_.identity;
   if (read.index == 0) {
-    if (std::error_code error = source.Stamp(&read)) return error;
+    FileStamp stamp;
+    if (std::error_code error = source.Stamp(&stamp)) return error;
+    read = stamp;
   }
   static const uid_t euid = geteuid();
   static const gid_t egid = getegid();
@@ -833,7 +826,7 @@ std::error_code NewContent::Create(const std::string& target, File& source,
   // after the look before the exchange, which finds a folder that does not
   // hold the file (and drops it, so that the next try opens it anew): for
   // it, a look now would only repeat that one.
-  const bool unnamed = CanLinkUnnamed() && source.owner_ == euid;
+  const bool unnamed = CanLinkUnnamed() && source.seen_.owner == euid;
   {
     std::lock_guard<std::mutex> lock(g_lastFolderLock);
     std::shared_ptr<TempFolder> last = g_lastFolder.lock();
@@ -864,7 +857,7 @@ std::error_code NewContent::Create(const std::string& target, File& source,
   // one can open it before it has a name anyway); another group's gets them
   // once its group is right.
   if (unnamed) {
-    const mode_t mode = source.group_ == egid ? (source.mode_ & 0777) : 0600;
+    const mode_t mode = source.seen_.group == egid ? (source.seen_.mode & 0777) : 0600;
     int fd = openat(folder_->fd.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd >= 0) {
       HoldAsTemp(fd);
@@ -899,9 +892,9 @@ std::error_code NewContent::CarryBeforeFlush(File& source) {
   struct stat st, own;
   if (fstat(file_.Native(), &own) != 0) return LastError();
   StampFrom(own, &made_);
-  st.st_uid = source.owner_;
-  st.st_gid = source.group_;
-  st.st_mode = source.mode_;
+  st.st_uid = source.seen_.owner;
+  st.st_gid = source.seen_.group;
+  st.st_mode = source.seen_.mode;
   return CarryOnto(file_.Native(), source.Native(), st, own, folder_.get());
 }
 

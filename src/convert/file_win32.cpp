@@ -314,6 +314,7 @@ const size_t kFileBlockSize = 256 * 1024;
 const bool kWriteInBackground = false;
 const bool kFlushInBackground = true;
 const unsigned kFlushThreads = 2;
+const bool kStampAfterRead = true;
 
 File::File() {}
 
@@ -423,6 +424,15 @@ std::error_code File::Sync() { return FlushFileBuffers(Handle(handle_)) ? std::e
 void File::Forget(uint64_t) {}
 
 std::error_code File::Close() { return handle_.Close(); }
+
+std::error_code OpenStamped(File& file, const std::string& path, FileStamp* stamp,
+                            uint64_t* linkCount, bool) {
+  std::error_code error = file.OpenRead(path);
+  if (!error) error = file.Stamp(stamp);
+  if (!error && file.LinkCount(linkCount)) *linkCount = 1;
+  if (error) file.Close();
+  return error;
+}
 
 // Writers are never refused here (every open shares writing), and nothing
 // tells of them but the stamp.
@@ -1238,6 +1248,8 @@ std::error_code RemoveFile(const std::string& path) {
 }
 
 void RemoveTempFilesOnInterrupt() {}
+
+std::error_code CheckOpenWritable(const std::string& path, File&) { return CheckWritable(path); }
 
 std::error_code CheckWritable(const std::string& path) {
   File file;

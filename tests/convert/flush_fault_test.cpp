@@ -763,7 +763,9 @@ TEST(FlushFault, ReportComesBeforeTheTemporaryFileGoes) {
     options.reporter = &reporter;
     options.mode = ModeLfToCrLf;
     ConversionBatch batch;
-    if (batched) ASSERT_TRUE(batch.Add(path, options));
+    if (batched) {
+      ASSERT_TRUE(batch.Add(path, options));
+    }
     {
       FlushesFail fault(kFileFlush, kError);
       if (batched) {
