@@ -10,7 +10,7 @@
 // The names of a list file or of standard input: lines (a CR before the LF
 // dropped) or NUL-terminated names; empty ones are left out. On Windows a
 // list in UTF-16 with its byte-order mark is read as such and a UTF-8 list's
-// mark is dropped (as ListText does). Holds one block of the list at a time.
+// mark is dropped. Holds one block of the list at a time.
 class NameList {
  public:
   NameList() = default;

@@ -1,6 +1,6 @@
 // What the console tool needs from the system beyond the engine's file layer
 // (convert/file.h, convert/folder.h): the console, the standard streams, the
-// program's version data, wildcards and the text of a names list.
+// program's version data and wildcards.
 // platform_posix.cpp and platform_win32.cpp supply it. Every operation that
 // can fail returns its error, in the engine's numbers (convert/error.h).
 #ifndef QUENLAT_CLI_PLATFORM_H
@@ -63,11 +63,5 @@ std::FILE* OpenForReading(const std::string& path, std::error_code* error);
 // Writes text (UTF-8) to stream, stdout or stderr: on a Windows console as
 // characters, elsewhere as its bytes. The error, if any.
 std::error_code WriteText(std::FILE* stream, const std::string& text);
-
-// Makes the bytes of a names list UTF-8 text: on Windows a list in UTF-16
-// (little- or big-endian) with its byte-order mark is converted and a UTF-8
-// list loses its mark; other lists stay as they are. EILSEQ when a UTF-16
-// list ends in half a character.
-std::error_code ListText(std::string* bytes);
 
 #endif

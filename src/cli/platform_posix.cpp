@@ -82,4 +82,3 @@ std::error_code WriteText(std::FILE* stream, const std::string& text) {
   return Errno(errno != 0 ? errno : EIO);
 }
 
-std::error_code ListText(std::string*) { return {}; }

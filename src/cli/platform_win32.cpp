@@ -207,25 +207,3 @@ std::error_code WriteText(std::FILE* stream, const std::string& text) {
   if (std::fputs(text.c_str(), stream) != EOF) return {};
   return Errno(errno != 0 ? errno : EIO);
 }
-
-std::error_code ListText(std::string* bytes) {
-  // Windows' editors and shells mark their UTF-8 too.
-  if (bytes->compare(0, 3, "\xEF\xBB\xBF") == 0) bytes->erase(0, 3);
-  if (bytes->size() < 2) return {};
-  const unsigned char b0 = static_cast<unsigned char>((*bytes)[0]);
-  const unsigned char b1 = static_cast<unsigned char>((*bytes)[1]);
-  const bool little = b0 == 0xFF && b1 == 0xFE, big = b0 == 0xFE && b1 == 0xFF;
-  if (!little && !big) return {};
-  // Half a unit at the end: the last name would lose its last character and
-  // might name another file.
-  if (bytes->size() % 2 != 0) return Errno(EILSEQ);
-  std::wstring wide;
-  wide.reserve(bytes->size() / 2 - 1);
-  for (size_t i = 2; i < bytes->size(); i += 2) {
-    const unsigned char a = static_cast<unsigned char>((*bytes)[i]);
-    const unsigned char b = static_cast<unsigned char>((*bytes)[i + 1]);
-    wide.push_back(static_cast<wchar_t>(little ? a | (b << 8) : (a << 8) | b));
-  }
-  *bytes = Utf8FromWide(wide);
-  return {};
-}
