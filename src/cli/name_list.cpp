@@ -114,8 +114,11 @@ bool NameList::Next(std::string* name, std::error_code* error) {
       // Only what is not yet handed out is kept.
       text_.erase(0, start_);
       start_ = 0;
+      // Only the new block is searched: a list without ends (a file given
+      // by mistake) costs one pass, not one a block.
+      const size_t searched = text_.size();
       error_ = Fill();
-      stop = text_.find(end_, start_);
+      stop = text_.find(end_, searched);
     }
     if (stop == std::string::npos) {
       if (error_) {
